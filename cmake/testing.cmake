@@ -1,0 +1,15 @@
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+add_library(tvl_test_main STATIC ${PROJECT_SOURCE_DIR}/tests/unit/test_main.cc
+  ${PROJECT_SOURCE_DIR}/tests/unit/test_util.cc)
+target_include_directories(tvl_test_main PUBLIC ${PROJECT_SOURCE_DIR}/tests/unit)
+target_link_libraries(tvl_test_main PUBLIC GTest::gtest tvl)
+# Wine reaches the host's files through drive Z:.
+if(WIN32)
+  set(TVL_TEST_SOURCE_DIR "Z:${PROJECT_SOURCE_DIR}")
+else()
+  set(TVL_TEST_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+endif()

@@ -1,0 +1,65 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+
+std::string commandLine() { return GetCommandLineA(); }
+
+std::string modulePath() {
+  // Long install paths must not be cut: grow until the name fits.
+  std::vector<char> buf(MAX_PATH);
+  for (;;) {
+    DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return std::string();
+    if (n < buf.size()) return std::string(buf.data(), n);
+    if (buf.size() >= 32768) return std::string();
+    buf.resize(buf.size() * 2);
+  }
+}
+
+char pathSeparator() { return '\\'; }
+
+bool setCurrentDirectory(const std::string& dir) { return SetCurrentDirectoryA(dir.c_str()) != 0; }
+
+std::string currentDirectory() {
+  DWORD n = GetCurrentDirectoryA(0, nullptr);
+  if (n == 0) return std::string();
+  std::string s(n, '\0');
+  n = GetCurrentDirectoryA(n, &s[0]);
+  s.resize(n);
+  return s;
+}
+
+bool pathExists(const std::string& path) {
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(path.c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return true;
+}
+
+bool startProcess(const std::string& program, const std::string& commandLine) {
+  STARTUPINFOA si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  ZeroMemory(&pi, sizeof pi);
+  // CreateProcessA may write into the command line buffer.
+  std::vector<char> cmd(commandLine.begin(), commandLine.end());
+  cmd.push_back('\0');
+  if (!CreateProcessA(program.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+
+void exitNow(int code) { TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code)); ExitProcess(static_cast<UINT>(code)); }
+
+void exitNormally(int code) { std::exit(code); }
+
+}  // namespace platform

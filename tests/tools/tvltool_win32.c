@@ -1,0 +1,96 @@
+/* Test helper run under Wine.
+     tvltool spawn <program> <command line as hex bytes>
+       starts program with exactly that command line (no quoting added),
+       waits, and exits with its exit code.
+     tvltool box <button id> <timeout ms>
+       waits for a message box (#32770), prints "CAPTION\t<caption>" and
+       "TEXT\t<text>" (hex-escaped bytes above 127), presses the button
+       (1 OK, 6 Yes, 7 No); exits 3 when none appears in time.
+     tvltool stat <path>
+       prints the attributes of path in hex, or exits 1 if it is missing. */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static void printEscaped(const char* tag, const char* s) {
+  printf("%s\t", tag);
+  for (const unsigned char* p = (const unsigned char*)s; *p; ++p) {
+    if (*p >= 0x80 || *p == '\\') printf("\\x%02X", *p);
+    else if (*p == '\n') printf("\\n");
+    else if (*p == '\r') printf("\\r");
+    else putchar(*p);
+  }
+  putchar('\n');
+}
+
+static int spawn(const char* program, const char* cmdline) {
+  STARTUPINFOA si;
+  PROCESS_INFORMATION pi;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  /* Hex keeps quotes and backslashes clear of Wine's argv quoting. */
+  size_t n = strlen(cmdline) / 2;
+  char* buf = (char*)calloc(n + 1, 1);
+  for (size_t i = 0; i < n; ++i) {
+    unsigned v;
+    sscanf(cmdline + 2 * i, "%2x", &v);
+    buf[i] = (char)v;
+  }
+  if (!CreateProcessA(program, buf, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    fprintf(stderr, "tvltool: CreateProcess failed: %lu\n", GetLastError());
+    return 125;
+  }
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  printf("EXIT\t%ld\n", (long)(int)code);
+  fflush(stdout);
+  return (int)code;
+}
+
+struct Found { HWND box; };
+
+static BOOL CALLBACK findBox(HWND w, LPARAM lp) {
+  char cls[64];
+  if (GetClassNameA(w, cls, sizeof cls) && strcmp(cls, "#32770") == 0 && IsWindowVisible(w)) {
+    ((struct Found*)lp)->box = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static int box(int button, int timeoutMs) {
+  struct Found f = {NULL};
+  DWORD start = GetTickCount();
+  while (!f.box) {
+    EnumWindows(findBox, (LPARAM)&f);
+    if (f.box) break;
+    if ((int)(GetTickCount() - start) > timeoutMs) return 3;
+    Sleep(50);
+  }
+  char caption[1024] = "", text[4096] = "";
+  GetWindowTextA(f.box, caption, sizeof caption);
+  HWND st = GetDlgItem(f.box, 0xFFFF);
+  if (st) GetWindowTextA(st, text, sizeof text);
+  printEscaped("CAPTION", caption);
+  printEscaped("TEXT", text);
+  fflush(stdout);
+  HWND b = GetDlgItem(f.box, button);
+  if (!b) return 4;
+  SendMessageA(b, BM_CLICK, 0, 0);
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 4 && strcmp(argv[1], "spawn") == 0) return spawn(argv[2], argv[3]);
+  if (argc == 4 && strcmp(argv[1], "box") == 0) return box(atoi(argv[2]), atoi(argv[3]));
+  if (argc == 3 && strcmp(argv[1], "stat") == 0) {
+    DWORD a = GetFileAttributesA(argv[2]);
+    if (a == INVALID_FILE_ATTRIBUTES) return 1;
+    printf("%08lX\n", (unsigned long)a);
+    return 0;
+  }
+  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH\n");
+  return 2;
+}

@@ -1,0 +1,31 @@
+// Small helpers for unit tests: scratch directories and whole-file I/O.
+#pragma once
+
+#include <string>
+
+namespace testutil {
+
+// A fresh empty directory below the system's temporary directory; removed by
+// the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + separator + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);
+
+// Path of a file in the source tree (TVL_SOURCE_DIR), for test corpora.
+std::string sourcePath(const std::string& relative);
+
+}  // namespace testutil
