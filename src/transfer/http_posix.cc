@@ -1,9 +1,9 @@
 // The libcurl transport: the same request as the Windows build sends (GET on
 // port 80, the object path verbatim, the agent, no-cache) and the same
-// proxy rule. The SOCKS proxy is spoken as SOCKS4a: version 4 like WinINet's
-// "socks=" proxy, so one proxy serves both builds, with the name resolved by
-// the proxy. Without a SOCKS server no proxy is used at all, whatever the
-// environment's *_proxy variables say.
+// proxy rule. The SOCKS proxy is spoken as SOCKS4, the version WinINet's
+// "socks=" proxy speaks (the name resolved here, as WinINet does), so one
+// proxy serves both builds. Without a SOCKS server no proxy is used at all,
+// whatever the environment's *_proxy variables say.
 #include <curl/curl.h>
 
 #include <cstring>
@@ -116,7 +116,7 @@ class CurlClient : public HttpClient {
     }
     std::string url = "http://" + request.host + ":" + std::to_string(request.port) + "/";
     std::string proxy;
-    if (!request.socksServer.empty()) proxy = "socks4a://" + request.socksServer + ":" + request.socksPort;
+    if (!request.socksServer.empty()) proxy = "socks4://" + request.socksServer + ":" + request.socksPort;
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Pragma: no-cache");
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
@@ -140,9 +140,6 @@ class CurlClient : public HttpClient {
     // Stalled: less than one byte a second for the receive timeout.
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kHttpReceiveTimeoutMs / 1000));
-    // Hand over whatever the server sends, so that a body longer than its
-    // Content-Length is seen (the sink judges the length, as on Windows).
-    curl_easy_setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
