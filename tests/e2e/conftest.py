@@ -303,6 +303,14 @@ class Install:
             text = "[Connection]\r\n" + "".join(f"{k}={v}\r\n" for k, v in keys.items())
         (self.path / "TervalisOnline2D.ini").write_bytes(text.encode("cp1251") if isinstance(text, str) else text)
 
+    def wait_game_runs(self, count=1, timeout=10):
+        """game_runs() once `count` starts are logged (the launcher does not
+        wait for the game, so its log may come a moment later)."""
+        deadline = time.time() + timeout
+        while len(self.game_runs()) < count and time.time() < deadline:
+            time.sleep(0.05)
+        return self.game_runs()
+
     def game_runs(self):
         """Each start of the stub game: dict(cmdline=..., cwd=...)."""
         if not self.log.exists():
