@@ -102,6 +102,7 @@ class Nginx:
         conf = self.workdir / "nginx.conf"
         conf.write_text(f"""
 daemon off;
+user root;
 worker_processes 1;
 pid {self.workdir}/nginx.pid;
 error_log {self.workdir}/error.log warn;
