@@ -13,13 +13,15 @@
 
 namespace {
 
+constexpr int32_t kAuto = INT32_MIN;  // Content-Length: the size of the chunks
+
 // Plays back one scripted response and records the requests.
 struct Script {
   bool starts = true;
   uint32_t startError = 0;
   int status = 200;
   bool hasLength = true;
-  int32_t length = -1;  // -1: the size of the chunks
+  int32_t length = kAuto;
   std::vector<std::string> chunks;
   HttpOutcome end = HttpOutcome::kEnded;  // after the last chunk
   uint32_t endError = 0;
@@ -33,7 +35,7 @@ class FakeHttp : public HttpClient {
     if (!script.starts) return {HttpOutcome::kNotStarted, script.startError};
     int32_t total = 0;
     for (const std::string& c : script.chunks) total += static_cast<int32_t>(c.size());
-    if (!sink.onResponse(script.status, script.hasLength, script.length < 0 ? total : script.length))
+    if (!sink.onResponse(script.status, script.hasLength, script.length == kAuto ? total : script.length))
       return {HttpOutcome::kRefused, 0};
     for (const std::string& c : script.chunks) {
       ++delivered;
@@ -88,12 +90,12 @@ TEST_F(DownloadTest, OnlyTheWholeAnnouncedBodyOfA200Counts) {
     std::string content;
     const char* box;  // text of the "BUG in Progress bar" box, if any
   } cases[] = {
-      {"body in chunks", {true, 0, 200, true, -1, {"abc", "defg"}}, true, 0, "abcdefg", nullptr},
+      {"body in chunks", {true, 0, 200, true, kAuto, {"abc", "defg"}}, true, 0, "abcdefg", nullptr},
       {"empty body", {true, 0, 200, true, 0, {}}, true, 0, "", nullptr},
       {"cannot connect", {false, kHttpErrorCannotConnect}, false, 12029, "", nullptr},
-      {"404 with a page", {true, 0, 404, true, -1, {"<html>gone</html>"}}, false, 404, "", nullptr},
-      {"500 with a page", {true, 0, 500, true, -1, {"<html>oops</html>"}}, false, 500, "", nullptr},
-      {"206 partial", {true, 0, 206, true, -1, {"abc"}}, false, 206, "", nullptr},
+      {"404 with a page", {true, 0, 404, true, kAuto, {"<html>gone</html>"}}, false, 404, "", nullptr},
+      {"500 with a page", {true, 0, 500, true, kAuto, {"<html>oops</html>"}}, false, 500, "", nullptr},
+      {"206 partial", {true, 0, 206, true, kAuto, {"abc"}}, false, 206, "", nullptr},
       {"no Content-Length", {true, 0, 200, false, 0, {"abc"}}, false, 12150, "", nullptr},
       {"negative Content-Length", {true, 0, 200, true, -5, {"abc"}}, false, 12152, "", nullptr},
       {"closed early", {true, 0, 200, true, 10, {"abc"}}, false, 12030, "", nullptr},
@@ -132,7 +134,7 @@ TEST_F(DownloadTest, ReceivingStopsAtTheAnnouncedLength) {
 
 // The lists are fetched while bytesTotal is 0: their bytes never count.
 TEST_F(DownloadTest, BytesCountOnlyOnceTheTotalIsKnown) {
-  FakeHttp http(Script{true, 0, 200, true, -1, {"abcd", "ef"}});
+  FakeHttp http(Script{true, 0, 200, true, kAuto, {"abcd", "ef"}});
   fetchToTempFile(http, *updater_, HttpRequest());
   EXPECT_EQ(updater_->progress().bytesDone, 0);
   updater_->setBytesTotal(100);
@@ -145,7 +147,7 @@ TEST_F(DownloadTest, StagingFileThatCannotBeOpenedIsReportedWithErrno) {
   // A directory where the staging file belongs can never be opened for
   // writing; the download gives up after its attempts without a request.
   std::filesystem::create_directories(tempPath());
-  FakeHttp http(Script{true, 0, 200, true, -1, {"abc"}});
+  FakeHttp http(Script{true, 0, 200, true, kAuto, {"abc"}});
   FetchResult r = fetchToTempFile(http, *updater_, HttpRequest());
   EXPECT_FALSE(r.complete);
 #ifdef _WIN32
