@@ -162,8 +162,14 @@ socksmethod: none
 clientmethod: none
 user.privileged: root
 user.unprivileged: nobody
-client pass {{ from: 127.0.0.0/8 to: 0.0.0.0/0 }}
-socks pass {{ from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect log: connect }}
+client pass {{
+  from: 127.0.0.0/8 to: 0.0.0.0/0
+}}
+socks pass {{
+  from: 127.0.0.0/8 to: 0.0.0.0/0
+  command: connect
+  log: connect
+}}
 """)
         self.proc = subprocess.Popen(ns.prefix() + ["danted", "-f", str(conf), "-N", "1"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
