@@ -34,6 +34,7 @@ namespace {
 
 constexpr int kTempOpenAttempts = 11;
 constexpr auto kTempOpenPause = std::chrono::milliseconds(200);
+constexpr size_t kStagingBuffer = 256 * 1024;
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && (a.empty() || findNoCase(a, b, 0) == 0);
@@ -66,7 +67,7 @@ class TempFileSink : public HttpSink {
 
   bool onData(const char* data, size_t size) override {
     if (!headSeen_) return false;  // a transport that skipped the head
-    if (std::fwrite(data, size, 1, file_) != 1 || std::fflush(file_) != 0) {
+    if (std::fwrite(data, size, 1, file_) != 1) {
       writeError_ = errno != 0 ? errno : EIO;
       return false;
     }
@@ -132,6 +133,10 @@ FetchResult fetchToTempFile(HttpClient& client, Updater& updater, const HttpRequ
     return result;
   }
 
+  // A large buffer instead of a flush per chunk: the staging file is read
+  // by nobody before it is closed, and a write error still surfaces (at
+  // the latest when closing).
+  std::setvbuf(file, nullptr, _IOFBF, kStagingBuffer);
   TempFileSink sink(updater, file);
   HttpResult http = client.get(request, sink);
   errno = 0;

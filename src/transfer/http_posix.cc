@@ -138,6 +138,7 @@ class CurlClient : public HttpClient {
     // An empty proxy string switches off the environment's proxies too.
     curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kHttpConnectTimeoutMs));
     // Stalled: less than one byte a second for the receive timeout.

@@ -34,8 +34,7 @@ struct Fake {
   const char* contentLength = "7";  // nullptr: no such header
   std::vector<std::string> reads;    // successive reads; "" reports the end
   size_t nextRead = 0;
-  bool availableFails = false;
-  DWORD overDeliver = 0;  // extra bytes a read claims beyond what was asked
+  bool readFailsAtEnd = false;  // a timeout after the last chunk instead of the end
 } fake;
 
 std::string str(const char* s) { return s ? std::string("\"") + s + "\"" : "null"; }
@@ -95,18 +94,15 @@ BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPD
   }
   return FALSE;
 }
-BOOL WINAPI fakeAvailable(HINTERNET, LPDWORD available, DWORD, DWORD_PTR) {
-  if (fake.availableFails) {
-    fake.lastError = ERROR_INTERNET_TIMEOUT;
-    return FALSE;
-  }
-  // Like WinINet after a mid-body close: nothing available, no error.
-  *available = fake.nextRead < fake.reads.size() ? static_cast<DWORD>(fake.reads[fake.nextRead].size()) : 0;
-  return TRUE;
-}
 BOOL WINAPI fakeRead(HINTERNET, LPVOID buffer, DWORD toRead, LPDWORD read) {
   *read = 0;
-  if (fake.nextRead >= fake.reads.size()) return TRUE;  // the end: success, 0 bytes
+  if (fake.nextRead >= fake.reads.size()) {
+    if (fake.readFailsAtEnd) {
+      fake.lastError = ERROR_INTERNET_TIMEOUT;
+      return FALSE;
+    }
+    return TRUE;  // the end, also after a close in the middle: success, 0 bytes
+  }
   const std::string& chunk = fake.reads[fake.nextRead++];
   DWORD n = chunk.size() < toRead ? static_cast<DWORD>(chunk.size()) : toRead;
   memcpy(buffer, chunk.data(), n);
@@ -123,8 +119,8 @@ DWORD WINAPI fakeLastError() {
   return fake.lastError;
 }
 
-const WinInetApi kFakeApi = {fakeOpen, fakeSetOption, fakeConnect, fakeOpenRequest, fakeSend,
-                             fakeQuery, fakeAvailable, fakeRead,   fakeClose,       fakeLastError};
+const WinInetApi kFakeApi = {fakeOpen,  fakeSetOption, fakeConnect, fakeOpenRequest, fakeSend,
+                             fakeQuery, fakeRead,      fakeClose,   fakeLastError};
 
 class WinInetTest : public StagingTest {
  protected:
@@ -212,7 +208,7 @@ TEST_F(WinInetTest, FailuresAndTheirCodes) {
     int status;
     const char* contentLength;
     std::vector<std::string> reads;
-    bool availableFails;
+    bool readFailsAtEnd;
     bool complete;
     uint32_t code;
     std::vector<uintptr_t> closed;
@@ -236,7 +232,7 @@ TEST_F(WinInetTest, FailuresAndTheirCodes) {
     fake.status = c.status;
     fake.contentLength = c.contentLength;
     fake.reads = c.reads;
-    fake.availableFails = c.availableFails;
+    fake.readFailsAtEnd = c.readFailsAtEnd;
     FetchResult r = fetch("/3d/", "a.pak");
     EXPECT_EQ(r.complete, c.complete);
     EXPECT_EQ(r.code, c.code);

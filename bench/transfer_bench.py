@@ -1,0 +1,330 @@
+"""Transfer benchmarks, each a ratio against the plain tools measured in the
+same run, against one nginx in a private network namespace:
+
+  download  one 512 MiB file: the launcher (its icon-list road, a plain
+            file) vs `curl -o`; natively, then the Windows build under Wine
+  update    a whole update of a synthetic release (2,000 files, 300 MiB, a
+            third changed, half of them packed) vs the ideal pipeline:
+            `md5sum` over the install + one `curl` for the changed files +
+            `unzip` of the packed ones
+
+Usage: transfer_bench.py download|update. Test data is cached in
+build/bench. Prints "<name>: <ratio>x vs <baseline> (<details>)".
+"""
+import hashlib
+import io
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+import uuid
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+WORK = ROOT / "build" / "bench"
+NATIVE = ROOT / "build" / "native-release" / "bin"
+WIN = ROOT / "build" / "win64" / "bin"
+WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
+MiB = 1 << 20
+
+
+def md5(b):
+    return hashlib.md5(b).hexdigest().upper()
+
+
+class Namespace:
+    def __init__(self):
+        self.name = "tvl-bench-" + uuid.uuid4().hex[:8]
+        subprocess.run(["ip", "netns", "add", self.name], check=True)
+        subprocess.run(self.pre(["ip", "link", "set", "lo", "up"]), check=True)
+
+    def pre(self, args):
+        return ["ip", "netns", "exec", self.name] + list(args)
+
+    def close(self):
+        out = subprocess.run(["ip", "netns", "pids", self.name], capture_output=True, text=True).stdout
+        for pid in out.split():
+            try:
+                os.kill(int(pid), 9)
+            except (ProcessLookupError, ValueError):
+                pass
+        subprocess.run(["ip", "netns", "del", self.name], check=False)
+
+
+def start_nginx(ns, root, workdir):
+    workdir.mkdir(parents=True, exist_ok=True)
+    conf = workdir / "nginx.conf"
+    conf.write_text(f"""
+daemon off; user root; worker_processes 1; pid {workdir}/nginx.pid; error_log {workdir}/error.log warn;
+events {{ worker_connections 256; }}
+http {{ access_log off; client_body_temp_path {workdir}/b; proxy_temp_path {workdir}/p;
+  fastcgi_temp_path {workdir}/f; uwsgi_temp_path {workdir}/u; scgi_temp_path {workdir}/s;
+  types {{ }} default_type application/octet-stream; sendfile on; tcp_nopush on;
+  server {{ listen 127.0.0.1:80; root {root}; }} }}
+""")
+    proc = subprocess.Popen(ns.pre(["nginx", "-c", str(conf)]), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if subprocess.run(ns.pre(["curl", "-s", "-o", "/dev/null", "http://127.0.0.1/"])).returncode == 0:
+            return proc
+        time.sleep(0.05)
+    raise RuntimeError("nginx did not start")
+
+
+def timed(args, **kw):
+    with open(WORK / "last-stderr.txt", "w+b") as err:  # a file: no child can hold it open
+        t = time.perf_counter()
+        r = subprocess.run(args, stdout=subprocess.DEVNULL, stderr=err, **kw)
+        elapsed = time.perf_counter() - t
+        if r.returncode != 0:
+            err.seek(0)
+            raise RuntimeError(f"{args[:6]} failed ({r.returncode}): {err.read().decode(errors='replace')[-500:]}")
+    return elapsed
+
+
+def list_text(entries):
+    return "".join(f"{n}\tx\t0\t{size}\t{digest}\r\n" for n, size, digest in entries).encode()
+
+
+def zipped(items, level=6):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED, compresslevel=level) as z:
+        for name, data in items:
+            z.writestr(name, data)
+    return buf.getvalue()
+
+
+def make_install(path, launcher, game, ini):
+    if path.exists():
+        shutil.rmtree(path)
+    (path / "data").mkdir(parents=True)
+    shutil.copy(launcher, path / launcher.name)
+    shutil.copy(game, path / "TervalisOnline2D.bin")
+    (path / "TervalisOnline2D.ini").write_text(ini)
+    return path
+
+
+INI = ("[Connection]\r\nupdate_server=127.0.0.1\r\nupdate_path=/u/\r\nicons_server=127.0.0.1\r\n"
+       "icons_path=/i/\r\ngame_server=g\r\n")
+
+
+class WinePrefix:
+    """A private prefix whose wineserver lives in the namespace."""
+
+    def __init__(self, ns):
+        base = Path(subprocess.run(["bash", str(ROOT / "scripts" / "wine_prefix.sh")], capture_output=True,
+                                   text=True, check=True).stdout.strip().splitlines()[-1])
+        self.ns = ns
+        self.dir = WORK / ("prefix-" + uuid.uuid4().hex[:6])
+        subprocess.run(["cp", "-al", str(base), str(self.dir)], check=True)
+        for reg in self.dir.glob("*.reg"):
+            data = reg.read_bytes()
+            reg.unlink()
+            reg.write_bytes(data)
+        self.env = dict(os.environ, WINEPREFIX=str(self.dir), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("DISPLAY", None)
+        # Wine's services inherit whatever output they are given: no pipes.
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(ns.pre([WINESERVER, "-p"]), env=self.env, **quiet)
+        subprocess.run(ns.pre([WINE, "wineboot"]), env=self.env, **quiet)
+
+    def run(self, exe, cwd):
+        # The launcher ends once the game is started; the persistent
+        # wineserver never ends, so there is nothing else to wait for.
+        return timed(self.ns.pre([WINE, str(exe)]), cwd=cwd, env=self.env)
+
+    def close(self):
+        subprocess.run(self.ns.pre([WINESERVER, "-k"]), env=self.env, stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+# ------------------------------------------------------------- download
+
+def bench_download():
+    www = WORK / "www-download"
+    big = www / "i" / "big.bin"
+    size = 512 * MiB
+    if not big.exists() or big.stat().st_size != size:
+        big.parent.mkdir(parents=True, exist_ok=True)
+        with open(big, "wb") as f:
+            for _ in range(size // (16 * MiB)):
+                f.write(os.urandom(16 * MiB))
+    (www / "u").mkdir(exist_ok=True)
+    (www / "u" / "files.txt").write_bytes(zipped([("files.txt", b"")]))
+    (www / "i" / "clan_icons_list.txt").write_bytes(list_text([("big.bin", size, "0" * 32)]))
+
+    ns = Namespace()
+    wine = None
+    try:
+        nginx = start_nginx(ns, www, WORK / "nginx-download")
+        native = make_install(WORK / "dl-native", NATIVE / "TervalisOnline2D", NATIVE / "stub_game", INI)
+        target = native / "data" / "textures" / "big.bin"
+        out = WORK / "dl-curl.bin"
+        curl, ours = [], []
+        for _ in range(3):
+            out.unlink(missing_ok=True)
+            curl.append(timed(ns.pre(["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"])))
+            target.unlink(missing_ok=True)
+            ours.append(timed(ns.pre([str(native / "TervalisOnline2D")]), cwd=native))
+            assert target.stat().st_size == size
+        out.unlink(missing_ok=True)
+        c, o = sorted(curl)[1], sorted(ours)[1]
+        print(f"download: {o / c:.2f}x vs curl -o (512 MiB; launcher {size / MiB / o:.0f} MiB/s, "
+              f"curl {size / MiB / c:.0f} MiB/s; medians of 3)")
+
+        if WITH_WINE and (WIN / "TervalisOnline2D.exe").exists():
+            wine = WinePrefix(ns)
+            winst = make_install(WORK / "dl-win", WIN / "TervalisOnline2D.exe", WIN / "stub_game.exe", INI)
+            wtarget = winst / "data" / "textures" / "big.bin"
+            curl, ours = [], []
+            for _ in range(3):
+                out.unlink(missing_ok=True)
+                curl.append(timed(ns.pre(["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"])))
+                wtarget.unlink(missing_ok=True)
+                ours.append(wine.run(winst / "TervalisOnline2D.exe", winst))
+                assert wtarget.stat().st_size == size
+            out.unlink(missing_ok=True)
+            wtarget.unlink(missing_ok=True)
+            c, o = sorted(curl)[1], sorted(ours)[1]
+            print(f"download-wine: {o / c:.2f}x vs curl -o (512 MiB, Windows build under Wine; launcher "
+                  f"{size / MiB / o:.0f} MiB/s, curl {size / MiB / c:.0f} MiB/s; medians of 3)")
+        target.unlink(missing_ok=True)
+        nginx.terminate()
+    finally:
+        if wine:
+            wine.close()
+        ns.close()
+
+
+# --------------------------------------------------------------- update
+
+FILES, TOTAL = 2000, 300 * MiB
+
+
+def build_update_release():
+    """The release (server tree), a template install in which every third
+    file is out of date, and the list of what the ideal pipeline needs."""
+    www, template = WORK / "www-update", WORK / "update-template"
+    stamp = WORK / "update-data.ok"
+    rnd = random.Random(7)
+    weights = [rnd.lognormvariate(0, 1) for _ in range(FILES)]
+    scale = TOTAL / sum(weights)
+    sizes = [max(1, int(w * scale)) for w in weights]
+    entries = []  # (name, list path, packed, size, data-digest, changed)
+    for i, size in enumerate(sizes):
+        packed = i % 2 == 0
+        name = f"data/pak/f{i:04d}.pak" if packed else f"clan/i{i:04d}.png"
+        entries.append((name, packed, size, i % 3 == 0))
+    if stamp.exists():
+        return www, template, entries
+    for d in (www, template):
+        if d.exists():
+            shutil.rmtree(d)
+    main, icons = [], []
+    for i, (name, packed, size, changed) in enumerate(entries):
+        # Half random, half text-like, so that deflate and inflate have work.
+        data = os.urandom(size // 2) + (b"tervalis %06d " % i * (size // 16 + 1))[: size - size // 2]
+        local = template / (name if packed else "data/textures/" + name)
+        local.parent.mkdir(parents=True, exist_ok=True)
+        local.write_bytes(bytes(b ^ 0x5A for b in data[:64]) + data[64:] if changed else data)
+        if packed:
+            served = zipped([(name, data)])
+            target = www / "u" / name
+            main.append((name, len(served), md5(data)))
+        else:
+            served = data
+            target = www / "i" / name
+            icons.append((name, len(served), md5(data)))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(served)
+    (www / "u" / "files.txt").write_bytes(zipped([("files.txt", list_text(main))]))
+    (www / "i" / "clan_icons_list.txt").write_bytes(list_text(icons))
+    stamp.touch()
+    return www, template, entries
+
+
+def fresh_copy(template, path, launcher, game):
+    if path.exists():
+        shutil.rmtree(path)
+    shutil.copytree(template, path)
+    shutil.copy(launcher, path / launcher.name)
+    shutil.copy(game, path / "TervalisOnline2D.bin")
+    (path / "TervalisOnline2D.ini").write_text(INI)
+    return path
+
+
+def ideal_pipeline(ns, install, entries, expected):
+    """md5sum over every listed file, one curl for what differs, unzip of
+    the packed ones: the least a tool could do for the same result."""
+    staging = install / "staging"
+    staging.mkdir()
+    t = time.perf_counter()
+    paths = [(n if p else "data/textures/" + n) for n, p, _, _ in entries]
+    out = subprocess.run(["xargs", "-0", "md5sum"], input="\0".join(paths).encode(), cwd=install,
+                         capture_output=True, check=True).stdout.decode()
+    digests = {line[34:]: line[:32].upper() for line in out.splitlines()}
+    config, packed = [], []
+    for (name, is_packed, _, _), local in zip(entries, paths):
+        if digests.get(local) == expected[name]:
+            continue
+        server = ("/u/" if is_packed else "/i/") + name
+        dest = staging / name.replace("/", "_") if is_packed else install / local
+        if is_packed:
+            packed.append(dest)
+        config.append(f'url = "http://127.0.0.1{server}"\noutput = "{dest}"\n')
+    (install / "curl.cfg").write_text("".join(config))
+    subprocess.run(ns.pre(["curl", "-s", "-K", str(install / "curl.cfg")]), check=True)
+    if packed:
+        subprocess.run(["unzip", "-o", "-qq", str(staging / "*.pak"), "-d", str(install)], check=True)
+    return time.perf_counter() - t, len(config)
+
+
+def bench_update():
+    www, template, entries = build_update_release()
+    ns = Namespace()
+    wine = None
+    try:
+        nginx = start_nginx(ns, www, WORK / "nginx-update")
+        expected = {}
+        for name, packed, size, changed in entries:
+            src = template / (name if packed else "data/textures/" + name)
+            data = src.read_bytes()
+            if changed:
+                data = bytes(b ^ 0x5A for b in data[:64]) + data[64:]
+            expected[name] = md5(data)
+        work = WORK / "update-run"
+        ideal, ours, fetched = [], [], 0
+        for _ in range(2):
+            fresh_copy(template, work, NATIVE / "TervalisOnline2D", NATIVE / "stub_game")
+            t, fetched = ideal_pipeline(ns, work, entries, expected)
+            ideal.append(t)
+            fresh_copy(template, work, NATIVE / "TervalisOnline2D", NATIVE / "stub_game")
+            ours.append(timed(ns.pre([str(work / "TervalisOnline2D")]), cwd=work))
+        # The launcher's result is the release.
+        for name, packed, _, _ in entries[:60]:
+            local = work / (name if packed else "data/textures/" + name)
+            assert md5(local.read_bytes()) == expected[name], name
+        i, o = min(ideal), min(ours)
+        print(f"update: {o / i:.2f}x vs md5sum+curl+unzip ({FILES} files, {TOTAL // MiB} MiB, "
+              f"{fetched} changed, half packed; launcher {o:.2f} s, pipeline {i:.2f} s; best of 2)")
+
+        if WITH_WINE and (WIN / "TervalisOnline2D.exe").exists():
+            wine = WinePrefix(ns)
+            fresh_copy(template, work, WIN / "TervalisOnline2D.exe", WIN / "stub_game.exe")
+            w = wine.run(work / "TervalisOnline2D.exe", work)
+            print(f"update-wine: {w / i:.2f}x vs md5sum+curl+unzip (same release, Windows build under Wine; "
+                  f"launcher {w:.2f} s)")
+        shutil.rmtree(work, ignore_errors=True)
+        nginx.terminate()
+    finally:
+        if wine:
+            wine.close()
+        ns.close()
+
+
+WITH_WINE = "--native-only" not in sys.argv
+
+if __name__ == "__main__":
+    {"download": bench_download, "update": bench_update}[sys.argv[1]]()
