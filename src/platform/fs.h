@@ -90,7 +90,7 @@ class MappedView {
   void reset();
   void* data_ = nullptr;
   size_t size_ = 0;
-  intptr_t mapping_ = 0;  // Windows mapping object
+  [[maybe_unused]] intptr_t mapping_ = 0;  // Windows mapping object
 };
 
 // The three file times of path (POSIX reports the status-change time as
