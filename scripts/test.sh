@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds every target and runs every test: native unit
+# tests (ASan/UBSan), Windows unit tests under Wine, short fuzz runs, and the
+# end-to-end tests of the real executables. Ends with one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${TVL_JOBS:-2}
+FUZZ_SECONDS=${TVL_FUZZ_SECONDS:-15}
+
+bash scripts/setup.sh || exit 1
+
+step() { echo; echo "=== $* ==="; }
+fail=0
+passed=0
+failed=0
+
+step "build: native (ASan+UBSan)"
+cmake --preset native >/dev/null && cmake --build build/native -j"$JOBS" || exit 1
+step "build: native-release"
+cmake --preset native-release >/dev/null && cmake --build build/native-release -j"$JOBS" || exit 1
+step "build: win64 (mingw)"
+cmake --preset win64 >/dev/null && cmake --build build/win64 -j"$JOBS" || exit 1
+if [ -d tests/fuzz ]; then
+  step "build: fuzz (clang, libFuzzer)"
+  cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j"$JOBS" || exit 1
+fi
+
+count_ctest() {  # adds ctest's counts from its log
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -1)
+  [ -n "$line" ] || return
+  bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+  total=$(echo "$line" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
+  passed=$((passed + total - bad)); failed=$((failed + bad))
+}
+
+step "unit tests: native"
+(cd build/native && ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/native/ctest.log
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
+count_ctest build/native/ctest.log
+
+step "unit tests: win64 under Wine"
+export WINEPREFIX
+WINEPREFIX=$(bash scripts/wine_prefix.sh)
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+/usr/lib/wine/wineserver -p
+/usr/lib/wine/wine64 wineboot >/dev/null 2>&1
+(cd build/win64 && ctest --output-on-failure) 2>&1 | tee build/win64/ctest.log
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
+count_ctest build/win64/ctest.log
+/usr/lib/wine/wineserver -k
+unset WINEPREFIX
+
+if [ -d build/fuzz/bin ]; then
+  step "fuzz: ${FUZZ_SECONDS}s per target"
+  for f in build/fuzz/bin/*_fuzz; do
+    [ -x "$f" ] || continue
+    name=$(basename "$f" _fuzz)
+    work=build/fuzz/corpus-$name
+    mkdir -p "$work"
+    seeds=tests/fuzz/corpus/$name
+    [ -d "$seeds" ] || seeds=""
+    if "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$work" $seeds >build/fuzz/$name.log 2>&1; then
+      echo "fuzz $name: ok ($(grep -c . build/fuzz/$name.log) log lines)"
+      passed=$((passed + 1))
+    else
+      echo "fuzz $name: FAILED"; tail -40 build/fuzz/$name.log
+      failed=$((failed + 1)); fail=1
+    fi
+  done
+fi
+
+step "end-to-end tests (pytest)"
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e --junitxml=build/e2e.xml "$@"
+[ $? -eq 0 ] || fail=1
+if [ -f build/e2e.xml ]; then
+  read -r t f e s < <(/usr/bin/python3 - <<'PY'
+import xml.etree.ElementTree as ET
+r = ET.parse("build/e2e.xml").getroot()
+s = r if r.tag == "testsuite" else r.find("testsuite")
+print(s.get("tests"), s.get("failures"), s.get("errors"), s.get("skipped"))
+PY
+)
+  passed=$((passed + t - f - e - s)); failed=$((failed + f + e))
+fi
+
+echo
+echo "total: $passed passed, $failed failed"
+exit $fail
