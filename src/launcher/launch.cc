@@ -3,6 +3,7 @@
 #include "launcher/command_line.h"
 #include "platform/process.h"
 #include "transfer/paths.h"
+#include "transfer/updater.h"
 
 const char kGameExecutable[] = "TervalisOnline2D.bin";
 
@@ -19,3 +20,5 @@ void launchGame(const GameSettings& game) {
   runAndExit(baseDir + kGameExecutable, line);
   platform::exitNormally(0);
 }
+
+void launchGame(const Updater& updater) { launchGame(updater.gameSettings); }

@@ -5,6 +5,8 @@
 
 #include "launcher/settings.h"
 
+struct Updater;
+
 extern const char kGameExecutable[];  // "TervalisOnline2D.bin"
 
 // Starts program with commandLine as its whole command line and ends this
@@ -17,3 +19,6 @@ void runAndExit(const std::string& program, const std::string& commandLine);
 // switches of game, then ends the process with exit code 0, whether or not
 // the game could be started.
 [[noreturn]] void launchGame(const GameSettings& game);
+
+// The same with the Updater's game settings (the worker's roads).
+[[noreturn]] void launchGame(const Updater& updater);

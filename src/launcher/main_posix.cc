@@ -5,8 +5,8 @@
 #include "launcher/launch.h"
 #include "launcher/settings.h"
 #include "launcher/startup.h"
-#include "platform/message_box.h"
 #include "platform/process.h"
+#include "update/headless.h"
 
 int main() {
   enterInstallDir();
@@ -15,7 +15,5 @@ int main() {
   std::string commandLine = platform::commandLine();
   if (!shouldUpdate(commandLine, connectionSettings)) launchGame(connectionSettings.game);
 
-  platform::messageBox("This build of the launcher cannot update the game yet.\nStart it with /disableupdate.",
-                       "TervalisOnline2D", platform::kMbIconError);
-  return 1;
+  runHeadlessUpdate(nullptr);
 }

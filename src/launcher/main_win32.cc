@@ -7,6 +7,7 @@
 #include "launcher/startup.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
+#include "update/headless.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   (void)instance;
@@ -17,7 +18,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   std::string commandLine = platform::commandLine();
   if (!shouldUpdate(commandLine, connectionSettings)) launchGame(connectionSettings.game);
 
-  platform::messageBox("This build of the launcher cannot update the game yet.\nStart it with /disableupdate.",
-                       "TervalisOnline2D", platform::kMbIconError);
-  return 1;
+  runHeadlessUpdate(instance);
 }

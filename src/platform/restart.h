@@ -1,0 +1,25 @@
+// What the launcher needs to start its renewed executable in its own place,
+// and to know afterwards that it was so started.
+//
+// The mark travels in the environment, not on the command line, which the
+// restarted launcher must receive unchanged (it passes it on to the game).
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Starts program with this process's own command line, unchanged (Windows:
+// the one string of GetCommandLineA; POSIX: the same arguments), inheriting
+// handles, environment and working directory. Does not wait.
+bool startWithOwnCommandLine(const std::string& program);
+
+// Marks the environment that children inherit: "started by a launcher that
+// has just replaced itself".
+void setRestartMark();
+
+// True when this process carries the mark; removes it, so that nothing
+// started from here (the game) inherits it.
+bool takeRestartMark();
+
+}  // namespace platform

@@ -1,0 +1,120 @@
+#include "transfer/http_win32.h"
+
+#include <string>
+
+#include "transfer/content_length.h"
+
+namespace {
+
+// Closes a WinINet handle through the same table that opened it.
+class InetHandle {
+ public:
+  InetHandle(const WinInetApi& api, HINTERNET h) : api_(api), h_(h) {}
+  ~InetHandle() {
+    if (h_) api_.internetCloseHandle(h_);
+  }
+  InetHandle(const InetHandle&) = delete;
+  InetHandle& operator=(const InetHandle&) = delete;
+  HINTERNET get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+
+ private:
+  const WinInetApi& api_;
+  HINTERNET h_;
+};
+
+DWORD WINAPI systemGetLastError() { return GetLastError(); }
+
+}  // namespace
+
+const WinInetApi& systemWinInet() {
+  static const WinInetApi api = {
+      InternetOpenA,    InternetSetOptionA,         InternetConnectA, HttpOpenRequestA,    HttpSendRequestA,
+      HttpQueryInfoA,   InternetQueryDataAvailable, InternetReadFile, InternetCloseHandle, systemGetLastError,
+  };
+  return api;
+}
+
+HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
+  HttpResult result;
+  auto fail = [&](HttpOutcome outcome) {
+    result.outcome = outcome;
+    result.code = api_.getLastError();
+    return result;
+  };
+
+  // Without a SOCKS server the connection is direct: the system's own proxy
+  // configuration is never used.
+  std::string proxy;
+  DWORD access = INTERNET_OPEN_TYPE_DIRECT;
+  if (!request.socksServer.empty()) {
+    proxy = "socks=" + request.socksServer + ":" + request.socksPort;
+    access = INTERNET_OPEN_TYPE_PROXY;
+  }
+  // Each handle is declared after the one it depends on, so they close
+  // newest first.
+  InetHandle internet(api_, api_.internetOpenA(request.agent.c_str(), access, proxy.empty() ? nullptr : proxy.c_str(),
+                                               nullptr, 0));
+  if (!internet) return fail(HttpOutcome::kNotStarted);
+
+  // A stalled server must not hold the launcher for ever. The options are
+  // inherited by the connection and request handles.
+  DWORD connectMs = kHttpConnectTimeoutMs, receiveMs = kHttpReceiveTimeoutMs;
+  api_.internetSetOptionA(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+  api_.internetSetOptionA(internet.get(), INTERNET_OPTION_SEND_TIMEOUT, &receiveMs, sizeof receiveMs);
+  api_.internetSetOptionA(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+
+  InetHandle connection(api_, api_.internetConnectA(internet.get(), request.host.c_str(), request.port, nullptr,
+                                                    nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return fail(HttpOutcome::kNotStarted);
+  InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr, nullptr,
+                                             nullptr, INTERNET_FLAG_RELOAD, 0));
+  if (!req) return fail(HttpOutcome::kNotStarted);
+  if (!api_.httpSendRequestA(req.get(), nullptr, 0, nullptr, 0)) return fail(HttpOutcome::kNotStarted);
+
+  // The raw headers must fit the header buffer; then the status and the
+  // Content-Length (its absence is the sink's to judge).
+  char header[8192];
+  DWORD length = sizeof header;
+  if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_RAW_HEADERS_CRLF, header, &length, nullptr))
+    return fail(HttpOutcome::kNotStarted);
+  DWORD status = 0;
+  length = sizeof status;
+  if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
+    return fail(HttpOutcome::kNotStarted);
+  bool hasLength = true;
+  length = sizeof header - 1;
+  if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_CONTENT_LENGTH, header, &length, nullptr)) {
+    if (api_.getLastError() != ERROR_HTTP_HEADER_NOT_FOUND) return fail(HttpOutcome::kNotStarted);
+    hasLength = false;
+    length = 0;
+  }
+  header[length < sizeof header ? length : sizeof header - 1] = '\0';
+  if (!sink.onResponse(static_cast<int>(status), hasLength, parseContentLength(header))) {
+    result.outcome = HttpOutcome::kRefused;
+    return result;
+  }
+
+  // A synchronous availability query waits for data; it reports 0 only when
+  // nothing more will come, or (on some WinINet versions) while the socket
+  // is merely quiet. A read then tells the two apart: it blocks for data and
+  // gives 0 bytes only at the end of the stream. A connection closed in
+  // the middle of the body also ends here, with a successful empty read.
+  char buffer[kHttpChunk];
+  for (;;) {
+    DWORD available = 0;
+    if (!api_.internetQueryDataAvailable(req.get(), &available, 0, 0)) return fail(HttpOutcome::kBroken);
+    DWORD chunk = available == 0 || available > sizeof buffer ? sizeof buffer : available;
+    DWORD got = 0;
+    if (!api_.internetReadFile(req.get(), buffer, chunk, &got)) return fail(HttpOutcome::kBroken);
+    if (got == 0) break;
+    if (!sink.onData(buffer, got)) break;
+  }
+  result.outcome = HttpOutcome::kEnded;
+  return result;
+}
+
+HttpClient& platformHttpClient() {
+  static WinInetClient client(systemWinInet());
+  return client;
+}

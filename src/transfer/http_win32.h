@@ -1,0 +1,39 @@
+// The WinINet transport. The WinINet calls go through a table of function
+// pointers so that a test can stand in for the library and record exactly
+// what the launcher asks of it (Wine's WinINet ignores a SOCKS proxy string,
+// so the request arguments are the only proof of the proxy road there).
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "transfer/http.h"
+
+struct WinInetApi {
+  HINTERNET(WINAPI* internetOpenA)(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass, DWORD flags);
+  BOOL(WINAPI* internetSetOptionA)(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length);
+  HINTERNET(WINAPI* internetConnectA)(HINTERNET internet, LPCSTR serverName, INTERNET_PORT port, LPCSTR userName,
+                                      LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context);
+  HINTERNET(WINAPI* httpOpenRequestA)(HINTERNET connection, LPCSTR verb, LPCSTR objectName, LPCSTR version,
+                                      LPCSTR referrer, LPCSTR* acceptTypes, DWORD flags, DWORD_PTR context);
+  BOOL(WINAPI* httpSendRequestA)(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional,
+                                 DWORD optionalLength);
+  BOOL(WINAPI* httpQueryInfoA)(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
+                               LPDWORD index);
+  BOOL(WINAPI* internetQueryDataAvailable)(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context);
+  BOOL(WINAPI* internetReadFile)(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read);
+  BOOL(WINAPI* internetCloseHandle)(HINTERNET handle);
+  DWORD(WINAPI* getLastError)();
+};
+
+// The system's wininet.dll.
+const WinInetApi& systemWinInet();
+
+class WinInetClient : public HttpClient {
+ public:
+  explicit WinInetClient(const WinInetApi& api) : api_(api) {}
+  HttpResult get(const HttpRequest& request, HttpSink& sink) override;
+
+ private:
+  const WinInetApi& api_;
+};

@@ -1,0 +1,10 @@
+// The text of the headless progress line.
+#pragma once
+
+#include <string>
+
+#include "transfer/updater.h"
+
+// "checking update... files.txt" while a list is fetched (nothing is counted
+// then), otherwise "<file>  <done> / <total> KB (<percent>%)".
+std::string progressLine(const ProgressSnapshot& progress);

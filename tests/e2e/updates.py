@@ -1,0 +1,275 @@
+"""Helpers for the update tests: publishing a release the way the update
+servers serve it, the faulty server and the SOCKS proxy, running either
+launcher to its end while answering its message boxes, and looking at what
+ended up on disk."""
+import hashlib
+import io
+import json
+import subprocess
+import sys
+import time
+import zipfile
+from pathlib import Path
+
+import pytest
+
+from conftest import win_path
+
+HERE = Path(__file__).resolve().parent
+FAULTY = "127.0.0.2"  # the faulty server's address; nginx has 127.0.0.1
+ASK_TEXT = ("Не удаётся соеденится с сервером обновлений для проверки наличия новой версии.\n"
+            "Попробовать войти в игру без последних обновлений?")
+OK, YES, NO = 1, 6, 7
+
+
+def md5(data):
+    return hashlib.md5(data).hexdigest().upper()
+
+
+def zip_bytes(items, compression=zipfile.ZIP_DEFLATED):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", compression) as z:
+        for name, data in items:
+            z.writestr(name, data)
+    return buf.getvalue()
+
+
+class Release:
+    """The files a release consists of and how the servers publish them:
+    files.txt zipped under update_path, every game file plain or as a zip of
+    its own beside it, clan_icons_list.txt and the icons under icons_path."""
+
+    def __init__(self, update_path="/3d/", icons_path="/swf/"):
+        self.update_path, self.icons_path = update_path, icons_path
+        self.files = []   # dict(name, data, packed, digest, items)
+        self.icons = []
+
+    def add(self, name, data, packed=True, digest=None, items=None):
+        self.files.append(dict(name=name, data=data, packed=packed, digest=digest or md5(data),
+                               items=items or [(name.split("/")[-1], data)]))
+        return self
+
+    def icon(self, name, data, digest=None):
+        self.icons.append(dict(name=name, data=data, packed=False, digest=digest or md5(data), items=None))
+        return self
+
+    def served(self, f):
+        return zip_bytes(f["items"]) if f["packed"] else f["data"]
+
+    @staticmethod
+    def list_text(entries, served):
+        lines = [f"{e['name']}\tx\t0\t{len(served(e))}\t{e['digest']}" for e in entries]
+        return ("\r\n".join(lines) + "\r\n").encode("cp1251")
+
+    def publish(self, root, main_list=True, icons_list=True):
+        root = Path(root)
+        up, ip = root / self.update_path.strip("/"), root / self.icons_path.strip("/")
+        up.mkdir(parents=True, exist_ok=True)
+        ip.mkdir(parents=True, exist_ok=True)
+        for f in self.files:
+            target = up / f["name"]
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(self.served(f))
+        for i in self.icons:
+            target = ip / i["name"]
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(i["data"])
+        if main_list:
+            (up / "files.txt").write_bytes(zip_bytes([("files.txt", self.list_text(self.files, self.served))]))
+        if icons_list:
+            (ip / "clan_icons_list.txt").write_bytes(self.list_text(self.icons, self.served))
+        return root
+
+    def expected(self):
+        """Installed path (relative to the game folder) -> content."""
+        out = {f["name"]: f["data"] for f in self.files}
+        out.update({"data/textures/" + i["name"]: i["data"] for i in self.icons})
+        return out
+
+    def object_paths(self):
+        """Request paths of every listed file, in list order."""
+        return ([self.update_path + f["name"] for f in self.files] +
+                [self.icons_path + i["name"] for i in self.icons])
+
+
+@pytest.fixture
+def www():
+    """A folder nginx's workers can read (pytest's own temporary folders are
+    private to root), removed afterwards."""
+    import shutil
+    import tempfile
+    d = Path(tempfile.mkdtemp(prefix="tvl-www-"))
+    d.chmod(0o755)
+    yield d
+    shutil.rmtree(d, ignore_errors=True)
+
+
+class FaultyServer:
+    """faulty_server.py on 127.0.0.2:80 inside the namespace."""
+
+    def __init__(self, ns, root, workdir):
+        self.ns, self.root, self.workdir = ns, Path(root), Path(workdir)
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.rules_file = self.workdir / "rules.json"
+        self.log = self.workdir / "requests.jsonl"
+        self.set_rules({})
+        self.proc = subprocess.Popen(
+            ns.prefix() + [sys.executable, str(HERE / "faulty_server.py"), str(self.root), str(self.rules_file),
+                           str(self.log), FAULTY],
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        for _ in range(100):
+            r = subprocess.run(ns.prefix() + ["curl", "-s", "-o", "/dev/null", f"http://{FAULTY}/"],
+                               capture_output=True)
+            if r.returncode == 0:
+                return
+            time.sleep(0.05)
+        raise RuntimeError("faulty server did not start: " + self.proc.stderr.read1().decode())
+
+    def set_rules(self, rules):
+        self.rules_file.write_text(json.dumps(rules))
+
+    def requests(self):
+        if not self.log.exists():
+            return []
+        return [json.loads(line) for line in self.log.read_text().splitlines()]
+
+    def paths(self):
+        return [r["path"] for r in self.requests() if r["path"] != "/"]
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait(timeout=10)
+
+
+@pytest.fixture
+def faulty(netns, tmp_path):
+    """Factory: faulty(root) starts the faulty server in this test's namespace."""
+    servers = []
+
+    def start(root):
+        s = FaultyServer(netns, root, tmp_path / f"faulty{len(servers)}")
+        servers.append(s)
+        return s
+
+    yield start
+    for s in servers:
+        s.stop()
+
+
+class Socks:
+    """dante on 127.0.0.1:1080 in the namespace (SOCKS 4 and 5), logging
+    every connection it relays."""
+
+    def __init__(self, ns, workdir):
+        self.ns, self.workdir = ns, Path(workdir)
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.log = self.workdir / "danted.log"
+        conf = self.workdir / "danted.conf"
+        conf.write_text(f"""
+logoutput: {self.log}
+internal: 127.0.0.1 port = 1080
+external: lo
+socksmethod: none
+clientmethod: none
+user.privileged: root
+user.unprivileged: nobody
+client pass {{ from: 127.0.0.0/8 to: 0.0.0.0/0 }}
+socks pass {{ from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect log: connect }}
+""")
+        self.proc = subprocess.Popen(ns.prefix() + ["danted", "-f", str(conf), "-N", "1"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            r = subprocess.run(ns.prefix() + ["bash", "-c", "exec 3<>/dev/tcp/127.0.0.1/1080"], capture_output=True)
+            if r.returncode == 0:
+                return
+            time.sleep(0.05)
+        raise RuntimeError("danted did not start")
+
+    def relayed(self):
+        """Log lines of relayed connections."""
+        if not self.log.exists():
+            return []
+        return [l for l in self.log.read_text().splitlines() if "pass(" in l and "connect" in l]
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+@pytest.fixture
+def socks(netns, tmp_path):
+    s = Socks(netns, tmp_path / "socks")
+    yield s
+    s.stop()
+
+
+# ------------------------------------------------------------ running
+
+class Run:
+    def __init__(self, command_line, code, boxes, stderr=""):
+        self.command_line, self.code, self.boxes, self.stderr = command_line, code, boxes, stderr
+
+
+def run_win(wine, inst, tail="", answers=(), timeout=120):
+    """Starts the Windows launcher with tail after its quoted path, answers the
+    message boxes it shows with the buttons in answers, in order, and waits
+    for every process of the prefix (a restarted launcher, the game)."""
+    exe = win_path(inst.launcher)
+    line = f'"{exe}"' + tail
+    p = wine.spawn(exe, line)
+    boxes = []
+    for button in answers:
+        box = wine.answer_box(button, timeout_ms=60000)
+        assert box is not None, f"expected a message box (answered {button}), none came; so far {boxes}"
+        boxes.append(box)
+    try:
+        out, _ = p.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        extra = wine.answer_box(OK, timeout_ms=2000)
+        p.kill()
+        raise AssertionError(f"launcher did not end; boxes {boxes}, unexpected box {extra}")
+    code = None
+    for l in out.decode(errors="replace").splitlines():
+        if l.startswith("EXIT\t"):
+            code = int(l.split("\t")[1])
+    wine.wait_all(timeout=timeout)
+    return Run(line, code, boxes)
+
+
+def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120):
+    """Runs the POSIX launcher inside the namespace. Its boxes go to standard
+    error; the Yes/No question is answered by TVL_ANSWER."""
+    e = dict(__import__("os").environ)
+    e.update(env or {})
+    if answer is not None:
+        e["TVL_ANSWER"] = answer
+    r = subprocess.run(ns.prefix() + [str(inst.launcher), *args], cwd=inst.path, capture_output=True,
+                       timeout=timeout, env=e)
+    err = r.stderr.decode("cp1251", errors="replace")
+    boxes = []
+    for chunk in err.split("\n[")[1:]:
+        caption, _, text = chunk.partition("] ")
+        boxes.append((caption, text.rstrip("\n").split("\n[y/N]")[0].rstrip("\n")))
+    # The code of the first process; a restarted launcher is waited for
+    # through the pipes it inherited.
+    return Run(" ".join([str(inst.launcher), *args]), r.returncode if r.returncode < 128 else r.returncode - 256,
+               boxes, err)
+
+
+def tree(root, skip=("stub_game.log",)):
+    """Every file below root: relative path (with "/") -> content."""
+    root = Path(root)
+    out = {}
+    for p in root.rglob("*"):
+        if p.is_file() and p.name not in skip:
+            out[p.relative_to(root).as_posix()] = p.read_bytes()
+    return out
+
+
+def assert_old_or_new(inst, before, release_files):
+    """After a fault: every file the release names is either what it was
+    before the run (or still missing) or its complete new version."""
+    now = tree(inst.path)
+    for name, new in release_files.items():
+        got = now.get(name)
+        assert got == before.get(name) or got == new, f"{name} is neither its old nor its new version"
