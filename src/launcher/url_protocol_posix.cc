@@ -178,7 +178,12 @@ bool registerUrlProtocolAt(const std::string& launcherPath, const XdgDirs& dirs)
 
 // POSIX has no quoted program path to go by: the entry names the running
 // executable by its absolute path, which stays right however it was started.
+// Links are opened from a graphical session; without one (a server, a test
+// run) nothing is written to the user's folders.
 void registerUrlProtocol() {
+  const char* x = std::getenv("DISPLAY");
+  const char* w = std::getenv("WAYLAND_DISPLAY");
+  if (!(x && *x) && !(w && *w)) return;
   std::string path = platform::modulePath();
   XdgDirs dirs;
   if (path.empty() || !xdgDirsFromEnvironment(&dirs)) return;

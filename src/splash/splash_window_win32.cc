@@ -21,6 +21,10 @@ namespace {
 // Clears WS_CAPTION (WS_BORDER | WS_DLGFRAME) and WS_THICKFRAME.
 constexpr LONG kFrameMask = static_cast<LONG>(0xFF3BFFFF);
 
+// Progress notifications folded into one paint at most; bounded so that a
+// worker posting without pause cannot hold the window in the loop.
+constexpr int kMaxCoalesced = 100000;
+
 // Both strips, to reset the canvas before each paint.
 constexpr SplashRect kStrips = {kProgressBar.left, kFileLine.top, kFileLine.right, kProgressBar.bottom};
 
@@ -229,9 +233,19 @@ LRESULT CALLBACK splashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       dragAnchor = p;
       return 0;
     }
-    case WM_USER:
+    case WM_USER: {
+      // A notification carries no data and the paint shows the values of
+      // the moment, so those queued behind this one would only paint the
+      // same picture again. Taking them out keeps the queue short when
+      // chunks arrive faster than the window paints (a fast download posts
+      // tens of thousands a second).
+      MSG queued;
+      for (int i = 0; i < kMaxCoalesced && PeekMessageA(&queued, window, WM_USER, WM_USER, PM_REMOVE | PM_NOYIELD);
+           ++i) {
+      }
       paintProgress();
       return 0;
+    }
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -1,0 +1,179 @@
+// Test and bench helper for the splash window, run under Wine.
+//
+//   splashtool probe
+//     In the working directory (an install with data/updater) opens the
+//     splash window the way the launcher's window road does, with an Updater
+//     but no worker: the test plays the worker. Prints "SKIN <path>" and
+//     "WINDOW <left> <top> <width> <height>", then reads commands, one a
+//     line, from standard input:
+//       file NAME | total N | done N | post | flood N | sync | quit
+//     "post" posts one progress notification from the reading thread, as
+//     the download code does; "flood N" posts N at once. "sync" answers
+//     "SYNC <left> <top> <width> <height> <arrow|busy|other> <ms>" once every
+//     notification posted before it has been handled (ms: since the last
+//     sync).
+//
+//   splashtool bench reload|cached SKIN MILLISECONDS
+//     Paints progress into a 512 x 400 layered window for that long, either
+//     decoding the skin for every paint or with the window's cached skin,
+//     and prints "<mode> <paints> <per second>".
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "splash/image_surface_win32.h"
+#include "splash/skin.h"
+#include "splash/splash_window_win32.h"
+#include "transfer/updater.h"
+
+namespace {
+
+constexpr UINT kSync = WM_APP + 1;
+constexpr UINT kQuit = WM_APP + 2;
+DWORD mainThread = 0;
+
+void say(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+DWORD WINAPI readCommands(LPVOID) {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string word = line.substr(0, line.find(' '));
+    std::string arg = line.size() > word.size() ? line.substr(word.size() + 1) : std::string();
+    if (word == "file") {
+      theUpdater->setCurrentFile(arg);
+    } else if (word == "total") {
+      theUpdater->setBytesTotal(std::atoi(arg.c_str()));
+    } else if (word == "done") {
+      int32_t want = std::atoi(arg.c_str());
+      theUpdater->addBytesDone(want - theUpdater->progress().bytesDone);
+    } else if (word == "post") {
+      PostMessageA(splashWindow, WM_USER, 0, 0);
+    } else if (word == "flood") {
+      for (int i = std::atoi(arg.c_str()); i > 0; --i) PostMessageA(splashWindow, WM_USER, 0, 0);
+    } else if (word == "sync") {
+      PostThreadMessageA(mainThread, kSync, 0, 0);
+    } else if (word == "quit") {
+      break;
+    }
+  }
+  PostThreadMessageA(mainThread, kQuit, 0, 0);
+  return 0;
+}
+
+const char* cursorName() {
+  if (currentCursor == LoadCursorA(nullptr, IDC_ARROW)) return "arrow";
+  if (currentCursor == LoadCursorA(nullptr, IDC_APPSTARTING)) return "busy";
+  return "other";
+}
+
+int probe() {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  currentCursor = LoadCursorA(nullptr, IDC_ARROW);
+  chooseSkin(loadSkinList());
+  splashFont = createSplashFont();
+  std::strcpy(windowTitle, "TervalisUpdater3D");
+  std::strcpy(windowClassName, "TERVALIS3DUPDATER");
+  registerSplashClass(instance);
+  say("SKIN " + skinPath);
+  if (!openSplashWindow(instance, SW_SHOWNORMAL)) {
+    say("NOWINDOW");
+    return 3;
+  }
+  theUpdater = new Updater(splashWindow, instance);
+  RECT r;
+  GetWindowRect(splashWindow, &r);
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "WINDOW %ld %ld %ld %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
+  say(buf);
+
+  mainThread = GetCurrentThreadId();
+  MSG m;
+  PeekMessageA(&m, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // the thread's queue exists from here
+  CloseHandle(CreateThread(nullptr, 0, readCommands, nullptr, 0, nullptr));
+  DWORD last = GetTickCount();
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+    if (!m.hwnd && m.message == kQuit) break;
+    if (!m.hwnd && m.message == kSync) {
+      UpdateWindow(splashWindow);
+      GdiFlush();
+      GetWindowRect(splashWindow, &r);
+      DWORD now = GetTickCount();
+      std::snprintf(buf, sizeof buf, "SYNC %ld %ld %ld %ld %s %lu", r.left, r.top, r.right - r.left,
+                    r.bottom - r.top, cursorName(), static_cast<unsigned long>(now - last));
+      last = now;
+      say(buf);
+      continue;
+    }
+    TranslateMessage(&m);
+    DispatchMessageA(&m);
+  }
+  return 0;
+}
+
+int bench(const std::string& mode, const std::string& skin, int ms) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  skinPath = skin;
+  splashFont = createSplashFont();
+  WNDCLASSEXA wc;
+  ZeroMemory(&wc, sizeof wc);
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = instance;
+  wc.lpszClassName = "TVLPAINTBENCH";
+  RegisterClassExA(&wc);
+  HWND window = CreateWindowExA(WS_EX_LAYERED, wc.lpszClassName, "paint bench", WS_POPUP | WS_VISIBLE, 100, 100, 512,
+                                400, nullptr, nullptr, instance, nullptr);
+  if (!window) return 3;
+  SetLayeredWindowAttributes(window, 0x00FF00FF, 255, LWA_COLORKEY);
+  splashWindow = window;
+  theUpdater = new Updater(window, instance);
+  theUpdater->setCurrentFile("data/maps/world.pak");
+  theUpdater->setBytesTotal(400 * 1024 * 1024);
+
+  const bool reload = mode == "reload";
+  LARGE_INTEGER freq, start, now;
+  QueryPerformanceFrequency(&freq);
+  QueryPerformanceCounter(&start);
+  long paints = 0;
+  double seconds = 0;
+  do {
+    theUpdater->addBytesDone(8192);
+    if (reload) {
+      // Every paint as first specified: decode the skin anew, draw, copy.
+      HDC windowDC = GetDC(window);
+      ImageSurface surface;
+      surface.load(skinPath);
+      drawProgress(windowDC, surface.acquireDC(), theUpdater->progress(), true);
+      surface.releaseDC();
+      ReleaseDC(window, windowDC);
+    } else {
+      paintProgress();
+    }
+    ++paints;
+    if ((paints & 63) == 0) {
+      MSG m;
+      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    }
+    QueryPerformanceCounter(&now);
+    seconds = static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(freq.QuadPart);
+  } while (seconds * 1000 < ms);
+  std::printf("%s %ld %.0f\n", mode.c_str(), paints, paints / seconds);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "probe") == 0) return probe();
+  if (argc == 5 && std::strcmp(argv[1], "bench") == 0) return bench(argv[2], argv[3], std::atoi(argv[4]));
+  std::fprintf(stderr, "usage: splashtool probe | bench reload|cached SKIN MILLISECONDS\n");
+  return 2;
+}
