@@ -90,8 +90,12 @@ class MappedView {
   void reset();
   void* data_ = nullptr;
   size_t size_ = 0;
-  intptr_t mapping_ = 0;  // Windows mapping object
+  [[maybe_unused]] intptr_t mapping_ = 0;  // Windows mapping object
 };
+
+// The three file times of path (POSIX reports the status-change time as
+// creation time); false when they cannot be read.
+bool getFileTimes(const std::string& path, FileTime* creation, FileTime* access, FileTime* write);
 
 // Renames from onto to, replacing an existing file (not a directory).
 bool moveReplace(const std::string& from, const std::string& to);

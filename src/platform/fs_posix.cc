@@ -156,6 +156,18 @@ MappedView MappedView::map(const File& file, uint64_t size) {
   return v;
 }
 
+bool getFileTimes(const std::string& path, FileTime* creation, FileTime* access, FileTime* write) {
+  struct stat st;
+  if (stat(nativePath(path).c_str(), &st) != 0) return false;
+  auto get = [](const timespec& ts) {
+    return static_cast<FileTime>(static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100 + kUnixEpochAsFileTime);
+  };
+  *creation = get(st.st_ctim);
+  *access = get(st.st_atim);
+  *write = get(st.st_mtim);
+  return true;
+}
+
 bool moveReplace(const std::string& from, const std::string& to) {
   std::string dst = nativePath(to);
   struct stat st;

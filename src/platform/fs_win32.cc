@@ -139,6 +139,16 @@ MappedView MappedView::map(const File& file, uint64_t size) {
   return v;
 }
 
+bool getFileTimes(const std::string& path, FileTime* creation, FileTime* access, FileTime* write) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) return false;
+  auto get = [](const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; };
+  *creation = get(d.ftCreationTime);
+  *access = get(d.ftLastAccessTime);
+  *write = get(d.ftLastWriteTime);
+  return true;
+}
+
 bool moveReplace(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
