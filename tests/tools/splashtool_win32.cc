@@ -13,6 +13,11 @@
 //     notification posted before it has been handled (ms: since the last
 //     sync).
 //
+//   splashtool regdump KEY
+//     Every key below HKEY_CLASSES_ROOT\KEY (itself included) and its values:
+//     "KEY <path>" then "VALUE <name> <type> <size> <data as hex>" lines;
+//     exits 1 when KEY is missing.
+//
 //   splashtool bench reload|cached SKIN MILLISECONDS
 //     Paints progress into a 512 x 400 layered window for that long, either
 //     decoding the skin for every paint or with the window's cached skin,
@@ -169,11 +174,53 @@ int bench(const std::string& mode, const std::string& skin, int ms) {
   return 0;
 }
 
+std::string hex(const BYTE* p, DWORD n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (DWORD i = 0; i < n; ++i) {
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+  return out;
+}
+
+void dumpKey(HKEY key, const std::string& path) {
+  say("KEY " + path);
+  for (DWORD i = 0;; ++i) {
+    char name[16384];
+    DWORD nameSize = sizeof name, type = 0, size = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+    std::string data(size, '\0');
+    nameSize = sizeof name;
+    RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size);
+    say("VALUE " + std::string(nameSize ? name : "(default)") + " " + std::to_string(type) + " " +
+        std::to_string(size) + " " + hex(reinterpret_cast<const BYTE*>(data.data()), size));
+  }
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameSize = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY sub;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+    dumpKey(sub, path + "\\" + name);
+    RegCloseKey(sub);
+  }
+}
+
+int regdump(const char* path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
+  dumpKey(key, path);
+  RegCloseKey(key);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "probe") == 0) return probe();
+  if (argc == 3 && std::strcmp(argv[1], "regdump") == 0) return regdump(argv[2]);
   if (argc == 5 && std::strcmp(argv[1], "bench") == 0) return bench(argv[2], argv[3], std::atoi(argv[4]));
-  std::fprintf(stderr, "usage: splashtool probe | bench reload|cached SKIN MILLISECONDS\n");
+  std::fprintf(stderr, "usage: splashtool probe | regdump KEY | bench reload|cached SKIN MILLISECONDS\n");
   return 2;
 }
