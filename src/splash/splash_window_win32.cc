@@ -213,6 +213,12 @@ LRESULT CALLBACK splashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_ERASEBKGND:
       paintBackground(window);
       return 0;
+    case WM_GETMINMAXINFO:
+      // The window is exactly the skin's size, however small: no skin
+      // means no size, and so nothing on the screen, rather than the
+      // system's smallest captioned window with nothing drawn in it.
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{0, 0};
+      return 0;
     case WM_SETCURSOR:
       if (LOWORD(lParam) != HTCLIENT) break;
       SetCursor(currentCursor);

@@ -107,6 +107,8 @@ class Probe:
     def __init__(self, wine, cwd):
         self.proc = wine.popen([win_path(BUILD_WIN / "bin" / "splashtool.exe"), "probe"], cwd=cwd,
                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        listed = self._line("SKINS")[6:]
+        self.skins = listed.split("|") if listed else []
         self.skin = self._line("SKIN")[5:]
         w = self._line("WINDOW").split()
         self.rect = tuple(int(v) for v in w[1:5])

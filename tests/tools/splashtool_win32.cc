@@ -3,7 +3,8 @@
 //   splashtool probe
 //     In the working directory (an install with data/updater) opens the
 //     splash window the way the launcher's window road does, with an Updater
-//     but no worker: the test plays the worker. Prints "SKIN <path>" and
+//     but no worker: the test plays the worker. Prints "SKINS <path>|...",
+//     the list it chose from, "SKIN <path>" and
 //     "WINDOW <left> <top> <width> <height>", then reads commands, one a
 //     line, from standard input:
 //       file NAME | total N | done N | post | flood N | sync | quit
@@ -82,7 +83,11 @@ const char* cursorName() {
 int probe() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   currentCursor = LoadCursorA(nullptr, IDC_ARROW);
-  chooseSkin(loadSkinList());
+  const SkinList skins = loadSkinList();
+  std::string list;
+  for (const std::string& path : skins) list += (list.empty() ? "" : "|") + path;
+  say("SKINS " + list);
+  chooseSkin(skins);
   splashFont = createSplashFont();
   std::strcpy(windowTitle, "TervalisUpdater3D");
   std::strcpy(windowClassName, "TERVALIS3DUPDATER");
