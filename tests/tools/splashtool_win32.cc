@@ -23,6 +23,12 @@
 //     Paints progress into a 512 x 400 layered window for that long, either
 //     decoding the skin for every paint or with the window's cached skin,
 //     and prints "<mode> <paints> <per second>".
+//
+//   splashtool bench notify|bare SKIN COUNT
+//     A second thread posts COUNT progress notifications as fast as it can,
+//     each after a chunk of 8 KiB, to the real splash window (notify) or to
+//     a window that ignores them (bare), and prints "<mode> <count> <per
+//     second>": how fast they were handled, to the last one.
 #include <windows.h>
 
 #include <cstdio>
@@ -128,7 +134,67 @@ int probe() {
   return 0;
 }
 
+struct Flood {
+  HWND window;
+  long count;
+};
+
+DWORD WINAPI postNotifications(LPVOID arg) {
+  Flood* f = static_cast<Flood*>(arg);
+  for (long i = 0; i < f->count; ++i) {
+    theUpdater->addBytesDone(8192);
+    PostMessageA(f->window, WM_USER, 0, 0);
+  }
+  PostThreadMessageA(mainThread, kQuit, 0, 0);
+  return 0;
+}
+
+int benchNotify(const std::string& mode, const std::string& skin, long count) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  skinPath = skin;
+  splashFont = createSplashFont();
+  currentCursor = LoadCursorA(nullptr, IDC_ARROW);
+  std::strcpy(windowTitle, "TervalisUpdater3D");
+  std::strcpy(windowClassName, mode == "bare" ? "TVLBARE" : "TERVALIS3DUPDATER");
+  if (mode == "bare") {
+    WNDCLASSEXA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = instance;
+    wc.lpszClassName = windowClassName;
+    RegisterClassExA(&wc);
+    splashWindow = CreateWindowExA(WS_EX_LAYERED, windowClassName, windowTitle, WS_POPUP | WS_VISIBLE, 256, 184,
+                                   512, 400, nullptr, nullptr, instance, nullptr);
+  } else {
+    registerSplashClass(instance);
+    openSplashWindow(instance, SW_SHOWNORMAL);
+  }
+  if (!splashWindow) return 3;
+  theUpdater = new Updater(splashWindow, instance);
+  theUpdater->setCurrentFile("data/maps/world.pak");
+  theUpdater->setBytesTotal(0x7FFFFFFF);
+  mainThread = GetCurrentThreadId();
+  MSG m;
+  PeekMessageA(&m, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  Flood flood = {splashWindow, count};
+  LARGE_INTEGER freq, start, end;
+  QueryPerformanceFrequency(&freq);
+  QueryPerformanceCounter(&start);
+  CloseHandle(CreateThread(nullptr, 0, postNotifications, &flood, 0, nullptr));
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+    if (!m.hwnd && m.message == kQuit) break;
+    TranslateMessage(&m);
+    DispatchMessageA(&m);
+  }
+  QueryPerformanceCounter(&end);
+  double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(freq.QuadPart);
+  std::printf("%s %ld %.0f\n", mode.c_str(), count, count / seconds);
+  return 0;
+}
+
 int bench(const std::string& mode, const std::string& skin, int ms) {
+  if (mode == "notify" || mode == "bare") return benchNotify(mode, skin, ms);
   HINSTANCE instance = GetModuleHandleA(nullptr);
   skinPath = skin;
   splashFont = createSplashFont();
