@@ -78,6 +78,10 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
       value = arg.substr(eq + 1);
       arg.erase(eq);
       inlineValue = true;
+    } else if (arg.size() > 2 && arg.compare(0, 2, "-j") == 0) {  // -j2, as make takes it
+      value = arg.substr(2);
+      arg = "-j";
+      inlineValue = true;
     }
     auto takeValue = [&]() {
       if (inlineValue) return true;

@@ -29,6 +29,8 @@ TEST(CommandLine, ParsesEveryOption) {
   EXPECT_EQ(p.jobs, 3u);
   EXPECT_TRUE(p.dryRun && p.rehash && p.force && cl.quiet && cl.verbose);
 
+  ASSERT_TRUE(parseCommandLine({"-j4", "a", "b"}, 2, &cl, &error)) << error;
+  EXPECT_EQ(cl.publish.jobs, 4u);
   ASSERT_TRUE(parseCommandLine({"--", "-rel", "out"}, 0, &cl, &error));
   EXPECT_EQ(cl.publish.releaseDir, "-rel");
   EXPECT_EQ(cl.publish.jobs, 1u);  // unknown core count
