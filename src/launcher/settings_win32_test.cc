@@ -29,22 +29,3 @@ TEST(SettingsDifferential, SystemReaderAndOursAgree) {
         << "missing file " << q.key;
   EXPECT_GT(compared, 300);
 }
-
-TEST(Settings, LoadsRelativeToTheWorkingDirectory) {
-  testutil::TempDir dir;
-  testutil::writeFile(dir.file("TervalisOnline2D.ini"),
-                      "[connection]\nUPDATE_SERVER=\ngame_server=\"1.2.3.4\"\nsocks_port=99\n");
-  char old[MAX_PATH];
-  GetCurrentDirectoryA(MAX_PATH, old);
-  ASSERT_TRUE(SetCurrentDirectoryA(dir.path().c_str()));
-  loadConnectionSettings();
-  SetCurrentDirectoryA(old);
-  EXPECT_EQ(connectionSettings.update.host, "");
-  EXPECT_EQ(connectionSettings.update.path, "/3d/");
-  EXPECT_EQ(connectionSettings.icons.path, "/swf/");
-  EXPECT_EQ(connectionSettings.game.gameServer, "1.2.3.4");
-  EXPECT_EQ(connectionSettings.game.gamePort, "3801");
-  EXPECT_EQ(connectionSettings.game.editorPort, "5191");
-  EXPECT_EQ(connectionSettings.game.socksServer, "");
-  EXPECT_EQ(connectionSettings.game.socksPort, "99");
-}

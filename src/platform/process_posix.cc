@@ -27,6 +27,14 @@ std::string quoteArgument(const std::string& a) {
   return out + "\"";
 }
 
+// Paths built by the launcher use "\" as on Windows ("." + "\" + name).
+std::string nativePath(const std::string& path) {
+  std::string p = path;
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  return p;
+}
+
 }  // namespace
 
 std::string commandLine() {
@@ -53,7 +61,7 @@ std::string modulePath() {
 
 char pathSeparator() { return '/'; }
 
-bool setCurrentDirectory(const std::string& dir) { return chdir(dir.c_str()) == 0; }
+bool setCurrentDirectory(const std::string& dir) { return chdir(nativePath(dir).c_str()) == 0; }
 
 std::string currentDirectory() {
   std::vector<char> buf(PATH_MAX + 1);
@@ -63,15 +71,13 @@ std::string currentDirectory() {
 
 bool pathExists(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  return stat(nativePath(path).c_str(), &st) == 0;
 }
 
 // The new program gets the launcher's command line as one argument, exactly
 // as built: argv = { program, commandLine }.
 bool startProcess(const std::string& program, const std::string& commandLine) {
-  std::string prog = program;
-  for (char& c : prog)
-    if (c == '\\') c = '/';
+  std::string prog = nativePath(program);
   std::vector<char*> argv = {const_cast<char*>(prog.c_str()), const_cast<char*>(commandLine.c_str()), nullptr};
   pid_t pid;
   return posix_spawn(&pid, prog.c_str(), nullptr, nullptr, argv.data(), environ) == 0;

@@ -102,6 +102,7 @@ class Nginx:
         conf = self.workdir / "nginx.conf"
         conf.write_text(f"""
 daemon off;
+user root;
 worker_processes 1;
 pid {self.workdir}/nginx.pid;
 error_log {self.workdir}/error.log warn;
@@ -302,6 +303,14 @@ class Install:
         if text is None:
             text = "[Connection]\r\n" + "".join(f"{k}={v}\r\n" for k, v in keys.items())
         (self.path / "TervalisOnline2D.ini").write_bytes(text.encode("cp1251") if isinstance(text, str) else text)
+
+    def wait_game_runs(self, count=1, timeout=10):
+        """game_runs() once `count` starts are logged (the launcher does not
+        wait for the game, so its log may come a moment later)."""
+        deadline = time.time() + timeout
+        while len(self.game_runs()) < count and time.time() < deadline:
+            time.sleep(0.05)
+        return self.game_runs()
 
     def game_runs(self):
         """Each start of the stub game: dict(cmdline=..., cwd=...)."""

@@ -113,7 +113,7 @@ def test_posix_direct_road(posix_install, tmp_path):
     inst.write_ini(**SETTINGS)
     r = run_posix(inst, "/Editor", "with space", cwd=tmp_path)
     assert r.returncode == 0, r.stderr
-    runs = inst.game_runs()
+    runs = inst.wait_game_runs(1)
     assert len(runs) == 1
     assert runs[0]["cmdline"] == f'{inst.launcher} /Editor "with space" /server=10.1.2.3 /port=5000'
     assert runs[0]["cwd"] == str(inst.path)

@@ -7,7 +7,10 @@
        "TEXT\t<text>" (hex-escaped bytes above 127), presses the button
        (1 OK, 6 Yes, 7 No); exits 3 when none appears in time.
      tvltool stat <path>
-       prints the attributes of path in hex, or exits 1 if it is missing. */
+       prints the attributes of path in hex, or exits 1 if it is missing.
+     tvltool res <exe>
+       prints the exe's strings 103 and 109, the size and depth of icon
+       groups 107 and 5, and the language of string block 7. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -82,7 +85,41 @@ static int box(int button, int timeoutMs) {
   return 0;
 }
 
+static void iconInfo(HMODULE m, int id) {
+  HICON icon = (HICON)LoadImageA(m, MAKEINTRESOURCEA(id), IMAGE_ICON, 64, 64, 0);
+  ICONINFO ii;
+  BITMAP bm;
+  if (!icon || !GetIconInfo(icon, &ii) || !GetObjectA(ii.hbmColor, sizeof bm, &bm)) {
+    printf("ICON%d\tnone\n", id);
+    return;
+  }
+  printf("ICON%d\t%ldx%ld %dbpp\n", id, bm.bmWidth, bm.bmHeight, bm.bmBitsPixel);
+}
+
+static BOOL CALLBACK onLang(HMODULE m, LPCSTR type, LPCSTR name, WORD lang, LONG_PTR p) {
+  (void)m; (void)type; (void)name; (void)p;
+  printf("LANG\t%u\n", lang);
+  return TRUE;
+}
+
+static int resources(const char* exe) {
+  HMODULE m = LoadLibraryExA(exe, NULL, LOAD_LIBRARY_AS_DATAFILE);
+  if (!m) return 1;
+  char buf[100];
+  buf[0] = 0;
+  LoadStringA(m, 103, buf, sizeof buf);
+  printEscaped("STR103", buf);
+  buf[0] = 0;
+  LoadStringA(m, 109, buf, sizeof buf);
+  printEscaped("STR109", buf);
+  iconInfo(m, 107);
+  iconInfo(m, 5);
+  EnumResourceLanguagesA(m, (LPCSTR)RT_STRING, MAKEINTRESOURCEA(7), onLang, 0);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 3 && strcmp(argv[1], "res") == 0) return resources(argv[2]);
   if (argc == 4 && strcmp(argv[1], "spawn") == 0) return spawn(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "box") == 0) return box(atoi(argv[2]), atoi(argv[3]));
   if (argc == 3 && strcmp(argv[1], "stat") == 0) {

@@ -1,0 +1,43 @@
+#include "launcher/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/process.h"
+#include "test_util.h"
+
+namespace {
+
+void loadIn(const testutil::TempDir& dir) {
+  std::string old = platform::currentDirectory();
+  ASSERT_TRUE(platform::setCurrentDirectory(dir.path()));
+  loadConnectionSettings();
+  platform::setCurrentDirectory(old);
+}
+
+}  // namespace
+
+TEST(Settings, LoadsFromTheWorkingDirectory) {
+  testutil::TempDir dir;
+  testutil::writeFile(dir.file("TervalisOnline2D.ini"),
+                      "[connection]\r\nUPDATE_SERVER=\r\ngame_server=\"1.2.3.4\"\r\nsocks_port=99\r\n");
+  loadIn(dir);
+  EXPECT_EQ(connectionSettings.update.host, "");
+  EXPECT_EQ(connectionSettings.update.path, "/3d/");
+  EXPECT_EQ(connectionSettings.icons.path, "/swf/");
+  EXPECT_EQ(connectionSettings.game.gameServer, "1.2.3.4");
+  EXPECT_EQ(connectionSettings.game.gamePort, "3801");
+  EXPECT_EQ(connectionSettings.game.editorPort, "5191");
+  EXPECT_EQ(connectionSettings.game.socksServer, "");
+  EXPECT_EQ(connectionSettings.game.socksPort, "99");
+}
+
+TEST(Settings, MissingFileGivesEveryDefault) {
+  testutil::TempDir dir;
+  loadIn(dir);
+  EXPECT_EQ(connectionSettings.update.host, TVL_DEFAULT_UPDATE_SERVER);
+  EXPECT_EQ(connectionSettings.icons.host, TVL_DEFAULT_ICONS_SERVER);
+  EXPECT_EQ(connectionSettings.game.gameServer, TVL_DEFAULT_GAME_SERVER);
+  EXPECT_EQ(connectionSettings.update.path, "/3d/");
+  EXPECT_EQ(connectionSettings.icons.path, "/swf/");
+  EXPECT_EQ(connectionSettings.game.socksServer, "");
+}
