@@ -4,7 +4,8 @@
 # otherwise run: `zip -r` of the same folder plus `md5sum` of every file, both
 # measured in the same run on warm caches. Prints
 #   publish: <baseline time / publish time>x vs zip -r + md5sum (...)
-# so above 1 means the publisher is faster. The release is generated once
+# so above 1 means the publisher is faster (best of two rounds each, taken in
+# turn). The release is generated once
 # under /tmp and kept for later runs (TVL_BENCH_KEEP=0 removes it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,9 +56,20 @@ bytes=$(find "$DATA" -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
 find "$DATA" -type f -print0 | xargs -0 cat >/dev/null  # warm the page cache for every contender
 
 now() { date +%s.%N; }
-t0=$(now); (cd "$DATA" && zip -r -q "$WORK/release.zip" .); t1=$(now)
-find "$DATA" -type f -print0 | xargs -0 md5sum >"$WORK/md5sums"; t2=$(now)
-"$TOOL" -q "$DATA" "$WORK/out" >"$WORK/publish.log"; t3=$(now)
+# best PREVIOUS START END: the smaller of PREVIOUS and END - START.
+best() { awk -v a="$1" -v s="$2" -v e="$3" 'BEGIN { d = e - s; print (a == "" || d < a) ? d : a }'; }
+# Two rounds, contenders in turn, best time of each: the machine is shared,
+# and a neighbour's burst should not decide the figure.
+zip_t="" md5_t="" pub_t=""
+for round in 1 2; do
+  rm -rf "$WORK/release.zip" "$WORK/out"
+  t0=$(now); (cd "$DATA" && zip -r -q "$WORK/release.zip" .); t1=$(now)
+  find "$DATA" -type f -print0 | xargs -0 md5sum >"$WORK/md5sums"; t2=$(now)
+  "$TOOL" -q "$DATA" "$WORK/out" >"$WORK/publish.log"; t3=$(now)
+  zip_t=$(best "$zip_t" "$t0" "$t1")
+  md5_t=$(best "$md5_t" "$t1" "$t2")
+  pub_t=$(best "$pub_t" "$t2" "$t3")
+done
 
 # Same answer as md5sum for every file, or the figure means nothing.
 /usr/bin/python3 - "$WORK" "$DATA" <<'PY'
@@ -72,7 +84,7 @@ with zipfile.ZipFile(f"{work}/out/files.txt") as z:
 assert got == want, "files.txt differs from md5sum"
 PY
 
-awk -v zip="$(echo "$t1 - $t0" | bc)" -v md5="$(echo "$t2 - $t1" | bc)" -v pub="$(echo "$t3 - $t2" | bc)" \
+awk -v zip="$zip_t" -v md5="$md5_t" -v pub="$pub_t" \
     -v files="$files" -v bytes="$bytes" -v cores="$(nproc)" \
     -v zsize="$(stat -c %s "$WORK/release.zip")" -v psize="$(du -sb "$WORK/out" | cut -f1)" 'BEGIN {
   printf "publish: %.2fx vs zip -r + md5sum (publish %.2f s on %d cores; zip -r %.2f s + md5sum %.2f s; %d files, %.0f MiB; served %.0f MiB, zip %.0f MiB)\n",

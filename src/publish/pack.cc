@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,6 +25,22 @@ constexpr uLong kVersionMadeBy = 20;
 constexpr uLong kArchiveAttribute = 0x20;
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Chunks whose bytes are this close to uniformly random (bits per byte) are
+// coded with Huffman codes only: string matching finds nothing in them, and
+// it costs three times the time. The choice depends only on the bytes, so
+// the output stays the same from run to run.
+constexpr double kRandomEntropy = 7.9;
+
+bool looksRandom(const unsigned char* p, size_t n) {
+  if (n < 4096) return false;
+  size_t count[256] = {};
+  for (size_t i = 0; i < n; ++i) ++count[p[i]];
+  double bits = 0;
+  for (size_t c : count)
+    if (c) bits -= static_cast<double>(c) * std::log2(static_cast<double>(c) / static_cast<double>(n));
+  return bits / static_cast<double>(n) > kRandomEntropy;
+}
 
 // Input in chunks, from a file or from memory; can be read again.
 class Input {
@@ -226,6 +243,26 @@ bool pack(Input& in, const std::string& displayName, const std::string& member, 
     return true;
   };
 
+  int strategy = Z_DEFAULT_STRATEGY;
+  // Switches the strategy between chunks; zlib ends the current block first.
+  auto setStrategy = [&](int wanted) {
+    if (wanted == strategy) return true;
+    strategy = wanted;
+    for (;;) {
+      zs.next_out = outBuf.data();
+      zs.avail_out = static_cast<uInt>(outBuf.size());
+      int rc = deflateParams(&zs, level, strategy);
+      size_t produced = outBuf.size() - zs.avail_out;
+      compressed += produced;
+      if (!zip.write(outBuf.data(), produced)) return false;
+      if (rc == Z_OK) return true;
+      if (rc != Z_BUF_ERROR) {
+        *error = "compression failed for " + displayName;
+        return false;
+      }
+    }
+  };
+
   for (;;) {
     size_t got;
     if (!in.read(inBuf.data(), inBuf.size(), &got, error)) return false;
@@ -234,6 +271,7 @@ bool pack(Input& in, const std::string& displayName, const std::string& member, 
     crc = crc32(crc, inBuf.data(), static_cast<uInt>(got));
     size += got;
     if (tryDeflate) {
+      if (!setStrategy(looksRandom(inBuf.data(), got) ? Z_HUFFMAN_ONLY : Z_DEFAULT_STRATEGY)) return false;
       zs.next_in = inBuf.data();
       zs.avail_in = static_cast<uInt>(got);
       if (!drain(Z_NO_FLUSH)) return false;

@@ -44,6 +44,8 @@ TEST(PackFile, MembersHoldTheWholeFileUnderItsListName) {
   } cases[] = {
       {text, true},                        // compressible, several read chunks
       {randomBytes(300000, 1), false},     // deflate would grow it
+      // Random and text chunks in turn: the coding switches between them.
+      {randomBytes(300000, 2) + text + randomBytes(600000, 4) + text, true},
       {"", false},                         // deflating nothing gives 2 bytes
       {"x", false},
   };
