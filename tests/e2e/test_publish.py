@@ -329,3 +329,64 @@ def test_windows_build_serves_the_same_bytes(tmp_path, tool, wine):
     linux, win = tree(tmp_path / "linux"), tree(tmp_path / "win")
     for name in served_names(tmp_path / "linux"):
         assert win[name] == linux[name], name
+
+
+def test_documented_nginx_config_serves_the_tree_as_the_launcher_needs(tmp_path, tool, netns):
+    rel, icons = tmp_path / "rel", tmp_path / "icons"
+    update, iout = tmp_path / "srv/update", tmp_path / "srv/icons"
+    files = mixed_release(rel)
+    write(rel, "data/big.txt", b"compressible text " * 50000)  # gzip would love it
+    write(icons, "5.png", b"\x89PNG five")
+    r = run_publish(rel, update, "--icons", icons, "--icons-output", iout, tool=tool)
+    assert r.returncode == 0, r.stderr
+
+    conf = (ROOT / "docs/nginx/tervalis-update.conf").read_text()
+    conf = (conf.replace("/srv/tervalis/update/", f"{update}/").replace("/srv/tervalis/icons/", f"{iout}/")
+            .replace("/var/log/nginx/tervalis-update.access.log", str(tmp_path / "access.log"))
+            .replace("listen 80;", "listen 127.0.0.1:80;").replace("listen [::]:80;", ""))
+    (tmp_path / "site.conf").write_text(conf)
+    # The surroundings a distribution's nginx.conf gives, gzip included.
+    (tmp_path / "nginx.conf").write_text(f"""
+daemon off; user root; worker_processes 1; pid {tmp_path}/nginx.pid; error_log {tmp_path}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+  client_body_temp_path {tmp_path}/body; proxy_temp_path {tmp_path}/proxy; fastcgi_temp_path {tmp_path}/fcgi;
+  uwsgi_temp_path {tmp_path}/uwsgi; scgi_temp_path {tmp_path}/scgi;
+  include /etc/nginx/mime.types;
+  gzip on; gzip_types *; gzip_min_length 1;
+  include {tmp_path}/site.conf;
+}}
+""")
+    check = subprocess.run(["nginx", "-t", "-c", str(tmp_path / "nginx.conf")], capture_output=True, text=True)
+    assert check.returncode == 0, check.stderr
+    proc = subprocess.Popen(netns.prefix() + ["nginx", "-c", str(tmp_path / "nginx.conf")],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        def get(path, *extra):
+            url = "http://127.0.0.1" + path.replace(" ", "%20")
+            r = subprocess.run(netns.prefix() + ["curl", "-sS", "--retry", "20", "--retry-connrefused",
+                                                 "--retry-delay", "0", "-A", "TervalisOnline2D", "-H",
+                                                 "Cache-Control: no-cache", "-H", "Pragma: no-cache", "-D", "-",
+                                                 *extra, url], capture_output=True, timeout=60)
+            head, _, body = r.stdout.partition(b"\r\n\r\n")
+            lines = head.decode().split("\r\n")
+            headers = {k.lower(): v for k, _, v in (h.partition(": ") for h in lines[1:])}
+            return int(lines[0].split()[1]), headers, body
+
+        for path, disk in [("/3d/files.txt", update / "files.txt"), ("/3d/data/big.txt", update / "data/big.txt"),
+                           ("/3d/data/maps/town 1.map", update / "data/maps/town 1.map"),
+                           ("/swf/clan_icons_list.txt", iout / "clan_icons_list.txt"), ("/swf/5.png", iout / "5.png")]:
+            status, headers, body = get(path, "-H", "Accept-Encoding: gzip, br")
+            assert status == 200, path
+            assert body == disk.read_bytes(), path
+            assert headers["content-length"] == str(len(body)), path
+            assert "transfer-encoding" not in headers and "content-encoding" not in headers, headers
+            assert headers["content-type"] == "application/octet-stream"
+            want = "no-cache" if path.endswith(".txt") and "/data/" not in path else "max-age=300"
+            assert want in headers["cache-control"], (path, headers)
+        for path in ("/3d/.publish-state", "/3d/.publish-lock", "/swf/.publish-state", "/3d/missing", "/other"):
+            assert get(path)[0] == 404, path
+        assert get("/3d/files.txt", "-X", "POST")[0] == 403
+    finally:
+        proc.terminate()
+        proc.wait(timeout=10)
