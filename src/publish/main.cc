@@ -59,6 +59,28 @@ class Reporter {
   std::thread thread_;
 };
 
+// Control bytes in a name would garble the terminal; show them escaped.
+std::string printable(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (u < 0x20 || u == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 const char* tag(Change c) {
   switch (c) {
     case Change::Added: return "added";
@@ -70,7 +92,7 @@ const char* tag(Change c) {
 
 void printTree(const publish::TreeReport& r, bool dryRun, bool verbose) {
   for (const auto& [name, change] : r.files)
-    if (change != Change::Unchanged || verbose) std::printf("%-9s %s\n", tag(change), name.c_str());
+    if (change != Change::Unchanged || verbose) std::printf("%-9s %s\n", tag(change), printable(name).c_str());
   std::printf("%s%s: %llu added, %llu changed, %llu removed, %llu unchanged; %s %s (%llu files, %.1f MiB)\n",
               dryRun ? "dry run: " : "", r.outputDir.c_str(), static_cast<unsigned long long>(r.count(Change::Added)),
               static_cast<unsigned long long>(r.count(Change::Changed)),
@@ -106,7 +128,7 @@ int main(int argc, char** argv) {
   for (const std::string& note : report.notes) std::fprintf(stderr, "tervalis-publish: note: %s\n", note.c_str());
   if (!ok) {
     std::fprintf(stderr, "tervalis-publish: error: %s%s\n", error.c_str(), refusal.problems.empty() ? "" : ":");
-    for (const auto& p : refusal.problems) std::fprintf(stderr, "  %s: %s\n", p.name.c_str(), p.reason.c_str());
+    for (const auto& p : refusal.problems) std::fprintf(stderr, "  %s: %s\n", printable(p.name).c_str(), p.reason.c_str());
     if (!refusal.problems.empty()) std::fprintf(stderr, "tervalis-publish: nothing was written\n");
     return 1;
   }

@@ -78,8 +78,14 @@ void loadState(TreeRun* run, PublishReport* report) {
   std::string text;
   std::string path = run->outPath(kStateFile);
   if (!readWholeFile(path, &text)) return;  // first run
-  if (!parseState(text, &run->old))
+  bool ok = parseState(text, &run->old);
+  // Names in the state are deleted below the output when they leave the
+  // release: one that could point elsewhere makes the whole state suspect.
+  for (const auto& [name, entry] : run->old.entries) ok = ok && nameProblem(name, run->tree).empty();
+  if (!ok) {
+    run->old = PublishState();
     report->notes.push_back(path + " is damaged; everything in " + run->outputDir + " is published anew");
+  }
 }
 
 // Decides, per file, whether its output can stay, must be checked by hash
@@ -101,8 +107,10 @@ void plan(TreeRun* run, const PublishOptions& o) {
     }
     it.old = &s->second;
     PathInfo out = pathInfo(run->outPath(f.name));
+    // An archive carries the file's time; a plain icon does not (only its
+    // list line does).
     bool outputOk = samePacking && out.kind == PathKind::File && out.size == s->second.outputSize &&
-                    s->second.stamp == it.stamp;
+                    (s->second.stamp == it.stamp || run->tree == Tree::Icons);
     bool statSame = s->second.size == f.size && s->second.mtimeNs == f.mtimeNs && !o.rehash;
     if (statSame) {
       it.md5 = s->second.md5;

@@ -79,8 +79,8 @@ class PublisherTest : public ::testing::Test {
   std::string served(const std::string& name) { return readArchive(fs::path(out + "/" + name).string()).data; }
 
   // Backdates every output so a rewrite shows as a fresh modification time.
-  void backdateOutputs() {
-    for (auto& e : fs::recursive_directory_iterator(out))
+  void backdateOutputs(const std::string& root = "") {
+    for (auto& e : fs::recursive_directory_iterator(root.empty() ? out : root))
       if (e.is_regular_file()) fs::last_write_time(e.path(), fs::file_time_type::clock::now() - std::chrono::hours(24));
   }
   bool rewritten(const std::string& name) {
@@ -205,11 +205,21 @@ TEST_F(PublisherTest, MissingOutputsDamagedStateAndNewLevelAreRepaired) {
   EXPECT_EQ(report.game.count(Change::Changed), 1u);
   EXPECT_EQ(served("a.txt"), std::string(1000, 'a'));
 
-  writeFile(out + "/" + kStateFile, "garbage");
-  ASSERT_TRUE(run());
-  EXPECT_EQ(report.game.count(Change::Added), 2u);
-  ASSERT_EQ(report.notes.size(), 1u);
-  EXPECT_NE(report.notes[0].find("damaged"), std::string::npos);
+  // A state that is garbage, or that names a file outside the output (which
+  // would be deleted as "removed"), is dropped as a whole.
+  writeFile(dir.file("victim"), "not the publisher's");
+  PublishState evil;
+  evil.packing = "zip-1 level 6";
+  evil.entries["../victim"] = {1, 1, "D41D8CD98F00B204E9800998ECF8427E", 1, 1};
+  for (const std::string& state : {std::string("garbage"), serialiseState(evil)}) {
+    writeFile(out + "/" + kStateFile, state);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(report.game.count(Change::Added), 2u);
+    EXPECT_EQ(report.game.count(Change::Removed), 0u);
+    ASSERT_EQ(report.notes.size(), 1u);
+    EXPECT_NE(report.notes[0].find("damaged"), std::string::npos);
+  }
+  EXPECT_EQ(readFile(dir.file("victim")), "not the publisher's");
 
   o.level = 1;
   ASSERT_TRUE(run());
@@ -307,6 +317,14 @@ TEST_F(PublisherTest, IconsArePlainWithTheirOwnListAndChecks) {
   EXPECT_EQ(e["1.png"][2], "7");
   EXPECT_EQ(e["1.png"][3], md5Of("PNG one"));
   EXPECT_EQ(report.icons.count(Change::Added), 2u);
+
+  // A touched icon is hashed, not copied again; only its list line moves.
+  backdateOutputs(iconsOut);
+  fs::last_write_time(icons + "/1.png", fs::last_write_time(icons + "/1.png") + std::chrono::seconds(10));
+  ASSERT_TRUE(run());
+  EXPECT_EQ(report.icons.count(Change::Unchanged), 2u);
+  EXPECT_TRUE(report.icons.listChanged);
+  EXPECT_FALSE(fs::last_write_time(iconsOut + "/1.png") > fs::file_time_type::clock::now() - std::chrono::hours(1));
 
   // A game file that is also an icon's target would flip on every start.
   put(release, "data/textures/1.png", "other");

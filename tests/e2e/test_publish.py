@@ -183,7 +183,8 @@ def test_refuses_names_the_launcher_cannot_install(tmp_path, tool, name, reason)
     write(rel, name, b"x")
     r = run_publish(rel, out, tool=tool)
     assert r.returncode == 1
-    assert f"  {name}: " in r.stderr and reason in r.stderr, r.stderr
+    shown = name.replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
+    assert f"  {shown}: " in r.stderr and reason in r.stderr, r.stderr
     assert "nothing was written" in r.stderr
     assert not out.exists()
 
