@@ -1,5 +1,7 @@
 #include "transfer/paths.h"
 
+#include "platform/fs.h"
+
 std::string baseDir;
 
 std::string normalizeRelativePath(const std::string& path) {
@@ -20,3 +22,34 @@ void initBaseDir() {
 }
 
 std::string dataPath(const std::string& name) { return baseDir + "data\\" + normalizeRelativePath(name); }
+
+void createParentDirectories(const std::string& path) {
+  size_t componentStart = 0;
+  for (size_t i = 1; i < path.size(); ++i) {
+    if (path[i] != '/' && path[i] != '\\') continue;
+    if (i == componentStart) return;
+    platform::createDirectory(path.substr(0, i));
+    componentStart = i + 1;
+  }
+}
+
+bool isSafeRelativePath(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\') return false;
+  // The system stops reading a name at NUL: what it sees must be checked.
+  if (path.find_first_of(std::string(":\0", 2)) != std::string::npos) return false;
+  int depth = 0;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (--depth < 0) return false;
+    } else if (!part.empty() && part != ".") {
+      if (part.find_first_not_of(". ") == std::string::npos) return false;
+      ++depth;
+    }
+    start = end + 1;
+  }
+  return true;
+}

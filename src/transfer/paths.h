@@ -16,3 +16,16 @@ std::string normalizeRelativePath(const std::string& path);
 
 // baseDir + "data\" + normalizeRelativePath(name).
 std::string dataPath(const std::string& name);
+
+// Creates the directories named by the prefixes of path up to its last
+// separator ("/" or "\"), top down, ignoring each result. Stops at an empty
+// component (two separators in a row); the file name is never created.
+void createParentDirectories(const std::string& path);
+
+// True when path is relative and stays below the directory it is relative
+// to: no drive or leading separator, no ":" (a drive or a Windows stream
+// name), no NUL byte, no step that climbs above the start once "." and ".." are resolved,
+// and no component of dots and blanks only (Windows trims those to "..").
+// Names from the server's file lists must pass this before anything is
+// written under them.
+bool isSafeRelativePath(const std::string& path);

@@ -8,6 +8,9 @@
        (1 OK, 6 Yes, 7 No); exits 3 when none appears in time.
      tvltool stat <path>
        prints the attributes of path in hex, or exits 1 if it is missing.
+     tvltool hold <path> <ms>
+       opens path for reading shared with nobody, prints "HELD", keeps it
+       open for ms milliseconds (or until killed); exits 1 if it cannot.
      tvltool res <exe>
        prints the exe's strings 103 and 109, the size and depth of icon
        groups 107 and 5, and the language of string block 7. */
@@ -128,6 +131,15 @@ int main(int argc, char** argv) {
     printf("%08lX\n", (unsigned long)a);
     return 0;
   }
-  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH\n");
+  if (argc == 4 && strcmp(argv[1], "hold") == 0) {
+    HANDLE h = CreateFileA(argv[2], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) return 1;
+    printf("HELD\n");
+    fflush(stdout);
+    Sleep((DWORD)atoi(argv[3]));
+    CloseHandle(h);
+    return 0;
+  }
+  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH | hold PATH MS | res EXE\n");
   return 2;
 }

@@ -33,6 +33,15 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string& name) const { return (fs::path(path_) / name).string(); }
 
+ScopedCurrentDir::ScopedCurrentDir(const std::string& dir) : old_(fs::current_path().string()) {
+  fs::current_path(dir);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+  std::error_code ec;
+  fs::current_path(old_, ec);
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

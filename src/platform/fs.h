@@ -1,0 +1,115 @@
+// The file-system calls of the update and installation code.
+//
+// Paths are narrow strings as the rest of the launcher writes them, with "\"
+// or "/" as separator; the POSIX backend turns every "\" into "/". Results
+// are reported as truth values; callers that the installation rules tell to
+// ignore a result simply do.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Windows file attribute bits, also used on POSIX (where only read-only and
+// directory have a meaning).
+enum : uint32_t {
+  kAttrReadOnly = 0x1,
+  kAttrHidden = 0x2,
+  kAttrSystem = 0x4,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+  kAttrNormal = 0x80,
+};
+
+// 100-nanosecond units since 1601-01-01 UTC (a Windows FILETIME).
+using FileTime = uint64_t;
+
+// The path as the system's calls take it ("\" becomes "/" on POSIX).
+std::string nativePath(const std::string& path);
+
+// True when a file or directory of exactly that name exists. Wildcards are
+// never expanded: a name with "*" or "?" is looked up literally, and on
+// Windows, where no file can be named so, it is not found.
+bool findPath(const std::string& path);
+
+// Attribute bits of path, or false when they cannot be read (nothing there).
+bool getAttributes(const std::string& path, uint32_t* attributes);
+
+// An open file; closed by the destructor. Move-only.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // An existing regular file for reading, shared with nobody: fails while
+  // another process has the file open (POSIX: holds an exclusive lock on it).
+  // Directories never open.
+  static File openExclusiveRead(const std::string& path);
+
+  // Creates (or truncates) path for writing, shared with nobody, with the
+  // given attribute bits (read-only, hidden, system, archive; 0 = normal).
+  static File createForWrite(const std::string& path, uint32_t attributes);
+
+  bool valid() const { return handle_ != -1; }
+  bool size(uint64_t* bytes) const;
+  bool write(const void* data, size_t count);
+  // A time of 0 leaves that time unchanged. POSIX has no creation time.
+  bool setTimes(FileTime creation, FileTime access, FileTime write);
+  bool close();
+  intptr_t handle() const { return handle_; }
+
+ private:
+  explicit File(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_ = -1;
+};
+
+// A read-only view of a whole file; unmapped by the destructor. Move-only.
+class MappedView {
+ public:
+  MappedView() = default;
+  ~MappedView();
+  MappedView(MappedView&& other) noexcept;
+  MappedView& operator=(MappedView&& other) noexcept;
+  MappedView(const MappedView&) = delete;
+  MappedView& operator=(const MappedView&) = delete;
+
+  // Maps the first size bytes of file (size > 0); invalid on failure.
+  static MappedView map(const File& file, uint64_t size);
+
+  bool valid() const { return data_ != nullptr; }
+  const uint8_t* data() const { return static_cast<const uint8_t*>(data_); }
+  size_t size() const { return size_; }
+
+ private:
+  void reset();
+  void* data_ = nullptr;
+  size_t size_ = 0;
+  [[maybe_unused]] intptr_t mapping_ = 0;  // Windows mapping object
+};
+
+// The three file times of path (POSIX reports the status-change time as
+// creation time); false when they cannot be read.
+bool getFileTimes(const std::string& path, FileTime* creation, FileTime* access, FileTime* write);
+
+// Renames from onto to, replacing an existing file (not a directory).
+bool moveReplace(const std::string& from, const std::string& to);
+bool deleteFile(const std::string& path);
+// Clears read-only, hidden and system so that the file can be replaced.
+bool setNormalAttributes(const std::string& path);
+// Sets the attribute bits (read-only, hidden, system, archive); POSIX keeps
+// only read-only, as the owner's write permission.
+bool setAttributes(const std::string& path, uint32_t attributes);
+// Creates one directory level; false also when it exists already.
+bool createDirectory(const std::string& path);
+
+// Calendar fields taken as local time, converted to UTC; false when the
+// fields are not a valid date and time.
+bool localTimeToFileTime(int year, int month, int day, int hour, int minute, int second, FileTime* out);
+
+}  // namespace platform
