@@ -4,6 +4,9 @@
 #include <map>
 #include <set>
 
+#include "transfer/archive.h"
+#include "transfer/paths.h"
+
 namespace publish {
 namespace {
 
@@ -57,24 +60,6 @@ std::string asciiLower(std::string s) {
   return s;
 }
 
-std::string launcherItemName(std::string name) {
-  for (;;) {
-    if (name.size() >= 2 && name[1] == ':') {
-      name.erase(0, 2);
-    } else if (!name.empty() && (name[0] == '\\' || name[0] == '/')) {
-      name.erase(0, 1);
-    } else {
-      size_t at = std::string::npos;
-      for (const char* step : {"\\..\\", "\\../", "/../", "/..\\"}) {
-        at = name.find(step);
-        if (at != std::string::npos) break;
-      }
-      if (at == std::string::npos) return name;
-      name.erase(0, at + 4);
-    }
-  }
-}
-
 std::string nameProblem(const std::string& name, Tree tree) {
   if (name.empty()) return "empty name";
   for (char c : name) {
@@ -103,7 +88,10 @@ std::string nameProblem(const std::string& name, Tree tree) {
     return "too long: the launcher's path " + std::string(tree == Tree::Icons ? ".\\data/textures/<name>" : ".\\<name>") +
            " would have " + std::to_string(programPath.size()) + " characters, at most " +
            std::to_string(kMaxProgramPath) + " fit";
-  std::string sanitised = launcherItemName(name);
+  // The launcher's own rules, so that a rule it gains is not missed here.
+  if (!isSafeRelativePath((tree == Tree::Icons ? kIconDir : "") + name))
+    return "the launcher refuses it as leaving its folder";
+  std::string sanitised = sanitiseItemName(name);
   if (sanitised != name) return "the launcher would unpack it as '" + sanitised + "'";
   return reservedReason(name, tree);
 }

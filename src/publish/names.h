@@ -24,10 +24,6 @@ constexpr size_t kMaxProgramPath = 259;
 // "/" separators), or "" when it can.
 std::string nameProblem(const std::string& name, Tree tree);
 
-// The launcher's rule for archive member names: drops drive prefixes,
-// leading separators and everything up to an embedded parent step.
-std::string launcherItemName(std::string name);
-
 struct NameProblem {
   std::string name;    // as shown to the user ("clan icon <name>" for icons)
   std::string reason;

@@ -71,21 +71,6 @@ TEST(NameProblem, PathLengthCountsTheLaunchersPrefix) {
   EXPECT_NE(nameProblem("d/" + longest, Tree::Game).find("too long"), std::string::npos);
 }
 
-TEST(LauncherItemName, MirrorsTheArchiveNameRule) {
-  const char* cases[][2] = {
-      {"C:\\x\\..\\TervalisOnline2D.exe", "TervalisOnline2D.exe"},
-      {"/abs/name", "abs/name"},
-      {"a\\..\\b", "b"},
-      {"a/../b/../c", "c"},
-      {"a\\../b", "b"},
-      {"a/..\\b", "b"},
-      {"..\\x", "..\\x"},
-      {"C:/D:/x", "x"},
-      {"bin/TervalisOnline2D.exe", "bin/TervalisOnline2D.exe"},
-  };
-  for (auto& c : cases) EXPECT_EQ(launcherItemName(c[0]), c[1]) << c[0];
-}
-
 TEST(CheckNames, ReportsCollisionsOnCaseInsensitiveTargets) {
   auto problems = checkNames({"Data/a.pak", "data/A.pak", "ok.txt", "x", "X/y", "data/textures/i.png"},
                              {"i.png", "j.png", "J.png"});
