@@ -446,6 +446,14 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     return false;
   }
   if (game.files.empty()) report->notes.push_back("the release holds no files to publish");
+  size_t nonAscii = 0;
+  for (TreeRun* run : runs)
+    for (const SourceFile& f : run->files)
+      nonAscii += std::any_of(f.name.begin(), f.name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (nonAscii > 0)
+    report->notes.push_back(std::to_string(nonAscii) +
+                            " names hold non-ASCII bytes; the launcher takes names as bytes of its ANSI code page "
+                            "(e.g. Windows-1251), so publish them from a system that spells them the same way");
   if (gameBytes > kMaxFileSize)
     report->notes.push_back("the release holds " + std::to_string(gameBytes) +
                             " bytes; a launcher that must fetch more than 2147483647 bytes in one update shows a "

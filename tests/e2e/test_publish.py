@@ -69,6 +69,7 @@ def test_serves_what_the_launcher_expects(tmp_path, tool):
     r = run_publish(rel, out, "--release", "7.1 beta", *FIXED, tool=tool)
     assert r.returncode == 0, r.stderr
     assert f"{len(files)} added, 0 changed, 0 removed, 0 unchanged" in r.stdout
+    assert "1 names hold non-ASCII bytes" in r.stderr
 
     entries = read_list(out / "files.txt")
     assert set(entries) == set(files)
