@@ -155,7 +155,9 @@ bool moveReplace(const std::string& from, const std::string& to) {
 
 bool deleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
-bool setNormalAttributes(const std::string& path) { return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0; }
+bool setNormalAttributes(const std::string& path) {
+  return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
 
 bool setAttributes(const std::string& path, uint32_t attributes) {
   DWORD a = attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);

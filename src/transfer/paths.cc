@@ -35,7 +35,8 @@ void createParentDirectories(const std::string& path) {
 
 bool isSafeRelativePath(const std::string& path) {
   if (path.empty() || path[0] == '/' || path[0] == '\\') return false;
-  if (path.find(':') != std::string::npos) return false;
+  // The system stops reading a name at NUL: what it sees must be checked.
+  if (path.find_first_of(std::string(":\0", 2)) != std::string::npos) return false;
   int depth = 0;
   size_t start = 0;
   while (start <= path.size()) {

@@ -24,7 +24,7 @@ void createParentDirectories(const std::string& path);
 
 // True when path is relative and stays below the directory it is relative
 // to: no drive or leading separator, no ":" (a drive or a Windows stream
-// name), no step that climbs above the start once "." and ".." are resolved,
+// name), no NUL byte, no step that climbs above the start once "." and ".." are resolved,
 // and no component of dots and blanks only (Windows trims those to "..").
 // Names from the server's file lists must pass this before anything is
 // written under them.

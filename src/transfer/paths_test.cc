@@ -63,7 +63,7 @@ TEST(Paths, CreateParentDirectories) {
 
 TEST(Paths, SafeRelativePath) {
   struct Case {
-    const char* path;
+    std::string path;
     bool safe;
   } cases[] = {
       {"files.txt", true},
@@ -89,6 +89,7 @@ TEST(Paths, SafeRelativePath) {
       {"a/.../x", false},
       {". ./x", false},
       {".. /x", false},
+      {std::string("a/../..\0b", 9), false},  // the system would see a/../..
   };
   for (const Case& c : cases) EXPECT_EQ(isSafeRelativePath(c.path), c.safe) << c.path;
 }

@@ -17,6 +17,9 @@ std::string md5Hex(Updater& updater, const uint8_t* data, uint32_t size) {
 }
 
 bool checkLocalFile(Updater& updater, FileListEntry& entry) {
+  // A name that leads out of the program directory is never fetched, so it
+  // is never written; it is not read either.
+  if (!isSafeRelativePath(entry.directory + entry.name)) return false;
   std::string path = baseDir + entry.directory + entry.name;
   if (!platform::findPath(path)) return true;
   platform::File file = platform::File::openExclusiveRead(path);

@@ -24,8 +24,12 @@ class LocalHash : public ::testing::Test {
     return e;
   }
 
-  testutil::TempDir dir;
-  testutil::ScopedCurrentDir cwd{dir.path()};
+  // The program directory is top/install, so that top/ is "outside".
+  std::string file(const std::string& name) const { return top.file("install") + "/" + name; }
+
+  testutil::TempDir top;
+  bool made = std::filesystem::create_directory(top.file("install"));
+  testutil::ScopedCurrentDir cwd{top.file("install")};
   Updater updater{nullptr, nullptr};
 };
 
@@ -45,11 +49,12 @@ TEST_F(LocalHash, KnownDigests) {
 }
 
 TEST_F(LocalHash, Outcomes) {
-  testutil::writeFile(dir.file("hello.txt"), "hello");
-  testutil::writeFile(dir.file("zero.txt"), "");
-  std::filesystem::create_directories(dir.file("data/textures/icon.png"));  // a directory named like a file
-  std::filesystem::create_directories(dir.file("data/textures"));
-  testutil::writeFile(dir.file("data/textures/1.png"), "hello");
+  testutil::writeFile(file("hello.txt"), "hello");
+  testutil::writeFile(file("zero.txt"), "");
+  testutil::writeFile(top.file("outside.txt"), "hello");  // exists, and differs from the list
+  std::filesystem::create_directories(file("data/textures/icon.png"));  // a directory named like a file
+  std::filesystem::create_directories(file("data/textures"));
+  testutil::writeFile(file("data/textures/1.png"), "hello");
   struct Case {
     const char* what;
     FileListEntry e;
@@ -64,6 +69,10 @@ TEST_F(LocalHash, Outcomes) {
       {"zero bytes", entry("zero.txt", "D41D8CD98F00B204E9800998ECF8427E"), true, ""},
       {"directory where a file is listed", entry("icon.png", kHelloMd5, "data/textures/"), false, ""},
       {"below the entry's directory", entry("1.png", kHelloMd5, "data/textures/"), false, kHelloMd5},
+      {"up and back in again", entry("../../hello.txt", "0", "data/textures/"), true, kHelloMd5},
+      {"outside the program directory", entry("../outside.txt", "0"), false, ""},
+      {"outside through the entry's directory", entry("../../../outside.txt", "0", "data/textures/"), false, ""},
+      {"absolute", entry(file("hello.txt"), "0"), false, ""},
   };
   for (Case& c : cases) {
     EXPECT_EQ(checkLocalFile(updater, c.e), c.fetch) << c.what;
@@ -72,7 +81,7 @@ TEST_F(LocalHash, Outcomes) {
 }
 
 TEST_F(LocalHash, ProviderFailureFetchesEveryReadableFile) {
-  testutil::writeFile(dir.file("hello.txt"), "hello");
+  testutil::writeFile(file("hello.txt"), "hello");
   releaseCryptProvider(updater);
   EXPECT_EQ(updater.cryptProvider, 0u);
   EXPECT_EQ(md5Hex(updater, reinterpret_cast<const uint8_t*>("x"), 1), "");
@@ -89,8 +98,8 @@ TEST_F(LocalHash, ProviderFailureFetchesEveryReadableFile) {
 TEST_F(LocalHash, FilesOf4GiBAndMoreAreFetchedUnread) {
   // Sparse: takes no disk space. Only a prefix would fit the 32-bit hash
   // call, and a prefix could match the list.
-  testutil::writeFile(dir.file("huge.bin"), "hello");
-  std::filesystem::resize_file(dir.file("huge.bin"), (uint64_t{1} << 32) + 5);
+  testutil::writeFile(file("huge.bin"), "hello");
+  std::filesystem::resize_file(file("huge.bin"), (uint64_t{1} << 32) + 5);
   FileListEntry e = entry("huge.bin", kHelloMd5);
   EXPECT_TRUE(checkLocalFile(updater, e));
   EXPECT_EQ(e.localDigest, "");

@@ -8,12 +8,12 @@
        (1 OK, 6 Yes, 7 No); exits 3 when none appears in time.
      tvltool stat <path>
        prints the attributes of path in hex, or exits 1 if it is missing.
-     tvltool res <exe>
-       prints the exe's strings 103 and 109, the size and depth of icon
-       groups 107 and 5, and the language of string block 7.
      tvltool hold <path> <ms>
        opens path for reading shared with nobody, prints "HELD", keeps it
-       open for ms milliseconds (or until killed); exits 1 if it cannot. */
+       open for ms milliseconds (or until killed); exits 1 if it cannot.
+     tvltool res <exe>
+       prints the exe's strings 103 and 109, the size and depth of icon
+       groups 107 and 5, and the language of string block 7. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -140,6 +140,6 @@ int main(int argc, char** argv) {
     CloseHandle(h);
     return 0;
   }
-  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH | hold PATH MS\n");
+  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH | hold PATH MS | res EXE\n");
   return 2;
 }

@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""Benchmark data, made once and kept under build/ (never in git).
+  make_data.py tree  <dir> <MiB> <files>   installed tree + files.txt listing it
+  make_data.py mixed <dir> <MiB>           mixed files for an archive
+  make_data.py one   <dir> <MiB>           one file + files.txt"""
+
+import hashlib
+import math
+import os
+import random
+import sys
+
+MIB = 1 << 20
+
+
+def sizes(count, total, lo, hi, rnd):
+    """count log-uniform sizes between lo and hi, scaled to add up to total."""
+    raw = [math.exp(rnd.uniform(math.log(lo), math.log(hi))) for _ in range(count)]
+    scale = total / sum(raw)
+    out = [max(1, int(s * scale)) for s in raw]
+    out[-1] += total - sum(out)
+    return out
+
+
+def write_list(root, names):
+    with open(os.path.join(root, "files.txt"), "w", newline="") as lst:
+        for name in names:
+            with open(os.path.join(root, name), "rb") as f:
+                digest = hashlib.md5(f.read()).hexdigest().upper()
+            size = os.path.getsize(os.path.join(root, name))
+            lst.write(f"{name}\tv1\t-\t{size}\t{digest}\r\n")
+    with open(os.path.join(root, "names0"), "wb") as f:
+        f.write(b"".join(n.encode() + b"\0" for n in names))
+
+
+def tree(root, mib, count):
+    rnd = random.Random(5000)
+    names = []
+    for i, size in enumerate(sizes(count, mib * MIB, 1024, 2 * MIB, rnd)):
+        name = f"tree/d{i % 50:02d}/f{i:05d}.bin"
+        os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(os.urandom(size))
+        names.append(name)
+    write_list(root, names)
+
+
+def mixed(root, mib):
+    """A third each: random bytes, text, sparse binary; sizes 4 KiB to 8 MiB."""
+    rnd = random.Random(300)
+    words = ["".join(rnd.choice("etaoinshrdlucmfwyp") for _ in range(rnd.randint(2, 9))) for _ in range(3000)]
+    text = " ".join(rnd.choices(words, k=800000)).encode()
+    for i, size in enumerate(sizes(max(1, mib * 3), mib * MIB, 4096, 8 * MIB, rnd)):
+        path = os.path.join(root, f"m{i % 10}", f"f{i:04d}")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        kind = i % 3
+        if kind == 0:
+            data = os.urandom(size)
+        elif kind == 1:
+            start = rnd.randrange(len(text))
+            data = (text[start:] + text) * (size // len(text) + 1)
+            data = data[:size]
+        else:
+            data = bytearray(size)
+            for _ in range(size // 512):
+                data[rnd.randrange(size)] = rnd.randrange(256)
+            data = bytes(data)
+        with open(path + (".bin", ".txt", ".dat")[kind], "wb") as f:
+            f.write(data)
+
+
+def one(root, mib):
+    os.makedirs(os.path.join(root, "tree"), exist_ok=True)
+    with open(os.path.join(root, "tree", "one.bin"), "wb") as f:
+        for _ in range(mib):
+            f.write(os.urandom(MIB))
+    write_list(root, ["tree/one.bin"])
+
+
+mode, root = sys.argv[1], sys.argv[2]
+os.makedirs(root, exist_ok=True)
+if mode == "tree":
+    tree(root, int(sys.argv[3]), int(sys.argv[4]))
+elif mode == "mixed":
+    mixed(root, int(sys.argv[3]))
+else:
+    one(root, int(sys.argv[3]))
