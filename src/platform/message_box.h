@@ -21,4 +21,9 @@ enum : int {
 
 int messageBox(const std::string& text, const std::string& caption, unsigned style);
 
+// Tests answer boxes themselves: while a handler is set, messageBox hands
+// every box to it and returns its answer instead of showing anything.
+using MessageBoxHandler = int (*)(const std::string& text, const std::string& caption, unsigned style);
+void setMessageBoxHandlerForTesting(MessageBoxHandler handler);
+
 }  // namespace platform

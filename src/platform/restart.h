@@ -14,6 +14,10 @@ namespace platform {
 // handles, environment and working directory. Does not wait.
 bool startWithOwnCommandLine(const std::string& program);
 
+// Lets the renewed launcher run: an unpacked file carries no execute
+// permission on POSIX. Nothing to do on Windows.
+void makeExecutable(const std::string& path);
+
 // Marks the environment that children inherit: "started by a launcher that
 // has just replaced itself".
 void setRestartMark();

@@ -1,6 +1,7 @@
 #include "platform/restart.h"
 
 #include <spawn.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -33,6 +34,17 @@ bool startWithOwnCommandLine(const std::string& program) {
     if (c == '\\') c = '/';
   pid_t pid;
   return posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
+}
+
+void makeExecutable(const std::string& path) {
+  std::string p = path;
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return;
+  // Execute wherever reading is allowed, as an installed program has it.
+  mode_t mode = st.st_mode | ((st.st_mode & 0444) >> 2);
+  chmod(p.c_str(), mode & 07777);
 }
 
 void setRestartMark() { setenv(kMark, "1", 1); }

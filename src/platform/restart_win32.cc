@@ -11,6 +11,8 @@ const char kMark[] = "TERVALIS_LAUNCHER_RESTARTED";
 
 bool startWithOwnCommandLine(const std::string& program) { return startProcess(program, GetCommandLineA()); }
 
+void makeExecutable(const std::string&) {}
+
 void setRestartMark() { SetEnvironmentVariableA(kMark, "1"); }
 
 bool takeRestartMark() {

@@ -123,9 +123,12 @@ class CurlClient : public HttpClient {
 
     CURL* c = t.curl;
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    // The object path goes out exactly as built: no escaping, no
-    // normalisation of dot segments.
-    curl_easy_setopt(c, CURLOPT_REQUEST_TARGET, request.objectPath.c_str());
+    // The object path goes out as WinINet sends it: blanks escaped (a
+    // request line cannot hold them), every other byte as it is, dot
+    // segments not resolved.
+    std::string target;
+    for (char ch : request.objectPath) target += ch == ' ' ? std::string("%20") : std::string(1, ch);
+    curl_easy_setopt(c, CURLOPT_REQUEST_TARGET, target.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);

@@ -25,6 +25,15 @@ class InetHandle {
 
 DWORD WINAPI systemGetLastError() { return GetLastError(); }
 
+// A stalled server must not hold the launcher for ever. Set on every handle:
+// not every WinINet hands the options down from the Internet handle.
+void setTimeouts(const WinInetApi& api, HINTERNET h) {
+  DWORD connectMs = kHttpConnectTimeoutMs, receiveMs = kHttpReceiveTimeoutMs;
+  api.internetSetOptionA(h, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+  api.internetSetOptionA(h, INTERNET_OPTION_SEND_TIMEOUT, &receiveMs, sizeof receiveMs);
+  api.internetSetOptionA(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+}
+
 }  // namespace
 
 const WinInetApi& systemWinInet() {
@@ -57,19 +66,16 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
                                                nullptr, 0));
   if (!internet) return fail(HttpOutcome::kNotStarted);
 
-  // A stalled server must not hold the launcher for ever. The options are
-  // inherited by the connection and request handles.
-  DWORD connectMs = kHttpConnectTimeoutMs, receiveMs = kHttpReceiveTimeoutMs;
-  api_.internetSetOptionA(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
-  api_.internetSetOptionA(internet.get(), INTERNET_OPTION_SEND_TIMEOUT, &receiveMs, sizeof receiveMs);
-  api_.internetSetOptionA(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+  setTimeouts(api_, internet.get());
 
   InetHandle connection(api_, api_.internetConnectA(internet.get(), request.host.c_str(), request.port, nullptr,
                                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return fail(HttpOutcome::kNotStarted);
+  setTimeouts(api_, connection.get());
   InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr, nullptr,
                                              nullptr, INTERNET_FLAG_RELOAD, 0));
   if (!req) return fail(HttpOutcome::kNotStarted);
+  setTimeouts(api_, req.get());
   if (!api_.httpSendRequestA(req.get(), nullptr, 0, nullptr, 0)) return fail(HttpOutcome::kNotStarted);
 
   // The raw headers must fit the header buffer; then the status and the

@@ -1,6 +1,7 @@
 // Headless progress: one line on standard error, rewritten in place on a
 // terminal, at most a few times a second so that printing never slows the
-// transfer down.
+// transfer down. Elsewhere (a log, a pipe) each line stands on its own,
+// marked "progress: ", every two seconds and for each new file.
 #include "transfer/progress.h"
 
 #include <unistd.h>
@@ -34,6 +35,6 @@ void notifyProgress(const Updater& updater) {
   if (tty)
     std::fprintf(stderr, "\r\x1b[K%s", line.c_str());
   else
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "progress: %s\n", line.c_str());
   std::fflush(stderr);
 }

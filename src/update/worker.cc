@@ -68,6 +68,7 @@ void fetchList(Updater& updater, const ServerLocation& source, const char* name,
     if (movedAway && !platform::findPath(current)) platform::moveReplace(old, current);
     giveUpSelfUpdate(updater, kSelfUpdateFailedText);
   }
+  platform::makeExecutable(current);
   platform::setRestartMark();
   restartSelf();
 }

@@ -36,16 +36,17 @@ def zip_bytes(items, compression=zipfile.ZIP_DEFLATED):
 
 class Release:
     """The files a release consists of and how the servers publish them:
-    files.txt zipped under update_path, every game file plain or as a zip of
-    its own beside it, clan_icons_list.txt and the icons under icons_path."""
+    files.txt zipped under update_path, every game file as a zip of its own
+    beside it (items: the file under its base name unless told otherwise),
+    clan_icons_list.txt and the icons, plain, under icons_path."""
 
     def __init__(self, update_path="/3d/", icons_path="/swf/"):
         self.update_path, self.icons_path = update_path, icons_path
         self.files = []   # dict(name, data, packed, digest, items)
         self.icons = []
 
-    def add(self, name, data, packed=True, digest=None, items=None):
-        self.files.append(dict(name=name, data=data, packed=packed, digest=digest or md5(data),
+    def add(self, name, data, digest=None, items=None):
+        self.files.append(dict(name=name, data=data, packed=True, digest=digest or md5(data),
                                items=items or [(name.split("/")[-1], data)]))
         return self
 
@@ -90,18 +91,6 @@ class Release:
         """Request paths of every listed file, in list order."""
         return ([self.update_path + f["name"] for f in self.files] +
                 [self.icons_path + i["name"] for i in self.icons])
-
-
-@pytest.fixture
-def www():
-    """A folder nginx's workers can read (pytest's own temporary folders are
-    private to root), removed afterwards."""
-    import shutil
-    import tempfile
-    d = Path(tempfile.mkdtemp(prefix="tvl-www-"))
-    d.chmod(0o755)
-    yield d
-    shutil.rmtree(d, ignore_errors=True)
 
 
 class FaultyServer:
@@ -173,8 +162,14 @@ socksmethod: none
 clientmethod: none
 user.privileged: root
 user.unprivileged: nobody
-client pass {{ from: 127.0.0.0/8 to: 0.0.0.0/0 }}
-socks pass {{ from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect log: connect }}
+client pass {{
+  from: 127.0.0.0/8 to: 0.0.0.0/0
+}}
+socks pass {{
+  from: 127.0.0.0/8 to: 0.0.0.0/0
+  command: connect
+  log: connect
+}}
 """)
         self.proc = subprocess.Popen(ns.prefix() + ["danted", "-f", str(conf), "-N", "1"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -246,10 +241,16 @@ def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120):
     r = subprocess.run(ns.prefix() + [str(inst.launcher), *args], cwd=inst.path, capture_output=True,
                        timeout=timeout, env=e)
     err = r.stderr.decode("cp1251", errors="replace")
+    # Boxes print as "[caption] text" (the text may run over several lines);
+    # progress lines start with "progress: ".
     boxes = []
-    for chunk in err.split("\n[")[1:]:
-        caption, _, text = chunk.partition("] ")
-        boxes.append((caption, text.rstrip("\n").split("\n[y/N]")[0].rstrip("\n")))
+    for line in err.split("\n"):
+        if line.startswith("[") and "] " in line:
+            caption, _, text = line[1:].partition("] ")
+            boxes.append([caption, text])
+        elif line and not line.startswith("progress: ") and boxes:
+            boxes[-1][1] += "\n" + line
+    boxes = [(c, t.split("\n[y/N]")[0]) for c, t in boxes]
     # The code of the first process; a restarted launcher is waited for
     # through the pipes it inherited.
     return Run(" ".join([str(inst.launcher), *args]), r.returncode if r.returncode < 128 else r.returncode - 256,
@@ -273,3 +274,49 @@ def assert_old_or_new(inst, before, release_files):
     for name, new in release_files.items():
         got = now.get(name)
         assert got == before.get(name) or got == new, f"{name} is neither its old nor its new version"
+
+
+class WinRoad:
+    """The Windows launcher under Wine, in the test's namespace."""
+    name = "win"
+    launcher_name = "TervalisOnline2D.exe"
+
+    def __init__(self, wine, make):
+        self.wine, self.make = wine, make
+
+    def install(self, name="game", game=True):
+        return self.make(name, game=game)
+
+    def run(self, inst, tail="", answers=(), timeout=120):
+        return run_win(self.wine, inst, tail, answers, timeout=timeout)
+
+
+class PosixRoad:
+    """The headless POSIX launcher in the test's namespace. Its questions
+    are answered through TVL_ANSWER; other boxes need no answer."""
+    name = "posix"
+    launcher_name = "TervalisOnline2D"
+
+    def __init__(self, ns, make):
+        self.ns, self.make = ns, make
+
+    def install(self, name="game", game=True):
+        return self.make(name, game=game)
+
+    def run(self, inst, tail="", answers=(), env=None, timeout=120):
+        answer = "yes" if YES in answers else ("no" if NO in answers else None)
+        r = run_posix(self.ns, inst, tail.split(), answer=answer, env=env, timeout=timeout)
+        assert len(r.boxes) == len(answers), f"boxes {r.boxes}, expected {len(answers)}"
+        return r
+
+
+@pytest.fixture(params=["win", "posix"])
+def road(request, netns):
+    if request.param == "win":
+        return WinRoad(request.getfixturevalue("netwine"), request.getfixturevalue("win_install"))
+    return PosixRoad(netns, request.getfixturevalue("posix_install"))
+
+
+SETTINGS = dict(update_server="127.0.0.1", update_path="/3d/", icons_server="127.0.0.1", icons_path="/swf/",
+                game_server="10.0.0.7", game_port="3801")
+GAME_SWITCHES = " /server=10.0.0.7 /port=3801"

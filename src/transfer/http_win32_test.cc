@@ -1,0 +1,262 @@
+// The WinINet transport against a stand-in library that records every call.
+// Wine's WinINet connects directly whatever proxy it is given, so these
+// arguments are the proof of the SOCKS road on Windows.
+#include "transfer/http_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "download_test_util.h"
+#include "transfer/download.h"
+
+namespace {
+
+// Handles are small fake values; 0 is failure.
+HINTERNET handle(uintptr_t v) { return reinterpret_cast<HINTERNET>(v); }
+constexpr uintptr_t kInternet = 1, kConnection = 2, kRequest = 3;
+
+struct Call {
+  std::string what;
+  std::vector<std::string> args;
+};
+
+// What the stand-in does and what it saw.
+struct Fake {
+  std::vector<Call> calls;
+  std::vector<uintptr_t> closed;
+  std::vector<std::pair<uintptr_t, DWORD>> options;  // (handle, option) of each timeout set
+  DWORD optionValueReceive = 0, optionValueConnect = 0;
+  const char* failAt = "";  // name of the call that fails
+  DWORD lastError = 0;
+  int status = 200;
+  const char* contentLength = "7";  // nullptr: no such header
+  std::vector<std::string> reads;    // successive reads; "" reports the end
+  size_t nextRead = 0;
+  bool availableFails = false;
+  DWORD overDeliver = 0;  // extra bytes a read claims beyond what was asked
+} fake;
+
+std::string str(const char* s) { return s ? std::string("\"") + s + "\"" : "null"; }
+std::string num(uintptr_t v) { return std::to_string(v); }
+
+HINTERNET WINAPI fakeOpen(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypass, DWORD flags) {
+  fake.calls.push_back({"InternetOpenA", {str(agent), num(access), str(proxy), str(bypass), num(flags)}});
+  if (std::string(fake.failAt) == "open") return nullptr;
+  return handle(kInternet);
+}
+BOOL WINAPI fakeSetOption(HINTERNET h, DWORD option, LPVOID buffer, DWORD) {
+  fake.options.push_back({reinterpret_cast<uintptr_t>(h), option});
+  if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) fake.optionValueReceive = *static_cast<DWORD*>(buffer);
+  if (option == INTERNET_OPTION_CONNECT_TIMEOUT) fake.optionValueConnect = *static_cast<DWORD*>(buffer);
+  return TRUE;
+}
+HINTERNET WINAPI fakeConnect(HINTERNET h, LPCSTR server, INTERNET_PORT port, LPCSTR user, LPCSTR password,
+                             DWORD service, DWORD flags, DWORD_PTR context) {
+  fake.calls.push_back({"InternetConnectA", {num(reinterpret_cast<uintptr_t>(h)), str(server), num(port), str(user),
+                                             str(password), num(service), num(flags), num(context)}});
+  if (std::string(fake.failAt) == "connect") return nullptr;
+  return handle(kConnection);
+}
+HINTERNET WINAPI fakeOpenRequest(HINTERNET h, LPCSTR verb, LPCSTR object, LPCSTR version, LPCSTR referrer,
+                                 LPCSTR* accept, DWORD flags, DWORD_PTR context) {
+  fake.calls.push_back({"HttpOpenRequestA",
+                        {num(reinterpret_cast<uintptr_t>(h)), str(verb), str(object), str(version), str(referrer),
+                         accept ? "types" : "null", num(flags), num(context)}});
+  return handle(kRequest);
+}
+BOOL WINAPI fakeSend(HINTERNET h, LPCSTR headers, DWORD length, LPVOID optional, DWORD optionalLength) {
+  fake.calls.push_back({"HttpSendRequestA", {num(reinterpret_cast<uintptr_t>(h)), str(headers), num(length),
+                                             optional ? "data" : "null", num(optionalLength)}});
+  return std::string(fake.failAt) != "send";
+}
+BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD) {
+  if (level == HTTP_QUERY_RAW_HEADERS_CRLF) {
+    if (std::string(fake.failAt) == "headers") {
+      fake.lastError = ERROR_INSUFFICIENT_BUFFER;
+      return FALSE;
+    }
+    return TRUE;
+  }
+  if (level == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
+    *static_cast<DWORD*>(buffer) = static_cast<DWORD>(fake.status);
+    return TRUE;
+  }
+  if (level == HTTP_QUERY_CONTENT_LENGTH) {
+    if (!fake.contentLength) {
+      fake.lastError = ERROR_HTTP_HEADER_NOT_FOUND;
+      return FALSE;
+    }
+    std::string v = fake.contentLength;
+    memcpy(buffer, v.c_str(), v.size() + 1);
+    *length = static_cast<DWORD>(v.size());
+    return TRUE;
+  }
+  return FALSE;
+}
+BOOL WINAPI fakeAvailable(HINTERNET, LPDWORD available, DWORD, DWORD_PTR) {
+  if (fake.availableFails) {
+    fake.lastError = ERROR_INTERNET_TIMEOUT;
+    return FALSE;
+  }
+  // Like WinINet after a mid-body close: nothing available, no error.
+  *available = fake.nextRead < fake.reads.size() ? static_cast<DWORD>(fake.reads[fake.nextRead].size()) : 0;
+  return TRUE;
+}
+BOOL WINAPI fakeRead(HINTERNET, LPVOID buffer, DWORD toRead, LPDWORD read) {
+  *read = 0;
+  if (fake.nextRead >= fake.reads.size()) return TRUE;  // the end: success, 0 bytes
+  const std::string& chunk = fake.reads[fake.nextRead++];
+  DWORD n = chunk.size() < toRead ? static_cast<DWORD>(chunk.size()) : toRead;
+  memcpy(buffer, chunk.data(), n);
+  *read = n;
+  return TRUE;
+}
+BOOL WINAPI fakeClose(HINTERNET h) {
+  fake.closed.push_back(reinterpret_cast<uintptr_t>(h));
+  return TRUE;
+}
+DWORD WINAPI fakeLastError() {
+  if (std::string(fake.failAt) == "connect" || std::string(fake.failAt) == "open") return ERROR_INTERNET_CANNOT_CONNECT;
+  if (std::string(fake.failAt) == "send") return ERROR_INTERNET_NAME_NOT_RESOLVED;
+  return fake.lastError;
+}
+
+const WinInetApi kFakeApi = {fakeOpen, fakeSetOption, fakeConnect, fakeOpenRequest, fakeSend,
+                             fakeQuery, fakeAvailable, fakeRead,   fakeClose,       fakeLastError};
+
+class WinInetTest : public StagingTest {
+ protected:
+  void SetUp() override {
+    StagingTest::SetUp();
+    fake = Fake();
+    connectionSettings.game = GameSettings();
+  }
+  void TearDown() override {
+    connectionSettings.game = GameSettings();
+    StagingTest::TearDown();
+  }
+  FetchResult fetch(const std::string& prefix, const std::string& name) {
+    WinInetClient client(kFakeApi);
+    return fetchToTempFile(client, *updater_,
+                           buildDownloadRequest(*updater_, ServerLocation{"upd.example", prefix}, name));
+  }
+  const Call& call(const std::string& what) {
+    for (const Call& c : fake.calls)
+      if (c.what == what) return c;
+    static Call none;
+    ADD_FAILURE() << what << " was not called";
+    return none;
+  }
+};
+
+TEST_F(WinInetTest, ExactRequestThroughTheSocksProxy) {
+  connectionSettings.game.socksServer = "px.example";
+  connectionSettings.game.socksPort = "1080";
+  fake.reads = {"abc", "defg"};
+  EXPECT_TRUE(fetch("/3d/", "data/a b.pak").complete);
+  EXPECT_EQ(call("InternetOpenA").args,
+            (std::vector<std::string>{"\"TervalisOnline2D\"", "3", "\"socks=px.example:1080\"", "null", "0"}));
+  EXPECT_EQ(call("InternetConnectA").args,
+            (std::vector<std::string>{"1", "\"upd.example\"", "80", "null", "null", "3", "0", "0"}));
+  EXPECT_EQ(call("HttpOpenRequestA").args,
+            (std::vector<std::string>{"2", "null", "\"/3d/data/a b.pak\"", "null", "null", "null", "2147483648", "0"}));
+  EXPECT_EQ(call("HttpSendRequestA").args, (std::vector<std::string>{"3", "null", "0", "null", "0"}));
+  EXPECT_EQ(testutil::readFile(tempPath()), "abcdefg");
+  // Closed newest first.
+  EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest, kConnection, kInternet}));
+}
+
+TEST_F(WinInetTest, ProxyStringAndAccessType) {
+  struct Case {
+    const char* server;
+    const char* port;
+    const char* access;
+    const char* proxy;
+  } cases[] = {
+      {"", "", "1", "null"},
+      {"", "1080", "1", "null"},  // a port alone never makes a proxy
+      {"10.0.0.1", "", "3", "\"socks=10.0.0.1:\""},
+      {"px", "9050", "3", "\"socks=px:9050\""},
+  };
+  for (const Case& c : cases) {
+    fake = Fake();
+    connectionSettings.game.socksServer = c.server;
+    connectionSettings.game.socksPort = c.port;
+    fake.reads = {"1234567"};
+    fetch("/", "f");
+    EXPECT_EQ(call("InternetOpenA").args[1], c.access) << c.server << ":" << c.port;
+    EXPECT_EQ(call("InternetOpenA").args[2], c.proxy) << c.server << ":" << c.port;
+  }
+}
+
+TEST_F(WinInetTest, EveryHandleGetsTheTimeouts) {
+  fake.reads = {"1234567"};
+  fetch("/", "f");
+  for (uintptr_t h : {kInternet, kConnection, kRequest}) {
+    int set = 0;
+    for (auto& o : fake.options)
+      if (o.first == h && (o.second == INTERNET_OPTION_CONNECT_TIMEOUT || o.second == INTERNET_OPTION_RECEIVE_TIMEOUT))
+        ++set;
+    EXPECT_EQ(set, 2) << "handle " << h;
+  }
+  EXPECT_EQ(fake.optionValueConnect, 15000u);
+  EXPECT_EQ(fake.optionValueReceive, 20000u);
+}
+
+TEST_F(WinInetTest, FailuresAndTheirCodes) {
+  struct Case {
+    const char* what;
+    const char* failAt;
+    int status;
+    const char* contentLength;
+    std::vector<std::string> reads;
+    bool availableFails;
+    bool complete;
+    uint32_t code;
+    std::vector<uintptr_t> closed;
+  } cases[] = {
+      {"open fails", "open", 200, "7", {}, false, false, 12029, {}},
+      {"connect fails", "connect", 200, "7", {}, false, false, 12029, {kInternet}},
+      {"send fails", "send", 200, "7", {}, false, false, 12007, {kRequest, kConnection, kInternet}},
+      {"headers too long", "headers", 200, "7", {}, false, false, 122, {kRequest, kConnection, kInternet}},
+      {"no Content-Length", "", 200, nullptr, {"1234567"}, false, false, 12150, {kRequest, kConnection, kInternet}},
+      {"404 page", "", 404, "7", {"<html>"}, false, false, 404, {kRequest, kConnection, kInternet}},
+      // Under Wine a close in the middle of the body reads as success with 0
+      // bytes; the loop must end and the body count as short.
+      {"closed mid-body", "", 200, "7", {"123"}, false, false, 12030, {kRequest, kConnection, kInternet}},
+      {"receive times out", "", 200, "7", {"123"}, true, false, 12002, {kRequest, kConnection, kInternet}},
+      {"complete", "", 200, " 7", {"123", "4567"}, false, true, 0, {kRequest, kConnection, kInternet}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake = Fake();
+    fake.failAt = c.failAt;
+    fake.status = c.status;
+    fake.contentLength = c.contentLength;
+    fake.reads = c.reads;
+    fake.availableFails = c.availableFails;
+    FetchResult r = fetch("/3d/", "a.pak");
+    EXPECT_EQ(r.complete, c.complete);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(fake.closed, c.closed);
+    EXPECT_EQ(testutil::exists(tempPath()), c.complete);
+  }
+}
+
+// A library that hands over more than Content-Length: the surplus shows the
+// "BUG in Progress bar" box and the file is not taken.
+TEST_F(WinInetTest, MoreBytesThanAnnounced) {
+  fake.contentLength = "5";
+  fake.reads = {"1234567"};
+  FetchResult r = fetch("/", "f");
+  EXPECT_FALSE(r.complete);
+  EXPECT_EQ(r.code, 12152u);
+  ASSERT_EQ(recordedBoxes().size(), 1u);
+  EXPECT_EQ(recordedBoxes()[0].caption, "BUG in Progress bar");
+  EXPECT_EQ(recordedBoxes()[0].text, "-2");
+  EXPECT_FALSE(testutil::exists(tempPath()));
+}
+
+}  // namespace
