@@ -4,6 +4,7 @@ window (the product's code) with an Updater whose progress the test sets and
 announces itself, as the download code would."""
 import io
 import os
+import struct
 import subprocess
 import time
 from pathlib import Path
@@ -82,6 +83,13 @@ def fill_width(img, origin, row=0):
     return n
 
 
+def expected_fill(done, total):
+    """The bar's fill for done of total: the fraction in single precision
+    times 422, truncated, capped at 422."""
+    fraction = struct.unpack("f", struct.pack("f", done / total))[0]
+    return min(422, int(fraction * 422.0))
+
+
 def install_skins(inst, skins):
     """skins: name -> bytes, or name -> None for a directory, in data/updater."""
     d = Path(inst.path) / "data" / "updater"
@@ -104,8 +112,9 @@ def png_bytes(img):
 class Probe:
     """splashtool probe in an install folder."""
 
-    def __init__(self, wine, cwd):
-        self.proc = wine.popen([win_path(BUILD_WIN / "bin" / "splashtool.exe"), "probe"], cwd=cwd,
+    def __init__(self, wine, cwd, show=None):
+        args = [win_path(BUILD_WIN / "bin" / "splashtool.exe"), "probe"] + ([str(show)] if show is not None else [])
+        self.proc = wine.popen(args, cwd=cwd,
                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         listed = self._line("SKINS")[6:]
         self.skins = listed.split("|") if listed else []
@@ -129,6 +138,7 @@ class Probe:
         returns (left, top, width, height, cursor)."""
         self.send("sync")
         f = self._line("SYNC").split()
+        self.state = f[7]  # shown, iconic or hidden
         # The window's pixels reach the X server on Wine's next flush.
         time.sleep(0.15)
         return tuple(int(v) for v in f[1:5]) + (f[5],)

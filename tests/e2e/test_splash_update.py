@@ -14,13 +14,20 @@ import pytest
 from PIL import Image
 
 from conftest import win_path
-from splash_helpers import (BAR, FILE_LINE, RED, SKIN, drag, fill_width, install_skins, press, region, same,
-                            screenshot, wait_for)
-from updates import FAULTY, Release, faulty, tree, www, zip_bytes  # noqa: F401 (fixtures)
+from splash_helpers import (BAR, FILE_LINE, SKIN, drag, expected_fill, fill_width, install_skins, press, region,
+                            same, screenshot, wait_for)
+from updates import FAULTY, Release, faulty, tree  # noqa: F401 (faulty is a fixture)
 
 HERE = Path(__file__).resolve().parent
 ORIGIN = (256, 184)  # the 512 x 400 sample skin centred on 1024 x 768
 SLOW = "127.0.0.3"
+
+
+@pytest.fixture
+def www(tmp_path):
+    d = tmp_path / "www"
+    d.mkdir()
+    return d
 
 
 def settings(inst, host):
@@ -43,36 +50,35 @@ def exit_code(proc, timeout=120):
 
 @pytest.fixture
 def stalled(netwine, win_install, faulty, www, xvfb):
-    """The launcher with its window up, its one download stalled after 500 of
-    1000 bytes."""
+    """The launcher with its window up, its one download stalled halfway."""
     inst = win_install()
     install_skins(inst, {"tervalis.png": SKIN.read_bytes()})
-    # Served as it is (1000 bytes); the transfer never ends, so how it would
-    # be installed does not matter here.
-    rel = Release().add("data/big.pak", bytes(range(256)) * 3 + b"x" * 232, packed=False)
+    rel = Release().add("data/big.pak", random.Random(3).randbytes(5000))
+    size = len(rel.served(rel.files[0]))
     server = faulty(rel.publish(www))
-    server.set_rules({"/3d/data/big.pak": {"mode": "stall", "keep": 500}})
+    server.set_rules({"/3d/data/big.pak": {"mode": "stall", "keep": size // 2}})
     settings(inst, FAULTY)
     proc, _ = start(netwine, inst)
-    shot = wait_for(lambda: (lambda s: s if fill_width(s, ORIGIN) == 211 else None)(screenshot(xvfb)), 30)
-    assert shot, "the window never showed 500 of 1000 bytes"
-    yield inst, proc, shot
+    fill = expected_fill(size // 2, size)
+    shot = wait_for(lambda: (lambda s: s if fill_width(s, ORIGIN) == fill else None)(screenshot(xvfb)), 30)
+    assert shot, f"the window never showed {size // 2} of {size} bytes"
+    yield inst, proc, shot, fill
     if proc.poll() is None:
         proc.kill()
 
 
 def test_stalled_download_shows_its_progress_and_file(stalled, xvfb):
-    inst, proc, shot = stalled
+    inst, proc, shot, fill = stalled
     skin = Image.open(SKIN).convert("RGB")
     # Centred at the skin's size, the skin's own pixels around the strips.
     assert same(region(shot, ORIGIN, (0, 30, 512, 300)), region(skin, (0, 0), (0, 30, 512, 300)))
     assert shot.getpixel(ORIGIN) == shot.getpixel((ORIGIN[0] - 1, ORIGIN[1]))  # see-through corner
     assert not same(region(shot, ORIGIN, FILE_LINE), region(skin, (0, 0), FILE_LINE))  # "data/big.pak"
-    assert fill_width(shot, ORIGIN, row=BAR[3] - BAR[1] - 1) == 211
+    assert fill_width(shot, ORIGIN, row=BAR[3] - BAR[1] - 1) == fill
 
 
 def test_press_outside_the_close_box_keeps_it_running_inside_ends_with_0(stalled, xvfb):
-    inst, proc, _ = stalled
+    inst, proc, _, _ = stalled
     press(xvfb, ORIGIN[0] + 485, ORIGIN[1] + 370)
     press(xvfb, ORIGIN[0] + 200, ORIGIN[1] + 100)
     time.sleep(1)
@@ -83,14 +89,23 @@ def test_press_outside_the_close_box_keeps_it_running_inside_ends_with_0(stalled
 
 
 def test_drag_then_close(stalled, xvfb):
-    inst, proc, shot = stalled
+    inst, proc, shot, fill = stalled
     drag(xvfb, (ORIGIN[0] + 100, ORIGIN[1] + 50), (ORIGIN[0] + 100 - 200, ORIGIN[1] + 50 + 150))
     moved = (ORIGIN[0] - 200, ORIGIN[1] + 150)
-    after = wait_for(lambda: (lambda s: s if fill_width(s, moved) == 211 else None)(screenshot(xvfb)), 10)
+    after = wait_for(lambda: (lambda s: s if fill_width(s, moved) == fill else None)(screenshot(xvfb)), 10)
     assert after, "the window did not follow the pointer"
     assert same(region(after, moved, (0, 30, 512, 300)), region(shot, ORIGIN, (0, 30, 512, 300)))
     press(xvfb, moved[0] + 497, moved[1] + 370)
     assert exit_code(proc, 30) == 0
+
+
+def test_closing_from_the_taskbar_ends_with_code_0(stalled, netwine):
+    inst, proc, _, _ = stalled
+    r = netwine.run([win_path(HERE.parents[1] / "build" / "win64" / "bin" / "splashtool.exe"), "close",
+                     "TERVALIS3DUPDATER"])
+    assert r.returncode == 0
+    assert exit_code(proc, 30) == 0
+    assert inst.game_runs() == []
 
 
 @pytest.fixture

@@ -196,3 +196,27 @@ def test_skin_missing_or_replaced_at_paint_time(wine, win_install, xvfb):
         assert shot.getpixel((p.origin[0] + 200, p.origin[1] + 365)) == (0, 90, 0)
     finally:
         p.close()
+
+
+def test_started_minimised_the_window_is_shown_restored(wine, win_install, xvfb):
+    inst = win_install()
+    install_skins(inst, {"tervalis.png": SKIN.read_bytes()})
+    p = Probe(wine, inst.path, show=2)  # SW_SHOWMINIMIZED
+    try:
+        x, y, w, h, _ = p.sync()
+        assert p.state == "shown"
+        assert (x, y, w, h) == (256, 184, 512, 400)
+        shot = screenshot(xvfb)
+        assert same(region(shot, (x, y), (0, 30, 512, 300)),
+                    region(Image.open(SKIN).convert("RGB"), (0, 0), (0, 30, 512, 300)))
+    finally:
+        p.close()
+
+
+def test_system_close_destroys_the_window_and_quits_with_0(probe, wine):
+    from conftest import BUILD_WIN, win_path
+    probe.sync()
+    r = wine.run([win_path(BUILD_WIN / "bin" / "splashtool.exe"), "close", "TERVALIS3DUPDATER"])
+    assert r.returncode == 0
+    assert probe._line("QUIT") == "QUIT 0"
+    assert probe.wait(20) == 0

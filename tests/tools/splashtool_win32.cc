@@ -1,6 +1,6 @@
 // Test and bench helper for the splash window, run under Wine.
 //
-//   splashtool probe
+//   splashtool probe [SHOW COMMAND]
 //     In the working directory (an install with data/updater) opens the
 //     splash window the way the launcher's window road does, with an Updater
 //     but no worker: the test plays the worker. Prints "SKINS <path>|...",
@@ -13,6 +13,13 @@
 //     "SYNC <left> <top> <width> <height> <arrow|busy|other> <ms>" once every
 //     notification posted before it has been handled (ms: since the last
 //     sync).
+//
+//     The window is shown with SHOW COMMAND (default SW_SHOWNORMAL). Exits
+//     with the code of the quit message when the window is destroyed.
+//
+//   splashtool close CLASS
+//     Asks the first window of that class to close, as the taskbar's close
+//     command does; exits 1 when there is none.
 //
 //   splashtool regdump KEY
 //     Every key below HKEY_CLASSES_ROOT\KEY (itself included) and its values:
@@ -86,7 +93,7 @@ const char* cursorName() {
   return "other";
 }
 
-int probe() {
+int probe(int showCommand) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   currentCursor = LoadCursorA(nullptr, IDC_ARROW);
   const SkinList skins = loadSkinList();
@@ -99,7 +106,7 @@ int probe() {
   std::strcpy(windowClassName, "TERVALIS3DUPDATER");
   registerSplashClass(instance);
   say("SKIN " + skinPath);
-  if (!openSplashWindow(instance, SW_SHOWNORMAL)) {
+  if (!openSplashWindow(instance, showCommand)) {
     say("NOWINDOW");
     return 3;
   }
@@ -122,8 +129,9 @@ int probe() {
       GdiFlush();
       GetWindowRect(splashWindow, &r);
       DWORD now = GetTickCount();
-      std::snprintf(buf, sizeof buf, "SYNC %ld %ld %ld %ld %s %lu", r.left, r.top, r.right - r.left,
-                    r.bottom - r.top, cursorName(), static_cast<unsigned long>(now - last));
+      std::snprintf(buf, sizeof buf, "SYNC %ld %ld %ld %ld %s %lu %s", r.left, r.top, r.right - r.left,
+                    r.bottom - r.top, cursorName(), static_cast<unsigned long>(now - last),
+                    IsIconic(splashWindow) ? "iconic" : IsWindowVisible(splashWindow) ? "shown" : "hidden");
       last = now;
       say(buf);
       continue;
@@ -131,6 +139,17 @@ int probe() {
     TranslateMessage(&m);
     DispatchMessageA(&m);
   }
+  if (m.message == WM_QUIT) {
+    say("QUIT " + std::to_string(static_cast<int>(m.wParam)));
+    return static_cast<int>(m.wParam);
+  }
+  return 0;
+}
+
+int closeWindow(const char* className) {
+  HWND w = FindWindowA(className, nullptr);
+  if (!w) return 1;
+  PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
   return 0;
 }
 
@@ -289,9 +308,11 @@ int regdump(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "probe") == 0) return probe();
+  if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "probe") == 0)
+    return probe(argc == 3 ? std::atoi(argv[2]) : SW_SHOWNORMAL);
+  if (argc == 3 && std::strcmp(argv[1], "close") == 0) return closeWindow(argv[2]);
   if (argc == 3 && std::strcmp(argv[1], "regdump") == 0) return regdump(argv[2]);
   if (argc == 5 && std::strcmp(argv[1], "bench") == 0) return bench(argv[2], argv[3], std::atoi(argv[4]));
-  std::fprintf(stderr, "usage: splashtool probe | regdump KEY | bench reload|cached SKIN MILLISECONDS\n");
+  std::fprintf(stderr, "usage: splashtool probe [SHOW] | close CLASS | regdump KEY | bench reload|cached SKIN MILLISECONDS\n");
   return 2;
 }
