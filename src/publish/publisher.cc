@@ -218,9 +218,12 @@ bool doJob(const Job& job, const PublishOptions& o, Progress* progress, std::str
   return true;
 }
 
+// The size column feeds only the launcher's progress bar, which counts the
+// bytes it receives: so it is the size of what is served (the archive), not
+// of the unpacked file, or the bar would stop short of full.
 std::string listText(const TreeRun& run, const std::string& release) {
   std::string text;
-  for (const Item& it : run.items) text += formatListLine(it.src.name, release, it.stamp, it.src.size, it.md5);
+  for (const Item& it : run.items) text += formatListLine(it.src.name, release, it.stamp, it.outputSize, it.md5);
   return text;
 }
 

@@ -111,8 +111,12 @@ TEST_F(PublisherTest, FirstRunServesEveryFileAndTheList) {
   EXPECT_EQ(list.name, "files.txt");
   auto e = entries(list.data);
   ASSERT_EQ(e.size(), 3u);
-  EXPECT_EQ(e["data/a b/big.pak"], (std::vector<std::string>{"2.5 beta", "2023-11-14T22:13:20Z", "300000", md5Of(big)}));
-  EXPECT_EQ(e["empty"][2], "0");
+  // The size column is the served archive's size: the launcher's progress bar
+  // counts received bytes.
+  EXPECT_EQ(e["data/a b/big.pak"], (std::vector<std::string>{"2.5 beta", "2023-11-14T22:13:20Z",
+                                                              std::to_string(readFile(out + "/data/a b/big.pak").size()),
+                                                              md5Of(big)}));
+  EXPECT_EQ(e["empty"][2], std::to_string(readFile(out + "/empty").size()));
   // Sorted by name, one CR LF line each.
   EXPECT_EQ(list.data.find("TervalisOnline2D.exe\t"), 0u);
 
