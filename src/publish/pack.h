@@ -1,0 +1,48 @@
+// Turning one file into what is served for it: a zip archive with the file
+// as its only member (game files, the main list), or a plain copy (clan
+// icons). Every function reads its input once per attempt, in chunks, and
+// hashes while it reads, so large files never sit in memory.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace publish {
+
+struct PackResult {
+  std::string md5;          // of the input's bytes
+  uint64_t size = 0;        // input bytes read
+  uint64_t outputSize = 0;  // bytes written to the target
+  bool deflated = false;
+};
+
+// Called with the number of input bytes just processed (progress).
+using ByteCounter = std::function<void(uint64_t)>;
+
+// Writes `target` as a zip archive with one member `memberName` holding the
+// bytes of `source`: deflated at `level` (1-9) unless that does not make it
+// smaller, stored otherwise. The member carries `stamp` as its DOS time and
+// in a "UT" extra field; everything else is fixed, so equal inputs give equal
+// bytes.
+bool packFile(const std::string& source, const std::string& memberName, int64_t stamp, int level,
+              const std::string& target, PackResult* result, std::string* error, const ByteCounter& counter = {});
+
+// The same for bytes in memory (the file list).
+bool packBytes(const std::string& bytes, const std::string& memberName, int64_t stamp, int level,
+               const std::string& target, PackResult* result, std::string* error);
+
+// Copies `source` to `target` unchanged, hashing on the way.
+bool copyFile(const std::string& source, const std::string& target, PackResult* result, std::string* error,
+              const ByteCounter& counter = {});
+
+// MD5 and size of a file.
+bool hashFile(const std::string& source, PackResult* result, std::string* error, const ByteCounter& counter = {});
+
+// Writes bytes to a file; false with a message on any failure.
+bool writeWholeFile(const std::string& path, const std::string& bytes, std::string* error);
+
+// Reads a whole file; false when it cannot be read.
+bool readWholeFile(const std::string& path, std::string* bytes);
+
+}  // namespace publish

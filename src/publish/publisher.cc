@@ -1,0 +1,506 @@
+#include "publish/publisher.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "publish/list_format.h"
+#include "publish/md5.h"
+#include "publish/pack.h"
+#include "publish/state.h"
+
+namespace publish {
+namespace {
+
+constexpr char kTempDir[] = ".publish-tmp";
+constexpr uint64_t kMaxFileSize = 2147483647;  // the launcher's sizes are signed 32-bit
+
+enum class Work { None, Verify, Pack };
+
+struct Item {
+  SourceFile src;
+  int64_t stamp = 0;
+  Change change = Change::Unchanged;
+  Work work = Work::None;
+  const StateEntry* old = nullptr;
+  std::string md5;  // known from the state or found by the work
+  uint64_t outputSize = 0;
+};
+
+struct TreeRun {
+  Tree tree = Tree::Game;
+  std::string sourceDir;
+  std::string outputDir;
+  std::string listName;
+  std::string packing;
+  std::vector<SourceFile> files;
+  PublishState old;
+  std::vector<Item> items;  // by name
+  std::vector<std::string> removed;         // still to delete
+  std::vector<std::string> removedReport;  // all that left the release
+  TreeReport* report = nullptr;
+
+  std::string outPath(const std::string& name) const { return joinPath(outputDir, name); }
+  std::string tempDir() const { return joinPath(outputDir, kTempDir); }
+};
+
+bool isInside(const std::string& inner, const std::string& outer) {
+  if (inner == outer) return true;
+  std::string prefix = outer.back() == '/' ? outer : outer + "/";
+  return inner.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::vector<std::string> parentDirs(const std::string& name) {
+  std::vector<std::string> out;
+  for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+    out.push_back(name.substr(0, slash));
+  return out;
+}
+
+// Deletes the directories above `name` that became empty, innermost first.
+void pruneParents(const std::string& outputDir, const std::string& name) {
+  std::vector<std::string> dirs = parentDirs(name);
+  for (auto it = dirs.rbegin(); it != dirs.rend(); ++it)
+    if (!removeEmptyDirectory(joinPath(outputDir, *it))) return;
+}
+
+bool scanTree(const std::string& dir, const char* what, std::vector<SourceFile>* files, std::string* error) {
+  if (!listFiles(dir, files, error)) {
+    *error = "cannot read the " + std::string(what) + " folder: " + *error;
+    return false;
+  }
+  return true;
+}
+
+void loadState(TreeRun* run, PublishReport* report) {
+  std::string text;
+  std::string path = run->outPath(kStateFile);
+  if (!readWholeFile(path, &text)) return;  // first run
+  bool ok = parseState(text, &run->old);
+  // Names in the state are deleted below the output when they leave the
+  // release: one that could point elsewhere makes the whole state suspect.
+  for (const auto& [name, entry] : run->old.entries) ok = ok && nameProblem(name, run->tree).empty();
+  if (!ok) {
+    run->old = PublishState();
+    report->notes.push_back(path + " is damaged; everything in " + run->outputDir + " is published anew");
+  }
+}
+
+// Decides, per file, whether its output can stay, must be checked by hash
+// first, or must be written.
+void plan(TreeRun* run, const PublishOptions& o) {
+  std::set<std::string> present;
+  bool samePacking = run->old.packing == run->packing && !o.force;
+  for (const SourceFile& f : run->files) {
+    present.insert(f.name);
+    Item it;
+    it.src = f;
+    it.stamp = stampOf(f.mtimeNs, o.fixedStamp, o.stamp);
+    auto s = run->old.entries.find(f.name);
+    if (s == run->old.entries.end()) {
+      it.change = Change::Added;
+      it.work = Work::Pack;
+      run->items.push_back(it);
+      continue;
+    }
+    it.old = &s->second;
+    PathInfo out = pathInfo(run->outPath(f.name));
+    // An archive carries the file's time; a plain icon does not (only its
+    // list line does).
+    bool outputOk = samePacking && out.kind == PathKind::File && out.size == s->second.outputSize &&
+                    (s->second.stamp == it.stamp || run->tree == Tree::Icons);
+    bool statSame = s->second.size == f.size && s->second.mtimeNs == f.mtimeNs && !o.rehash;
+    if (statSame) {
+      it.md5 = s->second.md5;
+      it.outputSize = s->second.outputSize;
+      it.change = outputOk ? Change::Unchanged : Change::Changed;
+      it.work = outputOk ? Work::None : Work::Pack;
+    } else if (outputOk && s->second.size == f.size) {
+      it.change = Change::Unchanged;  // unless the hash says otherwise
+      it.work = Work::Verify;
+      it.outputSize = s->second.outputSize;
+    } else {
+      it.change = Change::Changed;
+      it.work = Work::Pack;
+    }
+    run->items.push_back(it);
+  }
+  for (const auto& [name, entry] : run->old.entries)
+    if (!present.count(name)) run->removed.push_back(name);
+  run->removedReport = run->removed;
+}
+
+struct Job {
+  TreeRun* run;
+  size_t index;
+};
+
+// Runs fn over every job on `threads` threads; the first failure stops the
+// rest from starting and is returned.
+template <typename Fn>
+bool runPool(unsigned threads, const std::vector<Job>& jobs, Fn fn, std::string* error) {
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::mutex errorLock;
+  auto worker = [&]() {
+    for (;;) {
+      if (failed.load()) return;
+      size_t i = next.fetch_add(1);
+      if (i >= jobs.size()) return;
+      std::string err;
+      if (!fn(jobs[i], &err)) {
+        std::lock_guard<std::mutex> lock(errorLock);
+        if (!failed.exchange(true)) *error = err;
+        return;
+      }
+    }
+  };
+  unsigned n = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(jobs.size())));
+  std::vector<std::thread> pool;
+  for (unsigned i = 1; i < n; ++i) pool.emplace_back(worker);
+  worker();
+  for (std::thread& t : pool) t.join();
+  return !failed.load();
+}
+
+bool unchangedSince(const SourceFile& f, uint64_t bytesRead, std::string* error) {
+  PathInfo now = pathInfo(f.path);
+  if (now.kind != PathKind::File || now.size != f.size || now.mtimeNs != f.mtimeNs || bytesRead != f.size) {
+    *error = f.path + " changed while it was being published; run again when it is complete";
+    return false;
+  }
+  return true;
+}
+
+bool packItem(TreeRun* run, size_t index, const PublishOptions& o, Progress* progress, std::string* error) {
+  Item& it = run->items[index];
+  std::string temp = joinPath(run->tempDir(), std::to_string(index) + ".tmp");
+  PackResult r;
+  auto count = [progress](uint64_t n) { progress->bytesDone += n; };
+  bool ok = run->tree == Tree::Game ? packFile(it.src.path, it.src.name, it.stamp, o.level, temp, &r, error, count)
+                                    : copyFile(it.src.path, temp, &r, error, count);
+  ok = ok && unchangedSince(it.src, r.size, error);
+  ok = ok && replaceFile(temp, run->outPath(it.src.name), error);
+  if (!ok) {
+    std::string ignored;
+    removeFile(temp, &ignored);
+    return false;
+  }
+  it.md5 = r.md5;
+  it.outputSize = r.outputSize;
+  return true;
+}
+
+bool doJob(const Job& job, const PublishOptions& o, Progress* progress, std::string* error) {
+  Item& it = job.run->items[job.index];
+  if (it.work == Work::Verify) {
+    PackResult r;
+    if (!hashFile(it.src.path, &r, error, [progress](uint64_t n) { progress->bytesDone += n; }) ||
+        !unchangedSince(it.src, r.size, error))
+      return false;
+    if (r.md5 == it.old->md5) {
+      it.md5 = r.md5;
+      progress->filesDone++;
+      return true;
+    }
+    it.change = Change::Changed;
+    it.work = Work::Pack;
+    if (o.dryRun) {
+      progress->filesDone++;
+      return true;
+    }
+    progress->bytesTotal += it.src.size;
+  }
+  if (!o.dryRun && !packItem(job.run, job.index, o, progress, error)) return false;
+  progress->filesDone++;
+  return true;
+}
+
+// The size column feeds only the launcher's progress bar, which counts the
+// bytes it receives: so it is the size of what is served (the archive), not
+// of the unpacked file, or the bar would stop short of full.
+std::string listText(const TreeRun& run, const std::string& release) {
+  std::string text;
+  for (const Item& it : run.items) text += formatListLine(it.src.name, release, it.stamp, it.outputSize, it.md5);
+  return text;
+}
+
+// Moves early the outputs of removed files that stand where a new file needs
+// a directory, or that are directories' contents where a new file goes.
+bool removeBlockers(TreeRun* run, std::string* error) {
+  std::set<std::string> names, dirs;
+  for (const Item& it : run->items) {
+    names.insert(it.src.name);
+    for (const std::string& d : parentDirs(it.src.name)) dirs.insert(d);
+  }
+  std::vector<std::string> late;
+  for (const std::string& r : run->removed) {
+    bool blocks = dirs.count(r) > 0;
+    for (const std::string& d : parentDirs(r)) blocks = blocks || names.count(d) > 0;
+    if (!blocks) {
+      late.push_back(r);
+      continue;
+    }
+    if (!removeFile(run->outPath(r), error)) return false;
+    pruneParents(run->outputDir, r);
+  }
+  run->removed.swap(late);
+  return true;
+}
+
+bool clearTempDir(const TreeRun& run, std::string* error) {
+  std::string dir = run.tempDir();
+  if (pathInfo(dir).kind == PathKind::Missing) return makeDirectories(dir, error);
+  std::vector<SourceFile> stale;
+  if (!listFiles(dir, &stale, error)) return false;
+  for (const SourceFile& f : stale)
+    if (!removeFile(f.path, error)) return false;
+  return true;
+}
+
+// Writes the list if its text, time or packing differ from what is served.
+bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std::string* error) {
+  std::string text = listText(*run, o.releaseLabel);
+  Md5 md5;
+  md5.update(text.data(), text.size());
+  next->listMd5 = md5.hexDigest();
+  next->listStamp = o.fixedStamp ? o.stamp : kDosEpoch;
+  if (!o.fixedStamp)
+    for (const Item& it : run->items) next->listStamp = std::max(next->listStamp, it.stamp);
+  if (run->tree == Tree::Icons) next->listStamp = 0;  // a plain file carries no time
+
+  std::string target = run->outPath(run->listName);
+  PathInfo served = pathInfo(target);
+  bool same = run->old.packing == run->packing && !o.force && run->old.listMd5 == next->listMd5 &&
+              run->old.listStamp == next->listStamp && served.kind == PathKind::File &&
+              served.size == run->old.listOutputSize;
+  // A dry run has not hashed the files it would write; their lines are unknown.
+  for (const Item& it : run->items) same = same && !it.md5.empty();
+  run->report->listChanged = !same;
+  if (same) {
+    next->listOutputSize = run->old.listOutputSize;
+    return true;
+  }
+  if (o.dryRun) return true;
+  std::string temp = joinPath(run->tempDir(), "list.tmp");
+  if (run->tree == Tree::Game) {
+    PackResult r;
+    if (!packBytes(text, run->listName, next->listStamp, o.level, temp, &r, error)) return false;
+    next->listOutputSize = r.outputSize;
+  } else {
+    if (!writeWholeFile(temp, text, error)) return false;
+    next->listOutputSize = text.size();
+  }
+  // Everything the new list names must be on disk before the list is.
+  flushFileSystem(run->outputDir);
+  return replaceFile(temp, target, error);
+}
+
+bool finishTree(TreeRun* run, const PublishOptions& o, std::string* error) {
+  PublishState next;
+  next.packing = run->packing;
+  for (const Item& it : run->items)
+    next.entries[it.src.name] = {it.src.size, it.src.mtimeNs, it.md5, it.stamp, it.outputSize};
+  if (!publishList(run, o, &next, error)) return false;
+  if (o.dryRun) return true;
+  for (const std::string& r : run->removed) {
+    if (!removeFile(run->outPath(r), error)) return false;
+    pruneParents(run->outputDir, r);
+  }
+  std::string text = serialiseState(next), current;
+  std::string temp = joinPath(run->tempDir(), "state.tmp");
+  if (!(readWholeFile(run->outPath(kStateFile), &current) && current == text) &&
+      (!writeWholeFile(temp, text, error) || !replaceFile(temp, run->outPath(kStateFile), error)))
+    return false;
+  removeEmptyDirectory(run->tempDir());
+  return true;
+}
+
+void fillReport(const TreeRun& run) {
+  TreeReport& r = *run.report;
+  r.files.clear();
+  for (const Item& it : run.items) {
+    r.files.emplace_back(it.src.name, it.change);
+    r.byteCount += it.src.size;
+  }
+  for (const std::string& name : run.removedReport) r.files.emplace_back(name, Change::Removed);
+  std::sort(r.files.begin(), r.files.end());
+  r.fileCount = run.items.size();
+}
+
+bool checkFolders(const PublishOptions& o, std::string* error) {
+  struct Folder {
+    const char* what;
+    std::string path;
+    bool output;
+  };
+  std::vector<Folder> folders = {{"release folder", absolutePath(o.releaseDir), false},
+                                 {"output folder", absolutePath(o.outputDir), true}};
+  if (!o.iconsDir.empty()) {
+    folders.push_back({"icons folder", absolutePath(o.iconsDir), false});
+    folders.push_back({"icons output folder", absolutePath(o.iconsOutputDir), true});
+  }
+  // An output inside an input would publish itself; outputs inside each other
+  // would delete each other's files.
+  for (size_t i = 0; i < folders.size(); ++i)
+    for (size_t j = 0; j < folders.size(); ++j) {
+      if (i == j || !folders[i].output) continue;
+      if (isInside(folders[i].path, folders[j].path) || isInside(folders[j].path, folders[i].path)) {
+        *error = std::string("the ") + folders[i].what + " (" + folders[i].path + ") and the " + folders[j].what +
+                 " (" + folders[j].path + ") must not lie inside one another";
+        return false;
+      }
+    }
+  return true;
+}
+
+}  // namespace
+
+uint64_t TreeReport::count(Change c) const {
+  uint64_t n = 0;
+  for (const auto& f : files) n += f.second == c;
+  return n;
+}
+
+bool publish(const PublishOptions& o, PublishReport* report, Progress* progress, std::string* error,
+             Refusal* refusal) {
+  *report = PublishReport();
+  std::string problem = releaseLabelProblem(o.releaseLabel);
+  if (!problem.empty()) {
+    *error = problem;
+    return false;
+  }
+  if (o.level < 0 || o.level > 9) {
+    *error = "compression level must be 0 to 9";
+    return false;
+  }
+  if (!checkFolders(o, error)) return false;
+
+  TreeRun game, icons;
+  game.tree = Tree::Game;
+  game.sourceDir = o.releaseDir;
+  game.outputDir = o.outputDir;
+  game.listName = "files.txt";
+  game.packing = "zip-1 level " + std::to_string(o.level);
+  game.report = &report->game;
+  report->game.outputDir = o.outputDir;
+  report->game.listName = game.listName;
+  std::vector<TreeRun*> runs = {&game};
+  report->hasIcons = !o.iconsDir.empty();
+  if (report->hasIcons) {
+    icons.tree = Tree::Icons;
+    icons.sourceDir = o.iconsDir;
+    icons.outputDir = o.iconsOutputDir;
+    icons.listName = "clan_icons_list.txt";
+    icons.packing = "plain-1";
+    icons.report = &report->icons;
+    report->icons.outputDir = o.iconsOutputDir;
+    report->icons.listName = icons.listName;
+    runs.push_back(&icons);
+  }
+
+  // What is published.
+  std::vector<SourceFile> all;
+  if (!scanTree(o.releaseDir, "release", &all, error)) return false;
+  for (SourceFile& f : all)
+    if (o.filter.accepts(f.name)) game.files.push_back(std::move(f));
+  if (!o.launcherPath.empty()) {
+    PathInfo exe = pathInfo(o.launcherPath);
+    if (exe.kind != PathKind::File) {
+      *error = "the launcher " + o.launcherPath + " is not a readable file";
+      return false;
+    }
+    for (auto it = game.files.begin(); it != game.files.end();) {
+      if (asciiLower(it->name) == asciiLower(kLauncherName)) {
+        report->notes.push_back(it->name + " of the release is replaced by " + o.launcherPath);
+        it = game.files.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    game.files.push_back({kLauncherName, o.launcherPath, exe.size, exe.mtimeNs});
+  }
+  if (report->hasIcons && !scanTree(o.iconsDir, "icons", &icons.files, error)) return false;
+  for (TreeRun* run : runs)
+    std::sort(run->files.begin(), run->files.end(),
+              [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
+
+  // Refuse what the launcher could not install, all at once.
+  std::vector<std::string> gameNames, iconNames;
+  for (const SourceFile& f : game.files) gameNames.push_back(f.name);
+  for (const SourceFile& f : icons.files) iconNames.push_back(f.name);
+  refusal->problems = checkNames(gameNames, iconNames);
+  uint64_t gameBytes = 0;
+  for (TreeRun* run : runs)
+    for (const SourceFile& f : run->files) {
+      if (run == &game) gameBytes += f.size;
+      if (f.size > kMaxFileSize)
+        refusal->problems.push_back({run == &icons ? "clan icon " + f.name : f.name,
+                                     std::to_string(f.size) + " bytes; the launcher handles at most " +
+                                         std::to_string(kMaxFileSize) + " bytes per file"});
+    }
+  if (!refusal->problems.empty()) {
+    std::sort(refusal->problems.begin(), refusal->problems.end(),
+              [](const NameProblem& a, const NameProblem& b) { return a.name < b.name; });
+    *error = "refusing " + std::to_string(refusal->problems.size()) +
+             (refusal->problems.size() == 1 ? " file" : " files") + " the launcher could not install";
+    return false;
+  }
+  if (game.files.empty()) report->notes.push_back("the release holds no files to publish");
+  size_t nonAscii = 0;
+  for (TreeRun* run : runs)
+    for (const SourceFile& f : run->files)
+      nonAscii += std::any_of(f.name.begin(), f.name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (nonAscii > 0)
+    report->notes.push_back(std::to_string(nonAscii) +
+                            " names hold non-ASCII bytes; the launcher takes names as bytes of its ANSI code page "
+                            "(e.g. Windows-1251), so publish them from a system that spells them the same way");
+  if (gameBytes > kMaxFileSize)
+    report->notes.push_back("the release holds " + std::to_string(gameBytes) +
+                            " bytes; a launcher that must fetch more than 2147483647 bytes in one update shows a "
+                            "wrong progress total");
+
+  // Hold the outputs, then plan against what the last run left.
+  OutputLock locks[2];
+  for (size_t i = 0; i < runs.size(); ++i) {
+    TreeRun* run = runs[i];
+    if (!o.dryRun) {
+      if (!makeDirectories(run->outputDir, error) || !locks[i].acquire(run->outputDir, error) ||
+          !clearTempDir(*run, error))
+        return false;
+    }
+    loadState(run, report);
+    plan(run, o);
+  }
+
+  std::vector<Job> jobs;
+  for (TreeRun* run : runs) {
+    if (!o.dryRun && !removeBlockers(run, error)) return false;
+    for (size_t i = 0; i < run->items.size(); ++i) {
+      const Item& it = run->items[i];
+      if (it.work == Work::None || (o.dryRun && it.work == Work::Pack)) continue;
+      jobs.push_back({run, i});
+      progress->bytesTotal += it.src.size;
+      if (!o.dryRun)
+        for (const std::string& d : parentDirs(it.src.name))
+          if (!makeDirectories(run->outPath(d), error)) return false;
+    }
+  }
+  // Largest first, so one big file does not finish alone at the end.
+  std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) {
+    return a.run->items[a.index].src.size > b.run->items[b.index].src.size;
+  });
+  progress->filesTotal = jobs.size();
+  if (!runPool(o.jobs, jobs, [&](const Job& j, std::string* e) { return doJob(j, o, progress, e); }, error))
+    return false;
+
+  for (TreeRun* run : runs) {
+    if (!finishTree(run, o, error)) return false;
+    fillReport(*run);
+  }
+  return true;
+}
+
+}  // namespace publish

@@ -1,0 +1,84 @@
+// Turns a release folder (and optionally a clan-icon folder) into the tree an
+// HTTP server serves to the launcher, incrementally:
+//
+//   game output:  <name> for every game file, a zip archive holding it as its
+//                 one member <name>; "files.txt", a zip archive holding the
+//                 list "files.txt".
+//   icons output: <name> for every icon, a plain copy; "clan_icons_list.txt".
+//
+// Order of writing, so that a server never hands out a list that names
+// something missing: archives are written to a temporary folder inside the
+// output and moved into place one by one; the list follows when all are in
+// place; archives of files that left the release go after the new list; the
+// state file comes last. A run cut short leaves the previous list in force and
+// its state, so the next run redoes what is missing.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "publish/fs.h"
+#include "publish/names.h"
+
+namespace publish {
+
+struct PublishOptions {
+  std::string releaseDir;
+  std::string outputDir;
+  Filter filter;                // applies to the release folder
+  std::string launcherPath;     // published as "TervalisOnline2D.exe" when set
+  std::string iconsDir;         // empty: no icons
+  std::string iconsOutputDir;
+  std::string releaseLabel = "1";  // second field of every list line
+  bool fixedStamp = false;         // use `stamp` instead of each file's mtime
+  int64_t stamp = 0;
+  int level = 6;
+  unsigned jobs = 1;
+  bool dryRun = false;
+  bool rehash = false;  // hash every file, even when size and mtime are unchanged
+  bool force = false;   // write every output again
+};
+
+enum class Change { Added, Changed, Removed, Unchanged };
+
+struct TreeReport {
+  std::string outputDir;
+  std::string listName;
+  std::vector<std::pair<std::string, Change>> files;  // by name
+  bool listChanged = false;
+  uint64_t fileCount = 0;
+  uint64_t byteCount = 0;  // of the published files
+  uint64_t count(Change c) const;
+};
+
+struct PublishReport {
+  TreeReport game;
+  TreeReport icons;
+  bool hasIcons = false;
+  std::vector<std::string> notes;  // worth telling the user, not errors
+};
+
+// Progress counters, updated by the workers while a reporter reads them.
+struct Progress {
+  std::atomic<uint64_t> filesTotal{0};
+  std::atomic<uint64_t> filesDone{0};
+  std::atomic<uint64_t> bytesTotal{0};
+  std::atomic<uint64_t> bytesDone{0};
+};
+
+// Names the launcher could not install. Filled by publish() when it refuses.
+struct Refusal {
+  std::vector<NameProblem> problems;
+};
+
+// Runs one publication (or, with dryRun, works out what it would change
+// without writing anything). On failure returns false with a message; when
+// the failure is refused names, `refusal` lists them all.
+bool publish(const PublishOptions& options, PublishReport* report, Progress* progress, std::string* error,
+             Refusal* refusal);
+
+const char* const kLauncherName = "TervalisOnline2D.exe";
+
+}  // namespace publish
