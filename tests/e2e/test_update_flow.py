@@ -82,11 +82,11 @@ def test_current_install_fetches_nothing(road, nginx, tmp_path):
     assert server.requests()[1:] == LISTS
 
 
-@pytest.mark.parametrize("main_list", ["no list in the archive", "no valid line"])
+@pytest.mark.parametrize("main_list", ["another item in the archive", "no valid line"])
 def test_icon_list_alone_is_enough(road, nginx, tmp_path, main_list):
     rel = Release().icon("5.png", b"icon five")
     root = rel.publish(tmp_path / "www", main_list=False)
-    items = [("other.txt", b"x")] if main_list == "no list in the archive" else [("files.txt", b"a b c d e\r\n")]
+    items = [("other.txt", b"x")] if main_list == "another item in the archive" else [("files.txt", b"a b c d e\r\n")]
     (root / "3d" / "files.txt").write_bytes(zip_bytes(items))
     nginx(root)
     inst = road.install()
@@ -149,3 +149,20 @@ def test_archive_item_names(road, nginx, tmp_path):
     files = tree(inst.path)
     assert (files["data/a.pak"], files["data/b.pak"], files["c.pak"]) == (b"A", b"B", b"C")
     assert "TervalisOnline2D.exe.new" not in files
+
+
+def test_list_left_behind_is_not_read(road, nginx, tmp_path):
+    # A files.txt left by a run that was cut short must not stand in for the
+    # list the server did not deliver (its archive here is empty).
+    rel = Release().icon("5.png", b"five")
+    root = rel.publish(tmp_path / "www", main_list=False)
+    (root / "3d" / "files.txt").write_bytes(zip_bytes([]))
+    server = nginx(root)
+    inst = road.install()
+    inst.write_ini(**SETTINGS)
+    (inst.path / "files.txt").write_bytes(b"stale.pak\tx\t0\t10\t" + b"0" * 32 + b"\r\n")
+    run = road.run(inst)
+    check_game_started(road, inst, run)
+    assert "/3d/stale.pak" not in server.requests()
+    assert not (inst.path / "files.txt").exists()
+    assert (inst.path / "data" / "textures" / "5.png").read_bytes() == b"five"
