@@ -20,6 +20,7 @@ struct WinInetApi {
                                  DWORD optionalLength);
   BOOL(WINAPI* httpQueryInfoA)(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                                LPDWORD index);
+  BOOL(WINAPI* internetQueryDataAvailable)(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context);
   BOOL(WINAPI* internetReadFile)(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read);
   BOOL(WINAPI* internetCloseHandle)(HINTERNET handle);
   DWORD(WINAPI* getLastError)();

@@ -35,6 +35,7 @@ struct Fake {
   std::vector<std::string> reads;    // successive reads; "" reports the end
   size_t nextRead = 0;
   bool readFailsAtEnd = false;  // a timeout after the last chunk instead of the end
+  std::vector<DWORD> asked;     // the size of every read
 } fake;
 
 std::string str(const char* s) { return s ? std::string("\"") + s + "\"" : "null"; }
@@ -94,7 +95,17 @@ BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPD
   }
   return FALSE;
 }
+BOOL WINAPI fakeAvailable(HINTERNET, LPDWORD available, DWORD, DWORD_PTR) {
+  if (fake.nextRead >= fake.reads.size() && fake.readFailsAtEnd) {
+    fake.lastError = ERROR_INTERNET_TIMEOUT;
+    return FALSE;
+  }
+  // Like WinINet after a close in the middle of the body: 0, no error.
+  *available = fake.nextRead < fake.reads.size() ? static_cast<DWORD>(fake.reads[fake.nextRead].size()) : 0;
+  return TRUE;
+}
 BOOL WINAPI fakeRead(HINTERNET, LPVOID buffer, DWORD toRead, LPDWORD read) {
+  fake.asked.push_back(toRead);
   *read = 0;
   if (fake.nextRead >= fake.reads.size()) {
     if (fake.readFailsAtEnd) {
@@ -120,7 +131,7 @@ DWORD WINAPI fakeLastError() {
 }
 
 const WinInetApi kFakeApi = {fakeOpen,  fakeSetOption, fakeConnect, fakeOpenRequest, fakeSend,
-                             fakeQuery, fakeRead,      fakeClose,   fakeLastError};
+                             fakeQuery, fakeAvailable, fakeRead,    fakeClose,       fakeLastError};
 
 class WinInetTest : public StagingTest {
  protected:
@@ -239,6 +250,19 @@ TEST_F(WinInetTest, FailuresAndTheirCodes) {
     EXPECT_EQ(fake.closed, c.closed);
     EXPECT_EQ(testutil::exists(tempPath()), c.complete);
   }
+}
+
+// Little at a time while the data trickles (nothing waits for more than has
+// arrived), much at a time while it flows; the sink never gets more than
+// kHttpChunk at once.
+TEST_F(WinInetTest, ReadsFollowWhatHasArrived) {
+  std::string flowing(kHttpChunk, 'x');
+  fake.reads = {"abc", flowing, std::string(20000, 'y'), "de"};
+  std::string length = std::to_string(3 + flowing.size() + 20000 + 2);
+  fake.contentLength = length.c_str();
+  EXPECT_TRUE(fetch("/", "f").complete);
+  EXPECT_EQ(fake.asked, (std::vector<DWORD>{3, 65536, 65536, 2}));
+  EXPECT_EQ(testutil::readFile(tempPath()), "abc" + flowing + std::string(20000, 'y') + "de");
 }
 
 // A library that hands over more than Content-Length: the surplus shows the
