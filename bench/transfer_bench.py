@@ -115,10 +115,33 @@ INI = ("[Connection]\r\nupdate_server=127.0.0.1\r\nupdate_path=/u/\r\nicons_serv
        "icons_path=/i/\r\ngame_server=g\r\n")
 
 
+class Xvfb:
+    """The launcher's start-up needs a display (Direct3D, the splash window)."""
+
+    def __init__(self):
+        for n in range(140, 200):
+            if not Path(f"/tmp/.X11-unix/X{n}").exists() and not Path(f"/tmp/.X{n}-lock").exists():
+                self.display = f":{n}"
+                break
+        self.proc = subprocess.Popen(["Xvfb", self.display, "-noreset", "-screen", "0", "1024x768x24", "-nolisten",
+                                      "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if Path(f"/tmp/.X11-unix/X{self.display[1:]}").exists():
+                return
+            time.sleep(0.05)
+        raise RuntimeError("Xvfb did not start")
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
 class WinePrefix:
-    """A private prefix whose wineserver lives in the namespace."""
+    """A private prefix whose wineserver lives in the namespace, on its own
+    virtual display."""
 
     def __init__(self, ns):
+        self.xvfb = Xvfb()
         base = Path(subprocess.run(["bash", str(ROOT / "scripts" / "wine_prefix.sh")], capture_output=True,
                                    text=True, check=True).stdout.strip().splitlines()[-1])
         self.ns = ns
@@ -130,7 +153,7 @@ class WinePrefix:
             reg.write_bytes(data)
         self.env = dict(os.environ, WINEPREFIX=str(self.dir), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                         TVL_STUB_LOG="NUL")
-        self.env.pop("DISPLAY", None)
+        self.env["DISPLAY"] = self.xvfb.display
         # Wine's services inherit whatever output they are given: no pipes.
         quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(ns.pre([WINESERVER, "-p"]), env=self.env, **quiet)
@@ -144,6 +167,7 @@ class WinePrefix:
     def close(self):
         subprocess.run(self.ns.pre([WINESERVER, "-k"]), env=self.env, stderr=subprocess.DEVNULL)
         shutil.rmtree(self.dir, ignore_errors=True)
+        self.xvfb.close()
 
 
 # ------------------------------------------------------------- download

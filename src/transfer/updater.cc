@@ -55,6 +55,7 @@ void Updater::setBytesTotal(int32_t total) {
 }
 
 ProgressSnapshot Updater::progress() const {
+  notifyPending.store(false);
   std::lock_guard<std::mutex> lock(progressLock);
   ProgressSnapshot s;
   s.currentFile = currentFile;

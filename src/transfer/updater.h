@@ -7,6 +7,7 @@
 // touched by the worker alone.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -53,7 +54,14 @@ struct Updater {
   // Adds to bytesDone (saturating) when bytesTotal is not 0.
   void addBytesDone(int32_t count);
   void setBytesTotal(int32_t total);
+  // Clears notifyPending before it reads: whatever changes afterwards is
+  // announced again.
   ProgressSnapshot progress() const;
+
+  // Set while a progress notification is on its way to the display and the
+  // display has not read the progress since; a notifier may skip posting
+  // another meanwhile (the display will read the newest values anyway).
+  mutable std::atomic<bool> notifyPending{false};
 
  private:
   mutable std::mutex progressLock;
