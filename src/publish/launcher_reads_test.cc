@@ -22,12 +22,6 @@ using testutil::readFile;
 using testutil::TempDir;
 using testutil::writeFile;
 
-std::string md5Of(const std::string& s) {
-  Md5 m;
-  m.update(s.data(), s.size());
-  return m.hexDigest();
-}
-
 // Installs the one member of archive below base the way the download does,
 // under the name the launcher derives from it; returns that name.
 std::string install(const std::string& archive, const std::string& base, ArchiveItem* item) {

@@ -25,6 +25,13 @@ class Md5 {
   std::unique_ptr<State> state_;
 };
 
+// The digest text of a whole byte string.
+inline std::string md5Of(const std::string& bytes) {
+  Md5 m;
+  m.update(bytes.data(), bytes.size());
+  return m.hexDigest();
+}
+
 // Upper-case hexadecimal text of bytes.
 std::string toHexUpper(const unsigned char* bytes, size_t size);
 

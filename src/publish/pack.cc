@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -307,58 +308,57 @@ bool packBytes(const std::string& bytes, const std::string& memberName, int64_t 
   return pack(in, memberName, memberName, stamp, level, target, result, error, {});
 }
 
-bool copyFile(const std::string& source, const std::string& target, PackResult* result, std::string* error,
-              const ByteCounter& counter) {
+namespace {
+
+// Reads source whole, hashing and counting it; each chunk also goes to sink
+// when there is one (a false from it stops the read).
+bool streamFile(const std::string& source, PackResult* result, std::string* error, const ByteCounter& counter,
+                const std::function<bool(const unsigned char*, size_t)>& sink) {
   FileInput in(source);
   if (!in.open(error)) return false;
+  Md5 md5;
+  std::vector<unsigned char> buf(kChunk);
+  uint64_t size = 0;
+  for (;;) {
+    size_t got;
+    if (!in.read(buf.data(), buf.size(), &got, error)) return false;
+    if (got == 0) break;
+    md5.update(buf.data(), got);
+    size += got;
+    if (sink && !sink(buf.data(), got)) return false;
+    if (counter) counter(got);
+  }
+  result->md5 = md5.hexDigest();
+  result->size = size;
+  return true;
+}
+
+}  // namespace
+
+bool copyFile(const std::string& source, const std::string& target, PackResult* result, std::string* error,
+              const ByteCounter& counter) {
   FilePtr out(std::fopen(target.c_str(), "wb"), std::fclose);
   if (!out) {
     *error = "cannot create " + target + ": " + lastErrorText();
     return false;
   }
-  Md5 md5;
-  std::vector<unsigned char> buf(kChunk);
-  uint64_t size = 0;
-  for (;;) {
-    size_t got;
-    if (!in.read(buf.data(), buf.size(), &got, error)) return false;
-    if (got == 0) break;
-    md5.update(buf.data(), got);
-    size += got;
-    if (std::fwrite(buf.data(), 1, got, out.get()) != got) {
-      *error = "cannot write " + target + ": " + lastErrorText();
-      return false;
-    }
-    if (counter) counter(got);
-  }
+  auto write = [&](const unsigned char* data, size_t n) {
+    if (std::fwrite(data, 1, n, out.get()) == n) return true;
+    *error = "cannot write " + target + ": " + lastErrorText();
+    return false;
+  };
+  if (!streamFile(source, result, error, counter, write)) return false;
   if (std::fclose(out.release()) != 0) {
     *error = "cannot write " + target + ": " + lastErrorText();
     return false;
   }
-  result->md5 = md5.hexDigest();
-  result->size = size;
-  result->outputSize = size;
+  result->outputSize = result->size;
   result->deflated = false;
   return true;
 }
 
 bool hashFile(const std::string& source, PackResult* result, std::string* error, const ByteCounter& counter) {
-  FileInput in(source);
-  if (!in.open(error)) return false;
-  Md5 md5;
-  std::vector<unsigned char> buf(kChunk);
-  uint64_t size = 0;
-  for (;;) {
-    size_t got;
-    if (!in.read(buf.data(), buf.size(), &got, error)) return false;
-    if (got == 0) break;
-    md5.update(buf.data(), got);
-    size += got;
-    if (counter) counter(got);
-  }
-  result->md5 = md5.hexDigest();
-  result->size = size;
-  return true;
+  return streamFile(source, result, error, counter, nullptr);
 }
 
 bool writeWholeFile(const std::string& path, const std::string& bytes, std::string* error) {

@@ -17,12 +17,6 @@ using testutil::readFile;
 using testutil::TempDir;
 using testutil::writeFile;
 
-std::string md5Of(const std::string& s) {
-  Md5 m;
-  m.update(s.data(), s.size());
-  return m.hexDigest();
-}
-
 std::string randomBytes(size_t n, unsigned seed) {
   std::mt19937 rng(seed);
   std::string s(n, '\0');

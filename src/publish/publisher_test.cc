@@ -18,12 +18,6 @@ using testutil::readFile;
 using testutil::TempDir;
 using testutil::writeFile;
 
-std::string md5Of(const std::string& s) {
-  Md5 m;
-  m.update(s.data(), s.size());
-  return m.hexDigest();
-}
-
 void put(const std::string& root, const std::string& name, const std::string& content) {
   fs::path p = fs::u8path(root) / fs::u8path(name);
   fs::create_directories(p.parent_path());
