@@ -19,11 +19,13 @@ import shutil
 import subprocess
 import sys
 import time
-import uuid
 import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+import conftest as h  # noqa: E402  the test harness: namespaces, nginx, Xvfb, Wine prefixes
+
 WORK = ROOT / "build" / "bench"
 NATIVE = ROOT / "build" / "native-release" / "bin"
 WIN = ROOT / "build" / "win64" / "bin"
@@ -33,44 +35,6 @@ MiB = 1 << 20
 
 def md5(b):
     return hashlib.md5(b).hexdigest().upper()
-
-
-class Namespace:
-    def __init__(self):
-        self.name = "tvl-bench-" + uuid.uuid4().hex[:8]
-        subprocess.run(["ip", "netns", "add", self.name], check=True)
-        subprocess.run(self.pre(["ip", "link", "set", "lo", "up"]), check=True)
-
-    def pre(self, args):
-        return ["ip", "netns", "exec", self.name] + list(args)
-
-    def close(self):
-        out = subprocess.run(["ip", "netns", "pids", self.name], capture_output=True, text=True).stdout
-        for pid in out.split():
-            try:
-                os.kill(int(pid), 9)
-            except (ProcessLookupError, ValueError):
-                pass
-        subprocess.run(["ip", "netns", "del", self.name], check=False)
-
-
-def start_nginx(ns, root, workdir):
-    workdir.mkdir(parents=True, exist_ok=True)
-    conf = workdir / "nginx.conf"
-    conf.write_text(f"""
-daemon off; user root; worker_processes 1; pid {workdir}/nginx.pid; error_log {workdir}/error.log warn;
-events {{ worker_connections 256; }}
-http {{ access_log off; client_body_temp_path {workdir}/b; proxy_temp_path {workdir}/p;
-  fastcgi_temp_path {workdir}/f; uwsgi_temp_path {workdir}/u; scgi_temp_path {workdir}/s;
-  types {{ }} default_type application/octet-stream; sendfile on; tcp_nopush on;
-  server {{ listen 127.0.0.1:80; root {root}; }} }}
-""")
-    proc = subprocess.Popen(ns.pre(["nginx", "-c", str(conf)]), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        if subprocess.run(ns.pre(["curl", "-s", "-o", "/dev/null", "http://127.0.0.1/"])).returncode == 0:
-            return proc
-        time.sleep(0.05)
-    raise RuntimeError("nginx did not start")
 
 
 # The stand-in game must not write into folders the benchmark removes: the
@@ -115,58 +79,26 @@ INI = ("[Connection]\r\nupdate_server=127.0.0.1\r\nupdate_path=/u/\r\nicons_serv
        "icons_path=/i/\r\ngame_server=g\r\n")
 
 
-class Xvfb:
-    """The launcher's start-up needs a display (Direct3D, the splash window)."""
-
-    def __init__(self):
-        for n in range(140, 200):
-            if not Path(f"/tmp/.X11-unix/X{n}").exists() and not Path(f"/tmp/.X{n}-lock").exists():
-                self.display = f":{n}"
-                break
-        self.proc = subprocess.Popen(["Xvfb", self.display, "-noreset", "-screen", "0", "1024x768x24", "-nolisten",
-                                      "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            if Path(f"/tmp/.X11-unix/X{self.display[1:]}").exists():
-                return
-            time.sleep(0.05)
-        raise RuntimeError("Xvfb did not start")
-
-    def close(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
-
-
 class WinePrefix:
     """A private prefix whose wineserver lives in the namespace, on its own
-    virtual display."""
+    virtual display, kept running for the whole measurement."""
 
     def __init__(self, ns):
-        self.xvfb = Xvfb()
-        base = Path(subprocess.run(["bash", str(ROOT / "scripts" / "wine_prefix.sh")], capture_output=True,
-                                   text=True, check=True).stdout.strip().splitlines()[-1])
-        self.ns = ns
-        self.dir = WORK / ("prefix-" + uuid.uuid4().hex[:6])
-        subprocess.run(["cp", "-al", str(base), str(self.dir)], check=True)
-        for reg in self.dir.glob("*.reg"):
-            data = reg.read_bytes()
-            reg.unlink()
-            reg.write_bytes(data)
-        self.env = dict(os.environ, WINEPREFIX=str(self.dir), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        TVL_STUB_LOG="NUL")
-        self.env["DISPLAY"] = self.xvfb.display
+        self.xvfb = h.Xvfb()
+        self.wine = h.Wine(h.base_prefix(), WORK / ("prefix-" + os.urandom(3).hex()), self.xvfb.display, ns=ns)
+        self.wine.env["TVL_STUB_LOG"] = "NUL"
         # Wine's services inherit whatever output they are given: no pipes.
         quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(ns.pre([WINESERVER, "-p"]), env=self.env, **quiet)
-        subprocess.run(ns.pre([WINE, "wineboot"]), env=self.env, **quiet)
+        subprocess.run(self.wine.cmd([WINESERVER, "-p"]), env=self.wine.env, **quiet)
+        subprocess.run(self.wine.cmd([WINE, "wineboot"]), env=self.wine.env, **quiet)
 
     def run(self, exe, cwd):
         # The launcher ends once the game is started; the persistent
         # wineserver never ends, so there is nothing else to wait for.
-        return timed(self.ns.pre([WINE, str(exe)]), cwd=cwd, env=self.env)
+        return timed(self.wine.cmd([WINE, str(exe)]), cwd=cwd, env=self.wine.env)
 
     def close(self):
-        subprocess.run(self.ns.pre([WINESERVER, "-k"]), env=self.env, stderr=subprocess.DEVNULL)
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.wine.close()
         self.xvfb.close()
 
 
@@ -185,19 +117,19 @@ def bench_download():
     (www / "u" / "files.txt").write_bytes(zipped([("files.txt", b"")]))
     (www / "i" / "clan_icons_list.txt").write_bytes(list_text([("big.bin", size, "0" * 32)]))
 
-    ns = Namespace()
+    ns = h.NetNs()
     wine = None
     try:
-        nginx = start_nginx(ns, www, WORK / "nginx-download")
+        nginx = h.Nginx(ns, www, WORK / "nginx-download", extra="tcp_nopush on; access_log off;")
         native = make_install(WORK / "dl-native", NATIVE / "TervalisOnline2D", NATIVE / "stub_game", INI)
         target = native / "data" / "textures" / "big.bin"
         out = WORK / "dl-curl.bin"
         curl, ours = [], []
         for _ in range(3):
             out.unlink(missing_ok=True)
-            curl.append(timed(ns.pre(["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"])))
+            curl.append(timed(ns.prefix() + ["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"]))
             target.unlink(missing_ok=True)
-            ours.append(timed(ns.pre([str(native / "TervalisOnline2D")]), cwd=native))
+            ours.append(timed(ns.prefix() + [str(native / "TervalisOnline2D")], cwd=native))
             assert target.stat().st_size == size
         out.unlink(missing_ok=True)
         c, o = sorted(curl)[1], sorted(ours)[1]
@@ -211,7 +143,7 @@ def bench_download():
             curl, ours = [], []
             for _ in range(3):
                 out.unlink(missing_ok=True)
-                curl.append(timed(ns.pre(["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"])))
+                curl.append(timed(ns.prefix() + ["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"]))
                 wtarget.unlink(missing_ok=True)
                 ours.append(wine.run(winst / "TervalisOnline2D.exe", winst))
                 assert wtarget.stat().st_size == size
@@ -221,7 +153,7 @@ def bench_download():
             print(f"download-wine: {o / c:.2f}x vs curl -o (512 MiB, Windows build under Wine; launcher "
                   f"{size / MiB / o:.0f} MiB/s, curl {size / MiB / c:.0f} MiB/s; medians of 3)")
         target.unlink(missing_ok=True)
-        nginx.terminate()
+        nginx.stop()
     finally:
         if wine:
             wine.close()
@@ -305,7 +237,7 @@ def ideal_pipeline(ns, install, entries, expected):
             packed.append(dest)
         config.append(f'url = "http://127.0.0.1{server}"\noutput = "{dest}"\n')
     (install / "curl.cfg").write_text("".join(config))
-    subprocess.run(ns.pre(["curl", "-s", "-K", str(install / "curl.cfg")]), check=True)
+    subprocess.run(ns.prefix() + ["curl", "-s", "-K", str(install / "curl.cfg")], check=True)
     if packed:
         subprocess.run(["unzip", "-o", "-qq", str(staging / "*.pak"), "-d", str(install)], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -314,10 +246,10 @@ def ideal_pipeline(ns, install, entries, expected):
 
 def bench_update():
     www, template, entries = build_update_release()
-    ns = Namespace()
+    ns = h.NetNs()
     wine = None
     try:
-        nginx = start_nginx(ns, www, WORK / "nginx-update")
+        nginx = h.Nginx(ns, www, WORK / "nginx-update", extra="tcp_nopush on; access_log off;")
         expected = {}
         for name, packed, size, changed in entries:
             src = template / (name if packed else "data/textures/" + name)
@@ -332,7 +264,7 @@ def bench_update():
             t, fetched = ideal_pipeline(ns, work, entries, expected)
             ideal.append(t)
             fresh_copy(template, work, NATIVE / "TervalisOnline2D", NATIVE / "stub_game")
-            ours.append(timed(ns.pre([str(work / "TervalisOnline2D")]), cwd=work))
+            ours.append(timed(ns.prefix() + [str(work / "TervalisOnline2D")], cwd=work))
         # The launcher's result is the release.
         for name, packed, _, _ in entries[:60]:
             local = work / (name if packed else "data/textures/" + name)
@@ -348,7 +280,7 @@ def bench_update():
             print(f"update-wine: {w / i:.2f}x vs md5sum+curl+unzip (same release, Windows build under Wine; "
                   f"launcher {w:.2f} s)")
         shutil.rmtree(work, ignore_errors=True)
-        nginx.terminate()
+        nginx.stop()
     finally:
         if wine:
             wine.close()

@@ -6,6 +6,7 @@ Each test gets its own Wine prefix, a hard-link clone of one prepared base
 prefix. Wine creates sockets in its wineserver, so a prefix that talks to the
 network is used only inside its namespace.
 """
+import contextlib
 import os
 import shutil
 import signal
@@ -156,19 +157,29 @@ http {{
         self.proc.wait(timeout=10)
 
 
-@pytest.fixture
-def nginx(netns, tmp_path):
-    """Factory: nginx(root) starts nginx in this test's namespace."""
+@contextlib.contextmanager
+def server_pool(make):
+    """Yields start(root), which makes one more server with make(root, index);
+    every server made is stopped at the end."""
     servers = []
 
     def start(root):
-        s = Nginx(netns, root, tmp_path / f"nginx{len(servers)}")
+        s = make(root, len(servers))
         servers.append(s)
         return s
 
-    yield start
-    for s in servers:
-        s.stop()
+    try:
+        yield start
+    finally:
+        for s in servers:
+            s.stop()
+
+
+@pytest.fixture
+def nginx(netns, tmp_path):
+    """Factory: nginx(root) starts nginx in this test's namespace."""
+    with server_pool(lambda root, i: Nginx(netns, root, tmp_path / f"nginx{i}")) as start:
+        yield start
 
 
 # ------------------------------------------------------------------- Wine

@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import win_path
+from conftest import server_pool, win_path
 
 HERE = Path(__file__).resolve().parent
 FAULTY = "127.0.0.2"  # the faulty server's address; nginx has 127.0.0.1
@@ -133,16 +133,8 @@ class FaultyServer:
 @pytest.fixture
 def faulty(netns, tmp_path):
     """Factory: faulty(root) starts the faulty server in this test's namespace."""
-    servers = []
-
-    def start(root):
-        s = FaultyServer(netns, root, tmp_path / f"faulty{len(servers)}")
-        servers.append(s)
-        return s
-
-    yield start
-    for s in servers:
-        s.stop()
+    with server_pool(lambda root, i: FaultyServer(netns, root, tmp_path / f"faulty{i}")) as start:
+        yield start
 
 
 class Socks:
