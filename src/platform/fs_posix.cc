@@ -57,19 +57,6 @@ bool getAttributes(const std::string& path, uint32_t* attributes) {
   return true;
 }
 
-File::~File() { close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File File::openExclusiveRead(const std::string& path) {
   int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return File();
