@@ -1,6 +1,7 @@
 """The Windows distribution: the archive holds what a player needs, and the
 installer, run silently under Wine, installs a launcher that works."""
 import subprocess
+import time
 import zipfile
 from pathlib import Path
 
@@ -48,7 +49,12 @@ def test_silent_install_gives_a_working_launcher(wine, package, tmp_path):
     code = wine.run_spawn(exe, f'"{exe}" /disableupdate')
     wine.wait_all()
     assert code == 0
-    log = (target / "stub_game.log").read_text()
+    # The launcher does not wait for the game: give its log a moment.
+    log_file = target / "stub_game.log"
+    deadline = time.time() + 15
+    while not log_file.exists() and time.time() < deadline:
+        time.sleep(0.1)
+    log = log_file.read_text()
     assert f'CMDLINE "{exe}" /disableupdate /server=' in log
 
     # A changed settings file survives a reinstall.
