@@ -4,19 +4,10 @@
 // appended; it is never split into arguments.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "launcher/settings.h"
-
-constexpr size_t npos = static_cast<size_t>(-1);
-
-// Index of the first occurrence of needle in text at or after start, or npos.
-// Only A-Z are folded; bytes above 127 compare as they are.
-size_t findNoCase(const std::string& text, const std::string& needle, size_t start);
-
-// Decimal text of a signed 32-bit value.
-std::string intToString(int32_t value);
+#include "base/connection.h"
+#include "base/text.h"
 
 // The launcher's command line extended with the game's connection switches.
 std::string buildGameCommandLine(const std::string& commandLine, const GameSettings& game);

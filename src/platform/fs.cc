@@ -17,4 +17,10 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
+bool removeFile(const std::string& path) {
+  setNormalAttributes(path);
+  deleteFile(path);
+  return !findPath(path);
+}
+
 }  // namespace platform

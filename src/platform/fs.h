@@ -105,6 +105,9 @@ bool setNormalAttributes(const std::string& path);
 // Sets the attribute bits (read-only, hidden, system, archive); POSIX keeps
 // only read-only, as the owner's write permission.
 bool setAttributes(const std::string& path, uint32_t attributes);
+// Deletes a file even when it is read-only, hidden or system; true when
+// nothing is left at path.
+bool removeFile(const std::string& path);
 // Creates one directory level; false also when it exists already.
 bool createDirectory(const std::string& path);
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/updater.h"
+#include "update/updater.h"
 #include "update/file_list.h"
 
 // Opens the digest provider into updater.cryptProvider (on Windows the

@@ -1,5 +1,6 @@
 #include "update/local_hash.h"
 
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,7 +31,7 @@ class LocalHash : public ::testing::Test {
   testutil::TempDir top;
   bool made = std::filesystem::create_directory(top.file("install"));
   testutil::ScopedCurrentDir cwd{top.file("install")};
-  Updater updater{nullptr, nullptr};
+  Updater updater{testutil::settings(), nullptr};
 };
 
 TEST_F(LocalHash, KnownDigests) {

@@ -51,7 +51,7 @@ class Holder {
 TEST(LocalHashWin32, FileHeldByAnotherProcessIsLeftAlone) {
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd(dir.path());
-  Updater updater(nullptr, nullptr);
+  Updater updater(testutil::settings(), nullptr);
   ASSERT_TRUE(acquireCryptProvider(updater));
   testutil::writeFile(dir.file("held.bin"), "hello");
   FileListEntry e;
@@ -78,7 +78,7 @@ TEST(LocalHashWin32, ContainerIsCreatedOnFirstUse) {
 
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd(dir.path());
-  Updater updater(nullptr, nullptr);
+  Updater updater(testutil::settings(), nullptr);
   ASSERT_TRUE(acquireCryptProvider(updater));
   EXPECT_NE(updater.cryptProvider, 0u);
   EXPECT_EQ(md5Hex(updater, reinterpret_cast<const uint8_t*>("abc"), 3), "900150983CD24FB0D6963F7D28E17F72");

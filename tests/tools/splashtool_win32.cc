@@ -47,7 +47,7 @@
 #include "splash/image_surface_win32.h"
 #include "splash/skin.h"
 #include "splash/splash_window_win32.h"
-#include "transfer/updater.h"
+#include "update/updater.h"
 
 namespace {
 
