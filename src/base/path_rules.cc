@@ -1,5 +1,11 @@
 #include "base/path_rules.h"
 
+namespace {
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
+
 std::string normalizeRelativePath(const std::string& path) {
   std::string out;
   out.reserve(path.size());
@@ -31,4 +37,34 @@ bool isSafeRelativePath(const std::string& path) {
     start = end + 1;
   }
   return true;
+}
+
+std::string sanitiseItemName(const std::string& name) {
+  // The remaining name is always a suffix, name[pos..]; each pattern's next
+  // occurrence only moves forward, so the work stays linear in the length.
+  static const char* const kParentSteps[] = {"\\..\\", "\\../", "/../", "/..\\"};
+  size_t next[4];
+  for (size_t k = 0; k < 4; ++k) next[k] = name.find(kParentSteps[k]);
+  size_t pos = 0;
+  for (;;) {
+    size_t left = name.size() - pos;
+    if (left >= 2 && name[pos + 1] == ':') {
+      pos += 2;
+      continue;
+    }
+    if (left >= 1 && isSeparator(name[pos])) {
+      pos += 1;
+      continue;
+    }
+    bool cutDone = false;
+    for (size_t k = 0; k < 4 && !cutDone; ++k) {
+      if (next[k] != std::string::npos && next[k] < pos) next[k] = name.find(kParentSteps[k], pos);
+      if (next[k] != std::string::npos) {
+        pos = next[k] + 4;
+        cutDone = true;
+      }
+    }
+    if (!cutDone) break;
+  }
+  return name.substr(pos);
 }

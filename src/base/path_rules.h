@@ -14,3 +14,8 @@ std::string normalizeRelativePath(const std::string& path);
 // Names from the server's file lists must pass this before anything is
 // written under them.
 bool isSafeRelativePath(const std::string& path);
+
+// An archive member's name made relative: drops drive prefixes, leading
+// separators and everything up to the last embedded parent-directory step
+// ("\..\", "\../", "/../", "/..\").
+std::string sanitiseItemName(const std::string& name);

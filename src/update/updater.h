@@ -11,11 +11,10 @@
 #include <vector>
 
 #include "base/connection.h"
+#include "platform/md5.h"
 #include "transfer/download.h"
 #include "transfer/progress.h"
 #include "update/file_list.h"
-
-using CryptProvider = uintptr_t;  // HCRYPTPROV on Windows, the EVP_MD natively
 
 struct Updater {
   // Fixes baseDir, creates the staging directory data\update\ and removes
@@ -33,7 +32,7 @@ struct Updater {
   Progress progress;
   std::string tempFile;
 
-  CryptProvider cryptProvider = 0;
+  platform::Md5Provider cryptProvider;  // held while the run checks files
   std::vector<FileListEntry> entries;
 
   // The transfer side of the run, over client.
