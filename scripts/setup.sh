@@ -75,7 +75,7 @@ debian_archive() {
           n = split(suites, s, /[ \t]+/)
           for (k = 1; k <= n; k++) {
             score = s[k] == want ? 2 : (s[k] ~ /^[a-z]+$/ ? 1 : 0)
-            if (score) printf "%d|%d.%d|%s|%s|%s|%s\n", score, order, NR, u[1], s[k], sb, tr
+            if (score) printf "%d|%d|%d|%s|%s|%s|%s\n", score, order, NR, u[1], s[k], sb, tr
           }
         }' "$f" ;;
       *.list|*/sources.list) awk -v want="$codename" -v order="$order" '
@@ -96,10 +96,10 @@ debian_archive() {
           main = 0
           for (k = i + 2; k <= NF; k++) if ($k == "main") main = 1
           score = $(i + 1) == want ? 2 : ($(i + 1) ~ /^[a-z]+$/ ? 1 : 0)
-          if (main && score) printf "%d|%d.%d|%s|%s|%s|%s\n", score, order, NR, $i, $(i + 1), sb, tr
+          if (main && score) printf "%d|%d|%d|%s|%s|%s|%s\n", score, order, NR, $i, $(i + 1), sb, tr
         }' "$f" ;;
     esac
-  done | sort -t'|' -k1,1nr -k2,2n | head -1 | cut -d'|' -f3-
+  done | sort -t'|' -k1,1nr -k2,2n -k3,3n | head -1 | cut -d'|' -f4-
 }
 
 # fetch_sources DEST SOURCE...: downloads Debian source packages into DEST
