@@ -23,3 +23,9 @@ struct ConnectionSettings {
   ServerLocation update;
   ServerLocation icons;
 };
+
+// How the update fetches: settings of the same section beyond the nine above.
+struct UpdateOptions {
+  int connections = 1;  // "download_connections": transfers at once
+  int retries = 2;      // "download_retries": further attempts after a transient failure
+};

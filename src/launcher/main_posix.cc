@@ -29,6 +29,7 @@ int main() {
   // Never destroyed, like the run itself: nothing is torn down under it.
   auto* display = new TerminalProgress(isatty(STDERR_FILENO) != 0);
   theUpdater = new Updater(connectionSettings, display);
+  theUpdater->options = loadUpdateOptions();
   finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restarted), connectionSettings.game);
   platform::messageBox(kUpdateCannotStartText, kUpdateCannotStartCaption, platform::kMbOk | platform::kMbIconError);
   platform::exitNormally(1);

@@ -37,6 +37,7 @@ void startUpdate() {
   restartedLauncher = platform::takeRestartMark();
   // Never destroyed, like the run: the worker may notify until the end.
   theUpdater = new Updater(connectionSettings, new SplashProgressListener);
+  theUpdater->options = loadUpdateOptions();
   splashProgress = &theUpdater->progress;
   HANDLE worker = CreateThread(nullptr, 0, updateThreadProc, nullptr, 0, nullptr);
   if (worker) {

@@ -18,3 +18,21 @@ void loadConnectionSettings() {
   s.game.socksServer = read("socks_server", "");
   s.game.socksPort = read("socks_port", "");
 }
+
+int settingNumber(const std::string& text, int low, int high, int fallback) {
+  if (text.empty() || text.size() > 6) return fallback;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return fallback;
+    value = value * 10 + (c - '0');
+  }
+  return value < low || value > high ? fallback : value;
+}
+
+UpdateOptions loadUpdateOptions() {
+  UpdateOptions o;
+  o.connections = settingNumber(readSetting(kSettingsSection, "download_connections", "", kSettingsFile), 1, 16,
+                                o.connections);
+  o.retries = settingNumber(readSetting(kSettingsSection, "download_retries", "", kSettingsFile), 0, 10, o.retries);
+  return o;
+}

@@ -17,6 +17,15 @@ extern const char kSettingsSection[];  // "Connection"
 // Fills connectionSettings from kSettingsFile; missing keys get defaults.
 void loadConnectionSettings();
 
+// "download_connections" (1 to 16, default 1) and "download_retries" (0 to
+// 10, default 2) from kSettingsFile; a value that is not a number in range
+// gives the default.
+UpdateOptions loadUpdateOptions();
+
+// A setting's text as a whole decimal number within [low, high]; fallback
+// otherwise.
+int settingNumber(const std::string& text, int low, int high, int fallback);
+
 // One value through the platform's profile-string reader (buffer of 32767
 // characters, so values are cut to 32766).
 std::string readSetting(const std::string& section, const std::string& key, const std::string& defaultValue,

@@ -41,3 +41,21 @@ TEST(Settings, MissingFileGivesEveryDefault) {
   EXPECT_EQ(connectionSettings.icons.path, "/swf/");
   EXPECT_EQ(connectionSettings.game.socksServer, "");
 }
+
+TEST(Settings, UpdateOptionsTakeWholeNumbersInRange) {
+  struct Case {
+    const char* text;
+    int want;
+  } cases[] = {{"4", 4}, {"1", 1}, {"16", 16}, {"0", 7}, {"17", 7}, {"", 7}, {" 4", 7}, {"4x", 7}, {"-2", 7},
+               {"99999999999", 7}};
+  for (const Case& c : cases) EXPECT_EQ(settingNumber(c.text, 1, 16, 7), c.want) << c.text;
+
+  testutil::TempDir dir;
+  testutil::writeFile(dir.file("TervalisOnline2D.ini"), "[Connection]\r\ndownload_connections=4\r\n");
+  std::string old = platform::currentDirectory();
+  ASSERT_TRUE(platform::setCurrentDirectory(dir.path()));
+  UpdateOptions o = loadUpdateOptions();
+  platform::setCurrentDirectory(old);
+  EXPECT_EQ(o.connections, 4);
+  EXPECT_EQ(o.retries, 2);
+}

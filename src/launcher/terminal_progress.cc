@@ -5,6 +5,7 @@
 #include "transfer/progress_text.h"
 
 void TerminalProgress::progressChanged(const Progress& progress) {
+  std::lock_guard<std::mutex> hold(lock_);
   ProgressSnapshot p = progress.snapshot();
   auto now = std::chrono::steady_clock::now();
   // A new file is always shown; the counters of one file only now and then.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
 #include "transfer/progress.h"
@@ -16,6 +17,7 @@ class TerminalProgress : public ProgressListener {
 
  private:
   bool terminal_;
+  std::mutex lock_;  // several transfers may report at once
   std::chrono::steady_clock::time_point last_;
   std::string lastFile_;
 };

@@ -25,7 +25,8 @@ constexpr size_t kStagingBuffer = 256 * 1024;
 // taken.
 class TempFileSink : public HttpSink {
  public:
-  TempFileSink(Progress& progress, std::FILE* file) : progress_(progress), file_(file) {}
+  TempFileSink(Progress& progress, std::FILE* file, const std::atomic<bool>* cancel)
+      : progress_(progress), file_(file), cancel_(cancel) {}
 
   bool onResponse(int status, bool hasContentLength, int32_t contentLength) override {
     if (status != 200) {
@@ -47,6 +48,7 @@ class TempFileSink : public HttpSink {
 
   bool onData(const char* data, size_t size) override {
     if (!headSeen_) return false;  // a transport that skipped the head
+    if (cancel_ && cancel_->load()) return false;
     if (std::fwrite(data, size, 1, file_) != 1) {
       writeError_ = errno != 0 ? errno : EIO;
       return false;
@@ -66,6 +68,7 @@ class TempFileSink : public HttpSink {
  private:
   Progress& progress_;
   std::FILE* file_;
+  const std::atomic<bool>* cancel_;
   bool headSeen_ = false;
   uint32_t refusal_ = 0;
   int32_t remaining_ = 0;
@@ -106,7 +109,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   // by nobody before it is closed, and a write error still surfaces (at
   // the latest when closing).
   std::setvbuf(file, nullptr, _IOFBF, kStagingBuffer);
-  TempFileSink sink(session.progress, file);
+  TempFileSink sink(session.progress, file, session.cancel);
   HttpResult http = session.client.get(request, sink);
   errno = 0;
   bool closed = std::fclose(file) == 0;

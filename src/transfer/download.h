@@ -9,6 +9,7 @@
 // process.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -27,6 +28,9 @@ struct DownloadSession {
   Progress& progress;
   std::string tempFile;        // the staging file
   const GameSettings& game;    // its SOCKS proxy is used for every request
+  // When set and true, a transfer in progress stops (and fails) at its next
+  // chunk: the run no longer needs it.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // The end of one fetch. status carries the code the user is shown and, as

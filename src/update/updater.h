@@ -29,6 +29,7 @@ struct Updater {
   const ServerLocation& updateSource;
   const ServerLocation& iconsSource;
 
+  UpdateOptions options;
   Progress progress;
   std::string tempFile;
 

@@ -7,6 +7,7 @@
 #include "transfer/download.h"
 #include "transfer/paths.h"
 #include "update/updater.h"
+#include "update/fetch_queue.h"
 #include "update/file_list.h"
 #include "update/local_hash.h"
 
@@ -75,11 +76,11 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
   }
   updater.progress.setBytesTotal(sumDownloadSizes(updater.entries));
 
-  for (const FileListEntry& entry : updater.entries) {
-    if (!entry.needsDownload) continue;
-    FetchResult fetched = downloadFile(session, *entry.source, entry.name, entry.packed, entry.directory);
+  FetchFailure failure;
+  if (!fetchEntries(updater, client, updater.options.connections, &failure)) {
     // A listed file that bears a list's name fails the way a list does.
-    if (!fetched.ok()) return ended(isListFile(entry.name) ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, fetched);
+    bool list = isListFile(failure.entry->name);
+    return ended(list ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, failure.result);
   }
 
   if (platform::findPath(baseDir + kNewLauncherExecutable)) return ended(replaceLauncher(restarted));

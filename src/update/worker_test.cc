@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,18 @@ struct Answer {
 class FakeServer : public HttpClient {
  public:
   HttpResult get(const HttpRequest& request, HttpSink& sink) override {
-    requests.push_back(request.host + request.objectPath);
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      requests.push_back(request.host + request.objectPath);
+      if (++inFlight > maxInFlight) maxInFlight = inFlight;
+    }
+    if (pause.count()) std::this_thread::sleep_for(pause);
+    HttpResult r = answer(request, sink);
+    std::lock_guard<std::mutex> hold(lock);
+    --inFlight;
+    return r;
+  }
+  HttpResult answer(const HttpRequest& request, HttpSink& sink) {
     auto it = answers.find(request.host + request.objectPath);
     Answer a = it == answers.end() ? Answer{404, "<html>missing</html>"} : it->second;
     if (a.connectError) return {HttpOutcome::kNotStarted, a.connectError};
@@ -32,6 +46,10 @@ class FakeServer : public HttpClient {
   }
   std::map<std::string, Answer> answers;
   std::vector<std::string> requests;
+  std::chrono::milliseconds pause{0};
+  std::mutex lock;
+  int inFlight = 0;
+  int maxInFlight = 0;
 };
 
 std::string zipOf(const std::string& name, const std::string& data) {
@@ -79,8 +97,9 @@ class WorkerTest : public StagingTest {
     server.answers["ico/swf/clan_icons_list.txt"] = Answer{200, iconList};
   }
   // Each run is a new process: a new Updater.
-  UpdateOutcome run(bool restarted = false) {
+  UpdateOutcome run(bool restarted = false, int connections = 1) {
     updater_.reset(new Updater(testutil::settings(), nullptr));
+    updater_->options.connections = connections;
     return runUpdate(*updater_, server, restarted);
   }
   FakeServer server;
@@ -139,7 +158,8 @@ TEST_F(WorkerTest, HowARunEnds) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     for (const char* f : {"a.pak", "b.pak", "c.pak"}) std::filesystem::remove(path(f));
-    server = FakeServer();
+    server.answers.clear();
+    server.requests.clear();
     publish({{"a.pak", "A"}, {"b.pak", "B"}, {"c.pak", "C"}}, {});
     if (std::string(c.brokenPath) == "*empty") {
       publish({}, {});
@@ -158,6 +178,35 @@ TEST_F(WorkerTest, HowARunEnds) {
       EXPECT_EQ(server.requests.back(), "upd/3d/b.pak");
     }
     EXPECT_FALSE(testutil::exists(tempPath()));
+  }
+}
+
+// Several transfers at once end exactly where one at a time would: every
+// file before the first failure in list order installed, none after it,
+// nothing left in staging.
+TEST_F(WorkerTest, ConcurrentFetchingEndsInTheSequentialState) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (int i = 0; i < 12; ++i) files.push_back({"f" + std::to_string(i) + ".pak", "content " + std::to_string(i)});
+  for (bool broken : {false, true}) {
+    SCOPED_TRACE(broken ? "f6 missing" : "all there");
+    for (const auto& f : files) std::filesystem::remove(path(f.first));
+    server.answers.clear();
+    publish(files, {});
+    if (broken) server.answers.erase("upd/3d/f6.pak");
+    server.pause = std::chrono::milliseconds(10);
+    server.maxInFlight = 0;
+    UpdateOutcome o = run(false, 4);
+    server.pause = std::chrono::milliseconds(0);
+    EXPECT_EQ(o.end, broken ? UpdateEnd::kFileFailed : UpdateEnd::kPlay);
+    if (broken) EXPECT_EQ(o.status.message(), "/3d/f6.pak");
+    for (int i = 0; i < 12; ++i) {
+      bool installed = !broken || i < 6;
+      EXPECT_EQ(testutil::exists(path(files[i].first)), installed) << i;
+      if (installed) EXPECT_EQ(testutil::readFile(path(files[i].first)), files[i].second);
+    }
+    EXPECT_LE(server.maxInFlight, 4);
+    EXPECT_GE(server.maxInFlight, 2);
+    EXPECT_TRUE(std::filesystem::is_empty(path("data/update")));
   }
 }
 

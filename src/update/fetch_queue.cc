@@ -1,0 +1,142 @@
+#include "update/fetch_queue.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/text.h"
+#include "platform/fs.h"
+
+namespace {
+
+FetchResult fetchOne(DownloadSession& session, const FileListEntry& entry) {
+  return fetchToTempFile(session, buildDownloadRequest(session.game, *entry.source, entry.name));
+}
+
+bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work,
+                 FetchFailure* failure) {
+  DownloadSession session = updater.session(client);
+  for (const FileListEntry* entry : work) {
+    session.progress.setCurrentFile(entry->name);
+    session.progress.notify();
+    FetchResult fetched = fetchOne(session, *entry);
+    if (!fetched.ok()) {
+      *failure = FetchFailure{entry, fetched};
+      return false;
+    }
+    installFetchedFile(session, entry->name, entry->packed, entry->directory);
+  }
+  return true;
+}
+
+// The shared state of one concurrent fetch.
+class Queue {
+ public:
+  Queue(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work, int connections)
+      : updater_(updater), client_(client), work_(work), window_(fetchWindow(connections)), slots_(work.size()) {
+    for (size_t i = 0; i < work.size(); ++i) slots_[i].tempFile = updater.tempFile + "." + std::to_string(i);
+  }
+
+  bool run(int connections, FetchFailure* failure) {
+    std::vector<std::thread> fetchers;
+    for (int i = 0; i < connections; ++i) fetchers.emplace_back([this] { fetchLoop(); });
+    bool ok = installInOrder(failure);
+    cancel_.store(true);
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : fetchers) t.join();
+    // What was fetched beyond a failure is never installed.
+    for (const Slot& slot : slots_) platform::removeFile(slot.tempFile);
+    return ok;
+  }
+
+ private:
+  enum class State { kWaiting, kFetching, kDone };
+  struct Slot {
+    State state = State::kWaiting;
+    std::string tempFile;
+    FetchResult result;
+  };
+
+  void fetchLoop() {
+    for (;;) {
+      size_t k;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return stop_ || (next_ < work_.size() && next_ < installed_ + window_); });
+        if (stop_) return;
+        k = next_++;
+        slots_[k].state = State::kFetching;
+      }
+      DownloadSession session = updater_.session(client_);
+      session.tempFile = slots_[k].tempFile;
+      session.cancel = &cancel_;
+      FetchResult fetched = fetchOne(session, *work_[k]);
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        slots_[k].result = fetched;
+        slots_[k].state = State::kDone;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  bool installInOrder(FetchFailure* failure) {
+    for (size_t i = 0; i < work_.size(); ++i) {
+      // The file line names the earliest file still being fetched or
+      // installed.
+      updater_.progress.setCurrentFile(work_[i]->name);
+      updater_.progress.notify();
+      FetchResult fetched;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return slots_[i].state == State::kDone; });
+        fetched = slots_[i].result;
+      }
+      if (!fetched.ok()) {
+        *failure = FetchFailure{work_[i], fetched};
+        return false;
+      }
+      DownloadSession session = updater_.session(client_);
+      session.tempFile = slots_[i].tempFile;
+      installFetchedFile(session, work_[i]->name, work_[i]->packed, work_[i]->directory);
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        installed_ = i + 1;
+      }
+      changed_.notify_all();
+    }
+    return true;
+  }
+
+  Updater& updater_;
+  HttpClient& client_;
+  const std::vector<const FileListEntry*>& work_;
+  const size_t window_;
+  std::vector<Slot> slots_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  size_t next_ = 0;       // the next entry a fetcher takes
+  size_t installed_ = 0;  // entries installed so far
+  bool stop_ = false;
+  std::atomic<bool> cancel_{false};
+};
+
+}  // namespace
+
+size_t fetchWindow(int connections) { return connections < 1 ? 1 : static_cast<size_t>(connections) * 4; }
+
+bool fetchEntries(Updater& updater, HttpClient& client, int connections, FetchFailure* failure) {
+  std::vector<const FileListEntry*> work;
+  for (const FileListEntry& entry : updater.entries)
+    if (entry.needsDownload) work.push_back(&entry);
+  if (connections <= 1 || work.size() <= 1) return fetchInTurn(updater, client, work, failure);
+  if (static_cast<size_t>(connections) > work.size()) connections = static_cast<int>(work.size());
+  Queue queue(updater, client, work, connections);
+  return queue.run(connections, failure);
+}

@@ -1,0 +1,27 @@
+// Fetching the entries a run needs, up to `connections` transfers at once,
+// each into its own staging file, installed strictly in list order by the
+// calling thread. One connection is the plain road: one file after another
+// through the run's staging file.
+//
+// A failure is reported for the first failing entry in list order, with
+// every entry before it installed and none after it: the end state of
+// fetching one at a time.
+#pragma once
+
+#include <cstddef>
+
+#include "transfer/download.h"
+#include "update/updater.h"
+
+struct FetchFailure {
+  const FileListEntry* entry = nullptr;
+  FetchResult result;
+};
+
+// Fetches and installs every entry of updater.entries that needs it. False,
+// with *failure set, when one could not be fetched.
+bool fetchEntries(Updater& updater, HttpClient& client, int connections, FetchFailure* failure);
+
+// How far fetchers may run ahead of the installer, in entries: staged files
+// wait on disk until their turn comes.
+size_t fetchWindow(int connections);
