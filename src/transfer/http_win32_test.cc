@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ struct Fake {
   size_t nextRead = 0;
   bool readFailsAtEnd = false;  // a timeout after the last chunk instead of the end
   std::vector<DWORD> asked;     // the size of every read
+  std::map<DWORD, std::string> fields;  // more response headers by query level
 } fake;
 
 std::string str(const char* s) { return s ? std::string("\"") + s + "\"" : "null"; }
@@ -93,6 +95,13 @@ BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPD
     *length = static_cast<DWORD>(v.size());
     return TRUE;
   }
+  auto field = fake.fields.find(level);
+  if (field != fake.fields.end()) {
+    memcpy(buffer, field->second.c_str(), field->second.size() + 1);
+    *length = static_cast<DWORD>(field->second.size());
+    return TRUE;
+  }
+  fake.lastError = ERROR_HTTP_HEADER_NOT_FOUND;
   return FALSE;
 }
 BOOL WINAPI fakeAvailable(HINTERNET, LPDWORD available, DWORD, DWORD_PTR) {
@@ -277,6 +286,99 @@ TEST_F(WinInetTest, MoreBytesThanAnnounced) {
   EXPECT_EQ(recordedBoxes()[0].caption, "BUG in Progress bar");
   EXPECT_EQ(recordedBoxes()[0].text, "-2");
   EXPECT_FALSE(testutil::exists(tempPath()));
+}
+
+// Records the head and counts the body.
+struct HeadSink : HttpSink {
+  HttpResponseHead head;
+  std::string body;
+  bool onHead(const HttpResponseHead& h) override {
+    head = h;
+    return true;
+  }
+  bool onData(const char* data, size_t size) override {
+    body.append(data, size);
+    return true;
+  }
+};
+
+HttpRequest plainRequest() {
+  HttpRequest r;
+  r.host = "upd.example";
+  r.objectPath = "/3d/big.pak";
+  r.agent = "TervalisOnline2D";
+  return r;
+}
+
+TEST_F(WinInetTest, ResumeHeadersOutAndValidatorsIn) {
+  fake.status = 206;
+  fake.contentLength = "4";
+  fake.fields = {{HTTP_QUERY_ETAG, "\"5f-3a\""},
+                 {HTTP_QUERY_LAST_MODIFIED, "Tue, 04 Mar 2025 10:00:00 GMT"},
+                 {HTTP_QUERY_CONTENT_RANGE, "bytes 3000000000-3000000003/3000000004"}};
+  fake.reads = {"wxyz"};
+  HttpRequest r = plainRequest();
+  r.rangeFrom = 3000000000;
+  r.ifRange = "\"5f-3a\"";
+  HeadSink sink;
+  WinInetClient client(kFakeApi);
+  EXPECT_EQ(client.get(r, sink).outcome, HttpOutcome::kEnded);
+  const std::string headers = "Range: bytes=3000000000-\r\nIf-Range: \"5f-3a\"\r\n";
+  EXPECT_EQ(call("HttpSendRequestA").args,
+            (std::vector<std::string>{"3", "\"" + headers + "\"", std::to_string(headers.size()), "null", "0"}));
+  EXPECT_EQ(sink.head.status, 206);
+  EXPECT_EQ(sink.head.contentLength64, 4);
+  EXPECT_EQ(sink.head.etag, "\"5f-3a\"");
+  EXPECT_EQ(sink.head.lastModified, "Tue, 04 Mar 2025 10:00:00 GMT");
+  EXPECT_TRUE(sink.head.hasContentRange);
+  EXPECT_EQ(sink.head.rangeFirst, 3000000000);
+  EXPECT_EQ(sink.head.rangeTotal, 3000000004);
+  EXPECT_EQ(sink.body, "wxyz");
+
+  // Without the headers: nothing to resume with, the body still comes.
+  fake = Fake();
+  fake.reads = {"1234567"};
+  HeadSink plain;
+  EXPECT_EQ(client.get(plainRequest(), plain).outcome, HttpOutcome::kEnded);
+  EXPECT_EQ(plain.head.etag, "");
+  EXPECT_FALSE(plain.head.hasContentRange);
+  EXPECT_EQ(plain.body, "1234567");
+}
+
+// A request that reuses connections leaves its Internet and connection
+// handles open for the next one to the same server; one that broke off, or
+// one to another server, does not share them.
+TEST_F(WinInetTest, ReusedHandlesOnlyAfterACleanEnd) {
+  WinInetClient client(kFakeApi);
+  auto get = [&](const char* host, bool reuse, bool breaks) {
+    fake.reads = {"1234567"};
+    fake.nextRead = 0;
+    fake.readFailsAtEnd = breaks;
+    HttpRequest r = plainRequest();
+    r.host = host;
+    r.reuseConnection = reuse;
+    HeadSink sink;
+    return client.get(r, sink).outcome;
+  };
+  auto opens = [] {
+    int n = 0;
+    for (const Call& c : fake.calls) n += c.what == "InternetOpenA";
+    return n;
+  };
+  EXPECT_EQ(get("a", true, false), HttpOutcome::kEnded);
+  EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest}));
+  EXPECT_EQ(get("a", true, false), HttpOutcome::kEnded);
+  EXPECT_EQ(opens(), 1);
+  EXPECT_EQ(get("b", true, false), HttpOutcome::kEnded);  // another server: its own pair
+  EXPECT_EQ(opens(), 2);
+  EXPECT_EQ(get("a", true, true), HttpOutcome::kBroken);  // takes a's pair and closes it
+  EXPECT_EQ(opens(), 2);
+  EXPECT_EQ(get("a", true, false), HttpOutcome::kEnded);
+  EXPECT_EQ(opens(), 3);
+  fake.closed.clear();
+  EXPECT_EQ(get("a", false, false), HttpOutcome::kEnded);  // not reusing: opens and closes its own
+  EXPECT_EQ(opens(), 4);
+  EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest, kConnection, kInternet}));
 }
 
 }  // namespace
