@@ -44,6 +44,11 @@ void setTimeouts(const WinInetApi& api, HINTERNET h) {
   api.internetSetOptionA(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
 }
 
+// WinINet holds back requests beyond a per-server connection count, by
+// default 2 on some Windows versions: raised once, process-wide, so that
+// concurrent transfers are not serialised behind it. Wine has no such cap.
+constexpr DWORD kMaxConnsPerServer = 16;
+
 }  // namespace
 
 const WinInetApi& systemWinInet() {
@@ -92,6 +97,10 @@ void WinInetClient::giveSession(const Session& session) {
 }
 
 HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
+  std::call_once(connsRaised_, [this] {
+    DWORD conns = kMaxConnsPerServer;
+    api_.internetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
+  });
   HttpResult result;
   auto fail = [&](HttpOutcome outcome) {
     result.outcome = outcome;

@@ -51,6 +51,7 @@ class WinInetClient : public HttpClient {
   void giveSession(const Session& session);
 
   const WinInetApi& api_;
+  std::once_flag connsRaised_;
   std::mutex mutex_;
   std::vector<Session> idle_;
 };

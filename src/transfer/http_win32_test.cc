@@ -28,7 +28,7 @@ struct Fake {
   std::vector<Call> calls;
   std::vector<uintptr_t> closed;
   std::vector<std::pair<uintptr_t, DWORD>> options;  // (handle, option) of each timeout set
-  DWORD optionValueReceive = 0, optionValueConnect = 0;
+  DWORD optionValueReceive = 0, optionValueConnect = 0, optionValueConns = 0;
   const char* failAt = "";  // name of the call that fails
   DWORD lastError = 0;
   int status = 200;
@@ -52,6 +52,7 @@ BOOL WINAPI fakeSetOption(HINTERNET h, DWORD option, LPVOID buffer, DWORD) {
   fake.options.push_back({reinterpret_cast<uintptr_t>(h), option});
   if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) fake.optionValueReceive = *static_cast<DWORD*>(buffer);
   if (option == INTERNET_OPTION_CONNECT_TIMEOUT) fake.optionValueConnect = *static_cast<DWORD*>(buffer);
+  if (option == INTERNET_OPTION_MAX_CONNS_PER_SERVER && !h) fake.optionValueConns = *static_cast<DWORD*>(buffer);
   return TRUE;
 }
 HINTERNET WINAPI fakeConnect(HINTERNET h, LPCSTR server, INTERNET_PORT port, LPCSTR user, LPCSTR password,
@@ -219,6 +220,8 @@ TEST_F(WinInetTest, EveryHandleGetsTheTimeouts) {
   }
   EXPECT_EQ(fake.optionValueConnect, 15000u);
   EXPECT_EQ(fake.optionValueReceive, 20000u);
+  // Concurrent transfers are not held back by a per-server cap.
+  EXPECT_GE(fake.optionValueConns, 8u);
 }
 
 TEST_F(WinInetTest, FailuresAndTheirCodes) {
