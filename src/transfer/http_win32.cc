@@ -1,5 +1,8 @@
 #include "transfer/http_win32.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,6 +74,65 @@ bool queryText(const WinInetApi& api, HINTERNET request, DWORD level, char* buff
 }
 
 }  // namespace
+
+namespace {
+
+struct PendingSend {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  BOOL ok = FALSE;
+  DWORD error = 0;
+};
+
+struct SendJob {
+  std::shared_ptr<PendingSend> pending;
+  const WinInetApi* api;
+  HINTERNET request;
+  std::string headers;
+};
+
+DWORD WINAPI sendThread(LPVOID parameter) {
+  std::unique_ptr<SendJob> job(static_cast<SendJob*>(parameter));
+  const std::string& h = job->headers;
+  BOOL ok = job->api->httpSendRequestA(job->request, h.empty() ? nullptr : h.c_str(), static_cast<DWORD>(h.size()),
+                                       nullptr, 0);
+  DWORD error = ok ? 0 : job->api->getLastError();
+  std::lock_guard<std::mutex> lock(job->pending->mutex);
+  job->pending->ok = ok;
+  job->pending->error = error;
+  job->pending->done = true;
+  job->pending->changed.notify_all();
+  return 0;
+}
+
+}  // namespace
+
+// The send on a helper thread, so that the caller can stop waiting: Wine's
+// WinINet ignores the connect time-out (an unanswered connect lasts until
+// the kernel gives up, over two minutes on Linux), and closing the handles
+// does not end a connect in progress there. The state is shared: an
+// abandoned helper finishes on its own and touches nothing else. A plain
+// Win32 thread: a std::thread detached at once can start without its state
+// under mingw's winpthreads.
+bool WinInetClient::sendWithDeadline(HINTERNET request, const std::string& headers, DWORD* error) {
+  auto pending = std::make_shared<PendingSend>();
+  std::unique_ptr<SendJob> job(new SendJob{pending, &api_, request, headers});
+  HANDLE thread = CreateThread(nullptr, 64 * 1024, sendThread, job.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (!thread) {
+    *error = GetLastError();
+    return false;
+  }
+  job.release();
+  CloseHandle(thread);
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  if (!pending->changed.wait_for(lock, std::chrono::milliseconds(sendDeadlineMs_), [&] { return pending->done; })) {
+    *error = kHttpErrorTimeout;
+    return false;
+  }
+  *error = pending->error;
+  return pending->ok != FALSE;
+}
 
 WinInetClient::~WinInetClient() {
   for (Session& s : idle_) {
@@ -149,15 +211,20 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
   } giveBack{*this, key, internet, connection, keepSession};
 
   {
+    // A part of a body has no place in the cache.
+    DWORD flags = INTERNET_FLAG_RELOAD | (request.rangeFrom > 0 ? INTERNET_FLAG_NO_CACHE_WRITE : 0);
     InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr,
-                                               nullptr, nullptr, INTERNET_FLAG_RELOAD, 0));
+                                               nullptr, nullptr, flags, 0));
     if (!req) return fail(HttpOutcome::kNotStarted);
     setTimeouts(api_, req.get());
     std::string extra;
     for (const std::string& line : rangeHeaderLines(request)) extra += line + "\r\n";
-    if (!api_.httpSendRequestA(req.get(), extra.empty() ? nullptr : extra.c_str(), static_cast<DWORD>(extra.size()),
-                               nullptr, 0))
-      return fail(HttpOutcome::kNotStarted);
+    DWORD sendError = 0;
+    if (!sendWithDeadline(req.get(), extra, &sendError)) {
+      result.outcome = HttpOutcome::kNotStarted;
+      result.code = sendError;
+      return result;
+    }
 
     // The raw headers must fit the header buffer; then the status and the
     // Content-Length (its absence is the sink's to judge), and what resuming

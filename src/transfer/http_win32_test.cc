@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ struct Fake {
   std::map<DWORD, std::string> fields;  // more response headers by query level
 } fake;
 
+// A send that hangs until released, like an unanswered connect under Wine.
+std::atomic<bool> sendHangs{false}, sendReleased{false}, sendReturned{false};
+
 std::string str(const char* s) { return s ? std::string("\"") + s + "\"" : "null"; }
 std::string num(uintptr_t v) { return std::to_string(v); }
 
@@ -72,6 +76,10 @@ HINTERNET WINAPI fakeOpenRequest(HINTERNET h, LPCSTR verb, LPCSTR object, LPCSTR
 BOOL WINAPI fakeSend(HINTERNET h, LPCSTR headers, DWORD length, LPVOID optional, DWORD optionalLength) {
   fake.calls.push_back({"HttpSendRequestA", {num(reinterpret_cast<uintptr_t>(h)), str(headers), num(length),
                                              optional ? "data" : "null", num(optionalLength)}});
+  if (sendHangs) {
+    while (!sendReleased) Sleep(1);
+    return FALSE;
+  }
   return std::string(fake.failAt) != "send";
 }
 BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD) {
@@ -135,6 +143,10 @@ BOOL WINAPI fakeClose(HINTERNET h) {
   return TRUE;
 }
 DWORD WINAPI fakeLastError() {
+  if (sendHangs) {
+    sendReturned = true;  // the abandoned send's last touch of the fake
+    return ERROR_INTERNET_CANNOT_CONNECT;
+  }
   if (std::string(fake.failAt) == "connect" || std::string(fake.failAt) == "open") return ERROR_INTERNET_CANNOT_CONNECT;
   if (std::string(fake.failAt) == "send") return ERROR_INTERNET_NAME_NOT_RESOLVED;
   return fake.lastError;
@@ -329,6 +341,7 @@ TEST_F(WinInetTest, ResumeHeadersOutAndValidatorsIn) {
   const std::string headers = "Range: bytes=3000000000-\r\nIf-Range: \"5f-3a\"\r\n";
   EXPECT_EQ(call("HttpSendRequestA").args,
             (std::vector<std::string>{"3", "\"" + headers + "\"", std::to_string(headers.size()), "null", "0"}));
+  EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
   EXPECT_EQ(sink.head.status, 206);
   EXPECT_EQ(sink.head.contentLength64, 4);
   EXPECT_EQ(sink.head.etag, "\"5f-3a\"");
@@ -382,6 +395,26 @@ TEST_F(WinInetTest, ReusedHandlesOnlyAfterACleanEnd) {
   EXPECT_EQ(get("a", false, false), HttpOutcome::kEnded);  // not reusing: opens and closes its own
   EXPECT_EQ(opens(), 4);
   EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest, kConnection, kInternet}));
+}
+
+// A connect that never ends holds nobody: the request gives up at the
+// deadline with a time-out, closes its handles and keeps none for reuse.
+TEST_F(WinInetTest, HangingSendIsGivenUpAtTheDeadline) {
+  sendHangs = true;
+  sendReleased = sendReturned = false;
+  {
+    WinInetClient client(kFakeApi, 50);
+    HttpRequest r = plainRequest();
+    r.reuseConnection = true;
+    HeadSink sink;
+    HttpResult result = client.get(r, sink);
+    EXPECT_EQ(result.outcome, HttpOutcome::kNotStarted);
+    EXPECT_EQ(result.code, 12002u);
+    EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest, kConnection, kInternet}));
+  }
+  sendReleased = true;  // the abandoned send returns later, after its client is gone
+  while (!sendReturned) Sleep(1);
+  sendHangs = false;
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // Which failed fetches are worth another attempt, and how long to wait
 // before it: exponential back-off with jitter, a bounded number of retries.
 //
-// Bound: with the default two retries and the transports' time-outs (connect
-// kHttpConnectTimeoutMs = 15 s, stall kHttpReceiveTimeoutMs = 20 s), one
-// fetch from a dead server ends within 3 x 20 s + 1 s + 2 s = 63 s (a server
-// that accepts and never answers); 3 x 15 s + 3 s = 48 s when connections
-// go unanswered; about 3 s when they are refused. Name resolution is the
-// system's and not counted.
+// Bound: an attempt that gets no response head ends within 35 s (libcurl:
+// connect time-out kHttpConnectTimeoutMs = 15 s, then a stall of
+// kHttpReceiveTimeoutMs = 20 s; WinINet: the same 35 s as the deadline of its
+// send, since Wine ignores the connect time-out). With the default two
+// retries, one fetch from a dead server therefore ends within
+// 3 x 35 s + 1 s + 2 s = 108 s. Measured: connections refused, about 3 s;
+// accepted but never answered, 3 x 20 s + pauses, at most 63 s; unanswered,
+// 3 x 15 s + pauses (libcurl), 3 x 35 s + pauses (WinINet under Wine).
+// Name resolution is the system's and not counted.
 #pragma once
 
 #include <cstdint>

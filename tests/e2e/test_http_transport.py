@@ -3,10 +3,12 @@ httptool against the faulty server, which logs every request: what resuming
 and concurrent fetching need of them. Also the server's own faults, which
 the update tests build on."""
 import os
+import subprocess
+import sys
 
 import pytest
 
-from conftest import BUILD_NATIVE, BUILD_WIN, win_path
+from conftest import BUILD_NATIVE, BUILD_WIN, ROOT, win_path
 from updates import FAULTY, FaultyServer
 
 SIZE = 300000
@@ -15,16 +17,15 @@ SIZE = 300000
 class Tool:
     """httptool on one road; get() returns (heads, ends) as lists of dicts."""
 
-    def __init__(self, ns, wine=None):
-        self.ns, self.wine = ns, wine
+    def __init__(self, ns, wine=None, host=FAULTY):
+        self.ns, self.wine, self.host = ns, wine, host
 
     def get(self, path, *opts, out=None):
         opts = list(opts) + ([f"out={win_path(out) if self.wine else out}"] if out else [])
         if self.wine:
-            r = self.wine.run([str(BUILD_WIN / "bin" / "httptool.exe"), FAULTY, path, *opts])
+            r = self.wine.run([str(BUILD_WIN / "bin" / "httptool.exe"), self.host, path, *opts])
         else:
-            import subprocess
-            r = subprocess.run(self.ns.prefix() + [str(BUILD_NATIVE / "bin" / "httptool"), FAULTY, path, *opts],
+            r = subprocess.run(self.ns.prefix() + [str(BUILD_NATIVE / "bin" / "httptool"), self.host, path, *opts],
                                capture_output=True, timeout=120)
         assert r.returncode == 0, r.stderr
         heads, ends = [], []
@@ -134,3 +135,23 @@ def test_server_faults(server, netns):
     server.set_rules({"_reset_every": 400000})
     ends = [tool.get("/d/new.bin")[1][0]["bytes"] for _ in range(2)]
     assert ends == [str(SIZE), "100000"]
+
+
+def test_bench_shaper_relays_bytes_and_resets(server, netns, tmp_path):
+    """The benches' shaper (bench/net_shaper.py) in front of the server: the
+    bytes come through unchanged, and a reset reaches the client as a break
+    (its delays and rates are measured by transfer_bench.py shaper)."""
+    shaper = subprocess.Popen(netns.prefix() + [sys.executable, str(ROOT / "bench" / "net_shaper.py"), "--rtt-ms",
+                                                "40", "--mbit", "0", "127.0.0.4:80=127.0.0.2:80"],
+                              stdout=subprocess.PIPE)
+    try:
+        assert shaper.stdout.readline().strip() == b"ready"
+        tool = Tool(netns, host="127.0.0.4")
+        [h], [e] = tool.get("/d/big.bin", out=tmp_path / "got")
+        assert (tmp_path / "got").read_bytes() == (server.root / "d" / "big.bin").read_bytes()
+        server.set_rules({"/d/big.bin": {"mode": "reset", "after": 100000}})
+        [h], [e] = tool.get("/d/big.bin")
+        assert e["outcome"] == "broken" and int(e["bytes"]) <= 100000
+    finally:
+        shaper.kill()
+        shaper.wait()

@@ -141,6 +141,10 @@ class FaultyServer:
             out.append(dict(r, status=e.get("status"), sent=e.get("sent", 0), reset=e.get("reset", False)))
         return out
 
+    def sent(self, path):
+        """Body bytes sent for path, over all its requests."""
+        return sum(t["sent"] for t in self.transfers(path))
+
     def max_active(self):
         """The most requests the server was answering at once."""
         return max([r["active"] for r in self.requests() if r["path"] != "/"] or [0])
