@@ -15,16 +15,12 @@ namespace {
 constexpr int64_t kCheckpointBytes = 1 << 20;
 constexpr char kSidecarMagic[] = "tvl-partial 1";
 
-void removeFile(const std::string& path) {
-  platform::setNormalAttributes(path);
-  platform::deleteFile(path);
-}
+void removeFile(const std::string& path) { platform::removeFile(path); }
 
 bool fileSize(const std::string& path, int64_t* size) {
-  platform::File f = platform::File::openExclusiveRead(path);
-  uint64_t bytes = 0;
-  if (!f.valid() || !f.size(&bytes)) return false;
-  *size = static_cast<int64_t>(bytes);
+  platform::PathInfo info = platform::pathInfo(path);
+  if (info.kind != platform::PathKind::File) return false;
+  *size = static_cast<int64_t>(info.size);
   return true;
 }
 
@@ -44,7 +40,8 @@ bool writePartialInfo(const std::string& stagingPath, const PartialInfo& info) {
   if (!f) return false;
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = std::fclose(f) == 0 && ok;
-  if (ok && platform::moveReplace(temp, final)) return true;
+  std::string error;
+  if (ok && platform::replaceFile(temp, final, &error)) return true;
   removeFile(temp);
   return false;
 }

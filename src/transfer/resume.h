@@ -34,7 +34,7 @@ struct PartialInfo {
 };
 
 std::string sidecarPath(const std::string& stagingPath);  // stagingPath + ".resume"
-// Written to a temporary name, then renamed over the old one.
+// Written to a temporary name, then moved over the old one in one step.
 bool writePartialInfo(const std::string& stagingPath, const PartialInfo& info);
 // False when the sidecar is missing or not exactly what writePartialInfo writes.
 bool readPartialInfo(const std::string& stagingPath, PartialInfo* info);

@@ -88,8 +88,9 @@ void SupportLog::start(const std::string& path, const std::string& heading, cons
   if (!f) return;
   bool ok = std::fwrite(kept.data(), 1, kept.size(), f) == kept.size();
   ok = std::fclose(f) == 0 && ok;
-  if (!ok || !platform::moveReplace(temp, path)) {
-    platform::deleteFile(temp);
+  std::string error;
+  if (!ok || !platform::replaceFile(temp, path, &error)) {
+    platform::removeFile(temp);
     return;
   }
   file_ = std::fopen(platform::nativePath(path).c_str(), "ab");
