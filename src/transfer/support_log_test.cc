@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_util.h"
@@ -93,19 +92,6 @@ TEST_F(SupportLogTest, CannotWriteIsSilent) {
   log_.note("nothing happens");
   log_.failed("/3d/a.pak", 5);
   EXPECT_FALSE(testutil::exists(dir_.file("missing")));
-}
-
-TEST_F(SupportLogTest, LinesFromSeveralThreadsStayWhole) {
-  log_.start(path(), "threads");
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([this, t] {
-      for (int i = 0; i < 100; ++i) log_.fetched("/3d/t" + std::to_string(t) + ".pak", i, 0, 0);
-    });
-  for (std::thread& t : threads) t.join();
-  std::vector<std::string> got = lines(testutil::readFile(path()));
-  ASSERT_EQ(got.size(), 401u);
-  for (size_t i = 1; i < got.size(); ++i) EXPECT_EQ(got[i].compare(0, 14, "T fetched /3d/"), 0) << got[i];
 }
 
 }  // namespace
