@@ -2,13 +2,22 @@
 """Benchmark data, made once and kept under build/ (never in git).
   make_data.py tree  <dir> <MiB> <files>   installed tree + files.txt listing it
   make_data.py mixed <dir> <MiB>           mixed files for an archive
-  make_data.py one   <dir> <MiB>           one file + files.txt"""
+  make_data.py one   <dir> <MiB>           one file + files.txt
+  make_data.py release <dir> [<files> <MiB>]  an update release (default 2,000
+                                           files, 300 MiB): <dir>/www is what
+                                           the servers serve, <dir>/install an
+                                           install a third of whose files are
+                                           out of date; half the files packed"""
 
 import hashlib
+import io
+import json
 import math
 import os
 import random
+import shutil
 import sys
+import zipfile
 
 MIB = 1 << 20
 
@@ -77,11 +86,75 @@ def one(root, mib):
     write_list(root, ["tree/one.bin"])
 
 
-mode, root = sys.argv[1], sys.argv[2]
-os.makedirs(root, exist_ok=True)
-if mode == "tree":
-    tree(root, int(sys.argv[3]), int(sys.argv[4]))
-elif mode == "mixed":
-    mixed(root, int(sys.argv[3]))
-else:
-    one(root, int(sys.argv[3]))
+def zipped(items, level=6):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED, compresslevel=level) as z:
+        for name, data in items:
+            z.writestr(name, data)
+    return buf.getvalue()
+
+
+def list_text(entries):
+    return "".join(f"{n}\tx\t0\t{size}\t{digest}\r\n" for n, size, digest in entries).encode()
+
+
+def release(root, files=2000, mib=300):
+    """An update release as the servers serve it (www/u: files.txt zipped and
+    one zip per packed file; www/i: the icon list and plain files) and an
+    install (install/) in which every third file is out of date. Sizes are
+    log-normal; each file is half random bytes, half text, so that deflate
+    and inflate have work. release.json lists every entry: name, packed,
+    size (of the data), served (bytes on the server), changed, digest,
+    object (request path), local (path in the install). Made once: kept
+    while release.json exists."""
+    manifest = os.path.join(root, "release.json")
+    if os.path.exists(manifest):
+        with open(manifest) as f:
+            return json.load(f)
+    www, install = os.path.join(root, "www"), os.path.join(root, "install")
+    for d in (www, install):
+        shutil.rmtree(d, ignore_errors=True)
+    rnd = random.Random(7)
+    weights = [rnd.lognormvariate(0, 1) for _ in range(files)]
+    scale = mib * MIB / sum(weights)
+    entries, main, icons = [], [], []
+    for i, w in enumerate(weights):
+        size = max(1, int(w * scale))
+        packed, changed = i % 2 == 0, i % 3 == 0
+        name = f"data/pak/f{i:04d}.pak" if packed else f"clan/i{i:04d}.png"
+        data = os.urandom(size // 2) + (b"tervalis %06d " % i * (size // 16 + 1))[: size - size // 2]
+        local = name if packed else "data/textures/" + name
+        path = os.path.join(install, local)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(bytes(b ^ 0x5A for b in data[:64]) + data[64:] if changed else data)
+        served = zipped([(name, data)]) if packed else data
+        object_path = ("/u/" if packed else "/i/") + name
+        target = os.path.join(www, object_path.lstrip("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(served)
+        digest = hashlib.md5(data).hexdigest().upper()
+        (main if packed else icons).append((name, len(served), digest))
+        entries.append(dict(name=name, packed=packed, size=size, served=len(served), changed=changed, digest=digest,
+                            object=object_path, local=local))
+    with open(os.path.join(www, "u", "files.txt"), "wb") as f:
+        f.write(zipped([("files.txt", list_text(main))]))
+    with open(os.path.join(www, "i", "clan_icons_list.txt"), "wb") as f:
+        f.write(list_text(icons))
+    with open(manifest, "w") as f:
+        json.dump(entries, f)
+    return entries
+
+
+if __name__ == "__main__":
+    mode, root = sys.argv[1], sys.argv[2]
+    os.makedirs(root, exist_ok=True)
+    if mode == "tree":
+        tree(root, int(sys.argv[3]), int(sys.argv[4]))
+    elif mode == "mixed":
+        mixed(root, int(sys.argv[3]))
+    elif mode == "release":
+        release(root, *(int(a) for a in sys.argv[3:5]))
+    else:
+        one(root, int(sys.argv[3]))

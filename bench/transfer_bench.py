@@ -8,13 +8,23 @@ same run, against one nginx in a private network namespace:
             `md5sum` over the install + one `curl` for the changed files +
             `unzip` of the packed ones
 
-Usage: transfer_bench.py download|update. Test data is cached in
-build/bench. Prints "<name>: <ratio>x vs <baseline> (<details>)".
+Over the network profile of net_shaper.py (round trip 50 ms, 100 Mbit/s):
+  shaper         what the shaper imposes, and that it carries far more than
+                 the profile (unshaped relay vs direct nginx)
+  update-net     the same update against the limit (the served bytes at
+                 100 Mbit/s plus one round trip per connection), with
+                 download_connections 4 and 1 natively, and 4 under Wine
+  update-resets  the same update from the faulty server, which resets the
+                 connection carrying every 20th MB: completes, and how many
+                 bytes were served against the changed ones
+
+Usage: transfer_bench.py download|update|shaper|update-net|update-resets
+[--native-only]. Test data is cached in build/bench. Prints "<name>:
+<ratio>x vs <baseline> (<details>)".
 """
 import hashlib
 import io
 import os
-import random
 import shutil
 import subprocess
 import sys
@@ -24,7 +34,9 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "bench"))
 import conftest as h  # noqa: E402  the test harness: namespaces, nginx, Xvfb, Wine prefixes
+import make_data  # noqa: E402  the release generator
 
 WORK = ROOT / "build" / "bench"
 NATIVE = ROOT / "build" / "native-release" / "bin"
@@ -162,80 +174,47 @@ def bench_download():
 
 # --------------------------------------------------------------- update
 
-FILES, TOTAL = 2000, 300 * MiB
+def update_release():
+    """The synthetic release of make_data.py: (www, install template,
+    entries)."""
+    entries = make_data.release(str(WORK / "release"))
+    return WORK / "release" / "www", WORK / "release" / "install", entries
 
 
-def build_update_release():
-    """The release (server tree), a template install in which every third
-    file is out of date, and the list of what the ideal pipeline needs."""
-    www, template = WORK / "www-update", WORK / "update-template"
-    stamp = WORK / "update-data.ok"
-    rnd = random.Random(7)
-    weights = [rnd.lognormvariate(0, 1) for _ in range(FILES)]
-    scale = TOTAL / sum(weights)
-    sizes = [max(1, int(w * scale)) for w in weights]
-    entries = []  # (name, list path, packed, size, data-digest, changed)
-    for i, size in enumerate(sizes):
-        packed = i % 2 == 0
-        name = f"data/pak/f{i:04d}.pak" if packed else f"clan/i{i:04d}.png"
-        entries.append((name, packed, size, i % 3 == 0))
-    if stamp.exists():
-        return www, template, entries
-    for d in (www, template):
-        if d.exists():
-            shutil.rmtree(d)
-    main, icons = [], []
-    for i, (name, packed, size, changed) in enumerate(entries):
-        # Half random, half text-like, so that deflate and inflate have work.
-        data = os.urandom(size // 2) + (b"tervalis %06d " % i * (size // 16 + 1))[: size - size // 2]
-        local = template / (name if packed else "data/textures/" + name)
-        local.parent.mkdir(parents=True, exist_ok=True)
-        local.write_bytes(bytes(b ^ 0x5A for b in data[:64]) + data[64:] if changed else data)
-        if packed:
-            served = zipped([(name, data)])
-            target = www / "u" / name
-            main.append((name, len(served), md5(data)))
-        else:
-            served = data
-            target = www / "i" / name
-            icons.append((name, len(served), md5(data)))
-        target.parent.mkdir(parents=True, exist_ok=True)
-        target.write_bytes(served)
-    (www / "u" / "files.txt").write_bytes(zipped([("files.txt", list_text(main))]))
-    (www / "i" / "clan_icons_list.txt").write_bytes(list_text(icons))
-    stamp.touch()
-    return www, template, entries
-
-
-def fresh_copy(template, path, launcher, game):
+def fresh_copy(template, path, launcher, game, ini=INI):
     if path.exists():
         shutil.rmtree(path)
     shutil.copytree(template, path)
     shutil.copy(launcher, path / launcher.name)
     shutil.copy(game, path / "TervalisOnline2D.bin")
-    (path / "TervalisOnline2D.ini").write_text(INI)
+    (path / "TervalisOnline2D.ini").write_text(ini)
     return path
 
 
-def ideal_pipeline(ns, install, entries, expected):
+def check_release(install, entries, count=None):
+    """The launcher's result is the release (count: only the first ones)."""
+    for e in entries[:count]:
+        assert md5((install / e["local"]).read_bytes()) == e["digest"], e["name"]
+
+
+def ideal_pipeline(ns, install, entries):
     """md5sum over every listed file, one curl for what differs, unzip of
     the packed ones: the least a tool could do for the same result."""
     staging = install / "staging"
     staging.mkdir()
     t = time.perf_counter()
-    paths = [(n if p else "data/textures/" + n) for n, p, _, _ in entries]
+    paths = [e["local"] for e in entries]
     out = subprocess.run(["xargs", "-0", "md5sum"], input="\0".join(paths).encode(), cwd=install,
                          capture_output=True, check=True).stdout.decode()
     digests = {line[34:]: line[:32].upper() for line in out.splitlines()}
     config, packed = [], []
-    for (name, is_packed, _, _), local in zip(entries, paths):
-        if digests.get(local) == expected[name]:
+    for e in entries:
+        if digests.get(e["local"]) == e["digest"]:
             continue
-        server = ("/u/" if is_packed else "/i/") + name
-        dest = staging / name.replace("/", "_") if is_packed else install / local
-        if is_packed:
+        dest = staging / e["name"].replace("/", "_") if e["packed"] else install / e["local"]
+        if e["packed"]:
             packed.append(dest)
-        config.append(f'url = "http://127.0.0.1{server}"\noutput = "{dest}"\n')
+        config.append(f'url = "http://127.0.0.1{e["object"]}"\noutput = "{dest}"\n')
     (install / "curl.cfg").write_text("".join(config))
     subprocess.run(ns.prefix() + ["curl", "-s", "-K", str(install / "curl.cfg")], check=True)
     if packed:
@@ -245,32 +224,23 @@ def ideal_pipeline(ns, install, entries, expected):
 
 
 def bench_update():
-    www, template, entries = build_update_release()
+    www, template, entries = update_release()
     ns = h.NetNs()
     wine = None
     try:
         nginx = h.Nginx(ns, www, WORK / "nginx-update", extra="tcp_nopush on; access_log off;")
-        expected = {}
-        for name, packed, size, changed in entries:
-            src = template / (name if packed else "data/textures/" + name)
-            data = src.read_bytes()
-            if changed:
-                data = bytes(b ^ 0x5A for b in data[:64]) + data[64:]
-            expected[name] = md5(data)
         work = WORK / "update-run"
         ideal, ours, fetched = [], [], 0
         for _ in range(2):
             fresh_copy(template, work, NATIVE / "TervalisOnline2D", NATIVE / "stub_game")
-            t, fetched = ideal_pipeline(ns, work, entries, expected)
+            t, fetched = ideal_pipeline(ns, work, entries)
             ideal.append(t)
             fresh_copy(template, work, NATIVE / "TervalisOnline2D", NATIVE / "stub_game")
             ours.append(timed(ns.prefix() + [str(work / "TervalisOnline2D")], cwd=work))
-        # The launcher's result is the release.
-        for name, packed, _, _ in entries[:60]:
-            local = work / (name if packed else "data/textures/" + name)
-            assert md5(local.read_bytes()) == expected[name], name
+        check_release(work, entries, 60)
         i, o = min(ideal), min(ours)
-        print(f"update: {o / i:.2f}x vs md5sum+curl+unzip ({FILES} files, {TOTAL // MiB} MiB, "
+        total = sum(e["size"] for e in entries)
+        print(f"update: {o / i:.2f}x vs md5sum+curl+unzip ({len(entries)} files, {total / MiB:.0f} MiB, "
               f"{fetched} changed, half packed; launcher {o:.2f} s, pipeline {i:.2f} s; best of 2)")
 
         if WITH_WINE and (WIN / "TervalisOnline2D.exe").exists():
@@ -287,7 +257,161 @@ def bench_update():
         ns.close()
 
 
+# ------------------------------------------------------ network profile
+#
+# Round trip 50 ms and 100 Mbit/s between the launcher and the server,
+# imposed by net_shaper.py: the launcher talks to 127.0.0.3 (nginx behind the
+# shaper) or 127.0.0.4 (the faulty server behind the shaper).
+
+RTT, MBIT = 0.050, 100
+SHAPED, SHAPED_FAULTY = "127.0.0.3", "127.0.0.4"
+
+
+class Shaper:
+    def __init__(self, ns, *maps, rtt=RTT, mbit=MBIT):
+        self.proc = subprocess.Popen(
+            ns.prefix() + [sys.executable, str(ROOT / "bench" / "net_shaper.py"), "--rtt-ms", str(rtt * 1000),
+                           "--mbit", str(mbit), *maps], stdout=subprocess.PIPE)
+        if self.proc.stdout.readline().strip() != b"ready":
+            raise RuntimeError("net_shaper.py did not start")
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait(timeout=10)
+
+
+def curl_time(ns, url, out="/dev/null"):
+    r = subprocess.run(ns.prefix() + ["curl", "-s", "-o", out, "-w", "%{time_total} %{time_starttransfer}", url],
+                       capture_output=True, text=True, check=True)
+    total, first = r.stdout.split()
+    return float(total), float(first)
+
+
+def bench_shaper():
+    """What the shaper imposes and what it can carry: one 100 MiB file."""
+    www = WORK / "www-shaper"
+    big = www / "big.bin"
+    if not big.exists() or big.stat().st_size != 100 * MiB:
+        www.mkdir(parents=True, exist_ok=True)
+        big.write_bytes(os.urandom(100 * MiB))
+        (www / "small.bin").write_bytes(b"x" * 1000)
+    ns = h.NetNs()
+    try:
+        nginx = h.Nginx(ns, www, WORK / "nginx-shaper", extra="access_log off;")
+        direct = min(curl_time(ns, "http://127.0.0.1/big.bin")[0] for _ in range(3))
+        bare = Shaper(ns, f"{SHAPED}:80=127.0.0.1:80", rtt=0, mbit=0)
+        relayed = min(curl_time(ns, f"http://{SHAPED}/big.bin")[0] for _ in range(3))
+        bare.stop()
+        print(f"shaper-relay: {relayed / direct:.2f}x vs direct nginx (unshaped relay {100 / relayed:.0f} MiB/s, "
+              f"direct {100 / direct:.0f} MiB/s; the profile needs {MBIT / 8 * 1e6 / MiB:.1f} MiB/s)")
+        shaper = Shaper(ns, f"{SHAPED}:80=127.0.0.1:80")
+        total, _ = curl_time(ns, f"http://{SHAPED}/big.bin")
+        limit = 100 * MiB * 8 / (MBIT * 1e6) + 2 * RTT
+        _, first = curl_time(ns, f"http://{SHAPED}/small.bin")
+        print(f"shaper-profile: {total / limit:.2f}x vs 100 MiB at {MBIT} Mbit/s + 2 round trips "
+              f"({100 * MiB * 8 / total / 1e6:.1f} Mbit/s; first byte of a small file after {first * 1000:.0f} ms, "
+              f"two round trips are {2 * RTT * 1000:.0f} ms)")
+        shaper.stop()
+        nginx.stop()
+    finally:
+        ns.close()
+
+
+def net_ini(server, connections, retries=2):
+    return (f"[Connection]\r\nupdate_server={server}\r\nupdate_path=/u/\r\nicons_server={server}\r\n"
+            f"icons_path=/i/\r\ngame_server=g\r\ndownload_connections={connections}\r\n"
+            f"download_retries={retries}\r\n")
+
+
+def profile_limit(www, entries, connections):
+    """The served bytes at the profile's bandwidth plus one round trip per
+    connection."""
+    served = sum(e["served"] for e in entries if e["changed"])
+    served += (www / "u" / "files.txt").stat().st_size + (www / "i" / "clan_icons_list.txt").stat().st_size
+    return served * 8 / (MBIT * 1e6) + connections * RTT, served
+
+
+def bench_update_net():
+    """The whole update over the profile: N = 4 and N = 1 natively, N = 4
+    under Wine, each against the limit."""
+    www, template, entries = update_release()
+    ns = h.NetNs()
+    wine = shaper = None
+    try:
+        nginx = h.Nginx(ns, www, WORK / "nginx-net", extra="tcp_nopush on; access_log off;")
+        shaper = Shaper(ns, f"{SHAPED}:80=127.0.0.1:80")
+        work = WORK / "update-net"
+        runs = [("update-net-4", NATIVE, 4), ("update-net-1", NATIVE, 1)]
+        if WITH_WINE and (WIN / "TervalisOnline2D.exe").exists():
+            runs.append(("update-net-4-wine", WIN, 4))
+        for name, bindir, n in runs:
+            limit, served = profile_limit(www, entries, n)
+            exe = "TervalisOnline2D.exe" if bindir == WIN else "TervalisOnline2D"
+            stub = "stub_game.exe" if bindir == WIN else "stub_game"
+            fresh_copy(template, work, bindir / exe, bindir / stub, net_ini(SHAPED, n))
+            if bindir == WIN:
+                wine = wine or WinePrefix(ns)
+                t = wine.run(work / exe, work)
+            else:
+                t = timed(ns.prefix() + [str(work / exe)], cwd=work)
+            check_release(work, entries)
+            # Without pipelining each request costs a round trip of its
+            # connection: a floor the limit does not count.
+            floor = sum(1 for e in entries if e["changed"]) * RTT / n
+            print(f"{name}: {t / limit:.2f}x vs the limit (download_connections={n}; {served / MiB:.0f} MiB served "
+                  f"at {MBIT} Mbit/s + {n} x {RTT * 1000:.0f} ms = {limit:.1f} s; one round trip per request "
+                  f"alone is {floor:.1f} s; launcher {t:.1f} s)")
+        shutil.rmtree(work, ignore_errors=True)
+        nginx.stop()
+    finally:
+        if shaper:
+            shaper.stop()
+        if wine:
+            wine.close()
+        ns.close()
+
+
+def bench_update_resets():
+    """The same update over the profile from the faulty server, which resets
+    the connection that carries every 20th MB: the update completes, and
+    serves little more than the changed bytes."""
+    sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+    from updates import FaultyServer
+    www, template, entries = update_release()
+    ns = h.NetNs()
+    server = shaper = None
+    failed = False
+    try:
+        server = FaultyServer(ns, www, WORK / "faulty-resets", keepalive=True)
+        server.set_rules({"_reset_every": 20 * 1000 * 1000})
+        shaper = Shaper(ns, f"{SHAPED_FAULTY}:80=127.0.0.2:80")
+        work = WORK / "update-resets"
+        fresh_copy(template, work, NATIVE / "TervalisOnline2D", NATIVE / "stub_game", net_ini(SHAPED_FAULTY, 4))
+        r = subprocess.run(ns.prefix() + [str(work / "TervalisOnline2D")], cwd=work, capture_output=True)
+        changed = sum(e["served"] for e in entries if e["changed"])
+        sent = sum(t["sent"] for t in server.transfers() if t["path"] not in ("/u/files.txt",
+                                                                               "/i/clan_icons_list.txt"))
+        resets = sum(1 for t in server.transfers() if t["reset"])
+        if r.returncode != 0:
+            print(f"update-resets: FAILED (exit {r.returncode} after {resets} resets: "
+                  f"{r.stderr.decode(errors='replace').strip()[-200:]!r})")
+            failed = True
+        else:
+            check_release(work, entries)
+            print(f"update-resets: {sent / changed:.3f}x vs the changed bytes ({sent / MiB:.0f} MiB served for "
+                  f"{changed / MiB:.0f} MiB changed; {resets} connections reset, one every 20 MB)")
+        shutil.rmtree(work, ignore_errors=True)
+    finally:
+        for p in (shaper, server):
+            if p:
+                p.stop()
+        ns.close()
+    if failed:
+        sys.exit(1)
+
+
 WITH_WINE = "--native-only" not in sys.argv
 
 if __name__ == "__main__":
-    {"download": bench_download, "update": bench_update}[sys.argv[1]]()
+    {"download": bench_download, "update": bench_update, "shaper": bench_shaper, "update-net": bench_update_net,
+     "update-resets": bench_update_resets}[sys.argv[1]]()

@@ -6,20 +6,19 @@
 // whatever the environment's *_proxy variables say.
 #include <curl/curl.h>
 
-#include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
-#include "transfer/content_length.h"
 #include "transfer/http.h"
+#include "transfer/http_head.h"
 
 namespace {
 
 struct Transfer {
   CURL* curl = nullptr;
   HttpSink* sink = nullptr;
-  bool hasLength = false;
-  int32_t contentLength = 0;
+  HttpResponseHead head;
   bool headDelivered = false;
   bool refused = false;
   bool stopped = false;
@@ -31,33 +30,21 @@ struct Transfer {
     headDelivered = true;
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    refused = !sink->onResponse(static_cast<int>(status), hasLength, contentLength);
+    head.status = static_cast<int>(status);
+    refused = !sink->onHead(head);
     return !refused;
   }
 };
 
-bool startsWithNoCase(const char* s, size_t n, const char* prefix) {
-  size_t k = std::strlen(prefix);
-  if (n < k) return false;
-  for (size_t i = 0; i < k; ++i) {
-    char a = s[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (a != prefix[i]) return false;
-  }
-  return true;
-}
-
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   size_t n = size * count;
-  if (startsWithNoCase(data, n, "http/")) {
-    // A new response head (after a redirect): forget the previous one.
-    t->hasLength = false;
-    t->contentLength = 0;
-  } else if (startsWithNoCase(data, n, "content-length:")) {
-    std::string value(data + 15, n - 15);
-    t->hasLength = true;
-    t->contentLength = parseContentLength(value.c_str());
+  std::string line(data, n);
+  if (line.compare(0, 5, "HTTP/") == 0 || line.compare(0, 5, "http/") == 0) {
+    t->head = HttpResponseHead();  // a new response head (after a redirect): forget the previous one
+  } else {
+    size_t colon = line.find(':');
+    if (colon != std::string::npos) takeHeadField(t->head, line.substr(0, colon), line.substr(colon + 1));
   }
   return n;
 }
@@ -100,6 +87,36 @@ uint32_t codeFor(CURLcode rc) {
   }
 }
 
+// Easy handles kept for requests that reuse connections: each keeps its
+// connection open for the next request it serves. A handle serves one
+// request at a time; the pool hands it to whichever thread asks next.
+class HandlePool {
+ public:
+  ~HandlePool() {
+    for (CURL* c : idle_) curl_easy_cleanup(c);
+  }
+  CURL* take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        CURL* c = idle_.back();
+        idle_.pop_back();
+        curl_easy_reset(c);  // options go, the connection stays
+        return c;
+      }
+    }
+    return curl_easy_init();
+  }
+  void give(CURL* c) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idle_.push_back(c);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<CURL*> idle_;
+};
+
 class CurlClient : public HttpClient {
  public:
   HttpResult get(const HttpRequest& request, HttpSink& sink) override {
@@ -109,7 +126,7 @@ class CurlClient : public HttpClient {
     HttpResult result;
     Transfer t;
     t.sink = &sink;
-    t.curl = curl_easy_init();
+    t.curl = request.reuseConnection ? pool_.take() : curl_easy_init();
     if (!t.curl) {
       result.code = kHttpErrorInternal;
       return result;
@@ -120,6 +137,7 @@ class CurlClient : public HttpClient {
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Pragma: no-cache");
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    for (const std::string& line : rangeHeaderLines(request)) headers = curl_slist_append(headers, line.c_str());
 
     CURL* c = t.curl;
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -137,7 +155,7 @@ class CurlClient : public HttpClient {
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
     // An empty proxy string switches off the environment's proxies too.
     curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str());
-    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, request.reuseConnection ? 0L : 1L);
     curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kHttpConnectTimeoutMs));
@@ -168,9 +186,17 @@ class CurlClient : public HttpClient {
       result.code = codeFor(rc);
     }
     curl_slist_free_all(headers);
-    curl_easy_cleanup(c);
+    // Only a handle whose body ended cleanly keeps its connection: after a
+    // stop, a refusal or a break the connection is in the middle of a body.
+    if (request.reuseConnection && rc == CURLE_OK)
+      pool_.give(c);
+    else
+      curl_easy_cleanup(c);
     return result;
   }
+
+ private:
+  HandlePool pool_;
 };
 
 }  // namespace

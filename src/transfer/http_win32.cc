@@ -1,9 +1,12 @@
 #include "transfer/http_win32.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "transfer/content_length.h"
+#include "transfer/http_head.h"
 
 namespace {
 
@@ -17,6 +20,11 @@ class InetHandle {
   InetHandle(const InetHandle&) = delete;
   InetHandle& operator=(const InetHandle&) = delete;
   HINTERNET get() const { return h_; }
+  HINTERNET release() {
+    HINTERNET h = h_;
+    h_ = nullptr;
+    return h;
+  }
   explicit operator bool() const { return h_ != nullptr; }
 
  private:
@@ -39,6 +47,11 @@ void setTimeouts(const WinInetApi& api, HINTERNET h) {
   api.internetSetOptionA(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
 }
 
+// WinINet holds back requests beyond a per-server connection count, by
+// default 2 on some Windows versions: raised once, process-wide, so that
+// concurrent transfers are not serialised behind it. Wine has no such cap.
+constexpr DWORD kMaxConnsPerServer = 16;
+
 }  // namespace
 
 const WinInetApi& systemWinInet() {
@@ -49,7 +62,107 @@ const WinInetApi& systemWinInet() {
   return api;
 }
 
+namespace {
+
+// A header's value into buffer (NUL-terminated); false when the response has
+// no such header or the library cannot say.
+bool queryText(const WinInetApi& api, HINTERNET request, DWORD level, char* buffer, DWORD size) {
+  DWORD length = size - 1;
+  if (!api.httpQueryInfoA(request, level, buffer, &length, nullptr)) return false;
+  buffer[length < size ? length : size - 1] = '\0';
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+struct PendingSend {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  BOOL ok = FALSE;
+  DWORD error = 0;
+};
+
+struct SendJob {
+  std::shared_ptr<PendingSend> pending;
+  const WinInetApi* api;
+  HINTERNET request;
+  std::string headers;
+};
+
+DWORD WINAPI sendThread(LPVOID parameter) {
+  std::unique_ptr<SendJob> job(static_cast<SendJob*>(parameter));
+  const std::string& h = job->headers;
+  BOOL ok = job->api->httpSendRequestA(job->request, h.empty() ? nullptr : h.c_str(), static_cast<DWORD>(h.size()),
+                                       nullptr, 0);
+  DWORD error = ok ? 0 : job->api->getLastError();
+  std::lock_guard<std::mutex> lock(job->pending->mutex);
+  job->pending->ok = ok;
+  job->pending->error = error;
+  job->pending->done = true;
+  job->pending->changed.notify_all();
+  return 0;
+}
+
+}  // namespace
+
+// The send on a helper thread, so that the caller can stop waiting: Wine's
+// WinINet ignores the connect time-out (an unanswered connect lasts until
+// the kernel gives up, over two minutes on Linux), and closing the handles
+// does not end a connect in progress there. The state is shared: an
+// abandoned helper finishes on its own and touches nothing else. A plain
+// Win32 thread: a std::thread detached at once can start without its state
+// under mingw's winpthreads.
+bool WinInetClient::sendWithDeadline(HINTERNET request, const std::string& headers, DWORD* error) {
+  auto pending = std::make_shared<PendingSend>();
+  std::unique_ptr<SendJob> job(new SendJob{pending, &api_, request, headers});
+  HANDLE thread = CreateThread(nullptr, 64 * 1024, sendThread, job.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (!thread) {
+    *error = GetLastError();
+    return false;
+  }
+  job.release();
+  CloseHandle(thread);
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  if (!pending->changed.wait_for(lock, std::chrono::milliseconds(sendDeadlineMs_), [&] { return pending->done; })) {
+    *error = kHttpErrorTimeout;
+    return false;
+  }
+  *error = pending->error;
+  return pending->ok != FALSE;
+}
+
+WinInetClient::~WinInetClient() {
+  for (Session& s : idle_) {
+    api_.internetCloseHandle(s.connection);
+    api_.internetCloseHandle(s.internet);
+  }
+}
+
+bool WinInetClient::takeSession(const std::string& key, Session* out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = 0; i < idle_.size(); ++i) {
+    if (idle_[i].key == key) {
+      *out = idle_[i];
+      idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
+      return true;
+    }
+  }
+  return false;
+}
+
+void WinInetClient::giveSession(const Session& session) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  idle_.push_back(session);
+}
+
 HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
+  std::call_once(connsRaised_, [this] {
+    DWORD conns = kMaxConnsPerServer;
+    api_.internetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
+  });
   HttpResult result;
   auto fail = [&](HttpOutcome outcome) {
     result.outcome = outcome;
@@ -65,73 +178,111 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
     proxy = "socks=" + request.socksServer + ":" + request.socksPort;
     access = INTERNET_OPEN_TYPE_PROXY;
   }
-  // Each handle is declared after the one it depends on, so they close
-  // newest first.
-  InetHandle internet(api_, api_.internetOpenA(request.agent.c_str(), access, proxy.empty() ? nullptr : proxy.c_str(),
-                                               nullptr, 0));
+  // A request that reuses connections takes an Internet and a connection
+  // handle left open by an earlier one for the same server, agent and proxy
+  // (WinINet keeps the connection behind them alive); otherwise it opens
+  // its own. Each handle is declared after the one it depends on, so they
+  // close newest first.
+  std::string key = request.agent + '\n' + proxy + '\n' + request.host + '\n' + std::to_string(request.port);
+  Session kept;
+  bool reused = request.reuseConnection && takeSession(key, &kept);
+  InetHandle internet(api_, reused ? kept.internet
+                                   : api_.internetOpenA(request.agent.c_str(), access,
+                                                        proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0));
   if (!internet) return fail(HttpOutcome::kNotStarted);
+  if (!reused) setTimeouts(api_, internet.get());
 
-  setTimeouts(api_, internet.get());
-
-  InetHandle connection(api_, api_.internetConnectA(internet.get(), request.host.c_str(), request.port, nullptr,
-                                                    nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  InetHandle connection(api_, reused ? kept.connection
+                                     : api_.internetConnectA(internet.get(), request.host.c_str(), request.port,
+                                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return fail(HttpOutcome::kNotStarted);
-  setTimeouts(api_, connection.get());
-  InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr, nullptr,
-                                             nullptr, INTERNET_FLAG_RELOAD, 0));
-  if (!req) return fail(HttpOutcome::kNotStarted);
-  setTimeouts(api_, req.get());
-  if (!api_.httpSendRequestA(req.get(), nullptr, 0, nullptr, 0)) return fail(HttpOutcome::kNotStarted);
-
-  // The raw headers must fit the header buffer; then the status and the
-  // Content-Length (its absence is the sink's to judge).
-  char header[8192];
-  DWORD length = sizeof header;
-  if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_RAW_HEADERS_CRLF, header, &length, nullptr))
-    return fail(HttpOutcome::kNotStarted);
-  DWORD status = 0;
-  length = sizeof status;
-  if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
-    return fail(HttpOutcome::kNotStarted);
-  bool hasLength = true;
-  length = sizeof header - 1;
-  if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_CONTENT_LENGTH, header, &length, nullptr)) {
-    if (api_.getLastError() != ERROR_HTTP_HEADER_NOT_FOUND) return fail(HttpOutcome::kNotStarted);
-    hasLength = false;
-    length = 0;
-  }
-  header[length < sizeof header ? length : sizeof header - 1] = '\0';
-  if (!sink.onResponse(static_cast<int>(status), hasLength, parseContentLength(header))) {
-    result.outcome = HttpOutcome::kRefused;
-    return result;
-  }
-
-  // A synchronous read blocks until its buffer is full or the body has
-  // ended, so it asks for no more than has arrived while the data trickles:
-  // progress shows at once, and a stall is seen with what came before it.
-  // While the data flows (a full internal buffer is waiting) it asks for
-  // much at a time: Wine's WinINet hands out at most 8 KiB per call, at
-  // ~80 us a call. A read of 0 bytes is the end of the stream, also when
-  // the server closed in the middle of the body (the sink sees the
-  // shortfall). The sink gets the body in chunks of at most kHttpChunk.
-  std::vector<char> buffer(kWinInetReadSize);
-  for (;;) {
-    DWORD available = 0;
-    if (!api_.internetQueryDataAvailable(req.get(), &available, 0, 0)) return fail(HttpOutcome::kBroken);
-    DWORD want = available == 0 ? static_cast<DWORD>(kHttpChunk)
-                 : available < kHttpChunk ? available
-                                          : static_cast<DWORD>(buffer.size());
-    DWORD got = 0;
-    if (!api_.internetReadFile(req.get(), buffer.data(), want, &got)) return fail(HttpOutcome::kBroken);
-    if (got == 0) break;
-    for (DWORD done = 0; done < got;) {
-      DWORD piece = got - done < kHttpChunk ? got - done : static_cast<DWORD>(kHttpChunk);
-      if (!sink.onData(buffer.data() + done, piece)) {
-        result.outcome = HttpOutcome::kEnded;
-        return result;
-      }
-      done += piece;
+  if (!reused) setTimeouts(api_, connection.get());
+  // The two handles go back for the next request once this one's body has
+  // been read to its end.
+  bool keepSession = false;
+  struct GiveBack {
+    WinInetClient& client;
+    const std::string& key;
+    InetHandle &internet, &connection;
+    bool& keep;
+    ~GiveBack() {
+      if (keep) client.giveSession({key, internet.release(), connection.release()});
     }
+  } giveBack{*this, key, internet, connection, keepSession};
+
+  {
+    // A part of a body has no place in the cache.
+    DWORD flags = INTERNET_FLAG_RELOAD | (request.rangeFrom > 0 ? INTERNET_FLAG_NO_CACHE_WRITE : 0);
+    InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr,
+                                               nullptr, nullptr, flags, 0));
+    if (!req) return fail(HttpOutcome::kNotStarted);
+    setTimeouts(api_, req.get());
+    std::string extra;
+    for (const std::string& line : rangeHeaderLines(request)) extra += line + "\r\n";
+    DWORD sendError = 0;
+    if (!sendWithDeadline(req.get(), extra, &sendError)) {
+      result.outcome = HttpOutcome::kNotStarted;
+      result.code = sendError;
+      return result;
+    }
+
+    // The raw headers must fit the header buffer; then the status and the
+    // Content-Length (its absence is the sink's to judge), and what resuming
+    // needs (each may be absent).
+    char header[8192];
+    DWORD length = sizeof header;
+    if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_RAW_HEADERS_CRLF, header, &length, nullptr))
+      return fail(HttpOutcome::kNotStarted);
+    HttpResponseHead head;
+    DWORD status = 0;
+    length = sizeof status;
+    if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
+      return fail(HttpOutcome::kNotStarted);
+    head.status = static_cast<int>(status);
+    if (queryText(api_, req.get(), HTTP_QUERY_CONTENT_LENGTH, header, sizeof header)) {
+      takeHeadField(head, "Content-Length", header);
+    } else if (api_.getLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
+      return fail(HttpOutcome::kNotStarted);
+    }
+    if (queryText(api_, req.get(), HTTP_QUERY_ETAG, header, sizeof header)) takeHeadField(head, "ETag", header);
+    if (queryText(api_, req.get(), HTTP_QUERY_LAST_MODIFIED, header, sizeof header))
+      takeHeadField(head, "Last-Modified", header);
+    if (queryText(api_, req.get(), HTTP_QUERY_CONTENT_RANGE, header, sizeof header))
+      takeHeadField(head, "Content-Range", header);
+    if (!sink.onHead(head)) {
+      result.outcome = HttpOutcome::kRefused;
+      return result;
+    }
+
+    // A synchronous read blocks until its buffer is full or the body has
+    // ended, so it asks for no more than has arrived while the data
+    // trickles: progress shows at once, and a stall is seen with what came
+    // before it. While the data flows (a full internal buffer is waiting)
+    // it asks for much at a time: Wine's WinINet hands out at most 8 KiB
+    // per call, at ~80 us a call. A read of 0 bytes is the end of the
+    // stream, also when the server closed in the middle of the body (the
+    // sink sees the shortfall). The sink gets the body in chunks of at most
+    // kHttpChunk.
+    std::vector<char> buffer(kWinInetReadSize);
+    for (;;) {
+      DWORD available = 0;
+      if (!api_.internetQueryDataAvailable(req.get(), &available, 0, 0)) return fail(HttpOutcome::kBroken);
+      DWORD want = available == 0 ? static_cast<DWORD>(kHttpChunk)
+                   : available < kHttpChunk ? available
+                                            : static_cast<DWORD>(buffer.size());
+      DWORD got = 0;
+      if (!api_.internetReadFile(req.get(), buffer.data(), want, &got)) return fail(HttpOutcome::kBroken);
+      if (got == 0) break;
+      for (DWORD done = 0; done < got;) {
+        DWORD piece = got - done < kHttpChunk ? got - done : static_cast<DWORD>(kHttpChunk);
+        if (!sink.onData(buffer.data() + done, piece)) {
+          result.outcome = HttpOutcome::kEnded;
+          return result;
+        }
+        done += piece;
+      }
+    }
+    keepSession = request.reuseConnection;
   }
   result.outcome = HttpOutcome::kEnded;
   return result;

@@ -7,6 +7,10 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "transfer/http.h"
 
 struct WinInetApi {
@@ -29,11 +33,33 @@ struct WinInetApi {
 // The system's wininet.dll.
 const WinInetApi& systemWinInet();
 
+// Safe for several threads at once: a request owns its handles. Requests
+// that reuse connections share Internet and connection handles through a
+// locked pool, one request per pair at a time.
 class WinInetClient : public HttpClient {
  public:
-  explicit WinInetClient(const WinInetApi& api) : api_(api) {}
+  // The api table outlives the client (and any request it gave up on).
+  // sendDeadlineMs bounds connecting, sending and the response head
+  // together.
+  explicit WinInetClient(const WinInetApi& api, int sendDeadlineMs = kHttpConnectTimeoutMs + kHttpReceiveTimeoutMs)
+      : api_(api), sendDeadlineMs_(sendDeadlineMs) {}
+  ~WinInetClient() override;
   HttpResult get(const HttpRequest& request, HttpSink& sink) override;
 
  private:
+  struct Session {
+    std::string key;  // agent, proxy, host, port
+    HINTERNET internet, connection;
+  };
+  // HttpSendRequestA within the deadline; false with the error (or
+  // kHttpErrorTimeout) otherwise.
+  bool sendWithDeadline(HINTERNET request, const std::string& headers, DWORD* error);
+  bool takeSession(const std::string& key, Session* out);
+  void giveSession(const Session& session);
+
   const WinInetApi& api_;
+  int sendDeadlineMs_;
+  std::once_flag connsRaised_;
+  std::mutex mutex_;
+  std::vector<Session> idle_;
 };

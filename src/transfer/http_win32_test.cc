@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,7 @@ struct Fake {
   std::vector<Call> calls;
   std::vector<uintptr_t> closed;
   std::vector<std::pair<uintptr_t, DWORD>> options;  // (handle, option) of each timeout set
-  DWORD optionValueReceive = 0, optionValueConnect = 0;
+  DWORD optionValueReceive = 0, optionValueConnect = 0, optionValueConns = 0;
   const char* failAt = "";  // name of the call that fails
   DWORD lastError = 0;
   int status = 200;
@@ -36,7 +38,11 @@ struct Fake {
   size_t nextRead = 0;
   bool readFailsAtEnd = false;  // a timeout after the last chunk instead of the end
   std::vector<DWORD> asked;     // the size of every read
+  std::map<DWORD, std::string> fields;  // more response headers by query level
 } fake;
+
+// A send that hangs until released, like an unanswered connect under Wine.
+std::atomic<bool> sendHangs{false}, sendReleased{false}, sendReturned{false};
 
 std::string str(const char* s) { return s ? std::string("\"") + s + "\"" : "null"; }
 std::string num(uintptr_t v) { return std::to_string(v); }
@@ -50,6 +56,7 @@ BOOL WINAPI fakeSetOption(HINTERNET h, DWORD option, LPVOID buffer, DWORD) {
   fake.options.push_back({reinterpret_cast<uintptr_t>(h), option});
   if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) fake.optionValueReceive = *static_cast<DWORD*>(buffer);
   if (option == INTERNET_OPTION_CONNECT_TIMEOUT) fake.optionValueConnect = *static_cast<DWORD*>(buffer);
+  if (option == INTERNET_OPTION_MAX_CONNS_PER_SERVER && !h) fake.optionValueConns = *static_cast<DWORD*>(buffer);
   return TRUE;
 }
 HINTERNET WINAPI fakeConnect(HINTERNET h, LPCSTR server, INTERNET_PORT port, LPCSTR user, LPCSTR password,
@@ -69,6 +76,10 @@ HINTERNET WINAPI fakeOpenRequest(HINTERNET h, LPCSTR verb, LPCSTR object, LPCSTR
 BOOL WINAPI fakeSend(HINTERNET h, LPCSTR headers, DWORD length, LPVOID optional, DWORD optionalLength) {
   fake.calls.push_back({"HttpSendRequestA", {num(reinterpret_cast<uintptr_t>(h)), str(headers), num(length),
                                              optional ? "data" : "null", num(optionalLength)}});
+  if (sendHangs) {
+    while (!sendReleased) Sleep(1);
+    return FALSE;
+  }
   return std::string(fake.failAt) != "send";
 }
 BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD) {
@@ -93,6 +104,13 @@ BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPD
     *length = static_cast<DWORD>(v.size());
     return TRUE;
   }
+  auto field = fake.fields.find(level);
+  if (field != fake.fields.end()) {
+    memcpy(buffer, field->second.c_str(), field->second.size() + 1);
+    *length = static_cast<DWORD>(field->second.size());
+    return TRUE;
+  }
+  fake.lastError = ERROR_HTTP_HEADER_NOT_FOUND;
   return FALSE;
 }
 BOOL WINAPI fakeAvailable(HINTERNET, LPDWORD available, DWORD, DWORD_PTR) {
@@ -125,6 +143,10 @@ BOOL WINAPI fakeClose(HINTERNET h) {
   return TRUE;
 }
 DWORD WINAPI fakeLastError() {
+  if (sendHangs) {
+    sendReturned = true;  // the abandoned send's last touch of the fake
+    return ERROR_INTERNET_CANNOT_CONNECT;
+  }
   if (std::string(fake.failAt) == "connect" || std::string(fake.failAt) == "open") return ERROR_INTERNET_CANNOT_CONNECT;
   if (std::string(fake.failAt) == "send") return ERROR_INTERNET_NAME_NOT_RESOLVED;
   return fake.lastError;
@@ -211,6 +233,8 @@ TEST_F(WinInetTest, EveryHandleGetsTheTimeouts) {
   }
   EXPECT_EQ(fake.optionValueConnect, 15000u);
   EXPECT_EQ(fake.optionValueReceive, 20000u);
+  // Concurrent transfers are not held back by a per-server cap.
+  EXPECT_GE(fake.optionValueConns, 8u);
 }
 
 TEST_F(WinInetTest, FailuresAndTheirCodes) {
@@ -276,6 +300,120 @@ TEST_F(WinInetTest, MoreBytesThanAnnounced) {
   EXPECT_EQ(r.status.code(), 12152u);
   EXPECT_EQ(r.overrun, -2);
   EXPECT_FALSE(testutil::exists(tempPath()));
+}
+
+// Records the head and counts the body.
+struct HeadSink : HttpSink {
+  HttpResponseHead head;
+  std::string body;
+  bool onHead(const HttpResponseHead& h) override {
+    head = h;
+    return true;
+  }
+  bool onData(const char* data, size_t size) override {
+    body.append(data, size);
+    return true;
+  }
+};
+
+HttpRequest plainRequest() {
+  HttpRequest r;
+  r.host = "upd.example";
+  r.objectPath = "/3d/big.pak";
+  r.agent = "TervalisOnline2D";
+  return r;
+}
+
+TEST_F(WinInetTest, ResumeHeadersOutAndValidatorsIn) {
+  fake.status = 206;
+  fake.contentLength = "4";
+  fake.fields = {{HTTP_QUERY_ETAG, "\"5f-3a\""},
+                 {HTTP_QUERY_LAST_MODIFIED, "Tue, 04 Mar 2025 10:00:00 GMT"},
+                 {HTTP_QUERY_CONTENT_RANGE, "bytes 3000000000-3000000003/3000000004"}};
+  fake.reads = {"wxyz"};
+  HttpRequest r = plainRequest();
+  r.rangeFrom = 3000000000;
+  r.ifRange = "\"5f-3a\"";
+  HeadSink sink;
+  WinInetClient client(kFakeApi);
+  EXPECT_EQ(client.get(r, sink).outcome, HttpOutcome::kEnded);
+  const std::string headers = "Range: bytes=3000000000-\r\nIf-Range: \"5f-3a\"\r\n";
+  EXPECT_EQ(call("HttpSendRequestA").args,
+            (std::vector<std::string>{"3", "\"" + headers + "\"", std::to_string(headers.size()), "null", "0"}));
+  EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
+  EXPECT_EQ(sink.head.status, 206);
+  EXPECT_EQ(sink.head.contentLength64, 4);
+  EXPECT_EQ(sink.head.etag, "\"5f-3a\"");
+  EXPECT_EQ(sink.head.lastModified, "Tue, 04 Mar 2025 10:00:00 GMT");
+  EXPECT_TRUE(sink.head.hasContentRange);
+  EXPECT_EQ(sink.head.rangeFirst, 3000000000);
+  EXPECT_EQ(sink.head.rangeTotal, 3000000004);
+  EXPECT_EQ(sink.body, "wxyz");
+
+  // Without the headers: nothing to resume with, the body still comes.
+  fake = Fake();
+  fake.reads = {"1234567"};
+  HeadSink plain;
+  EXPECT_EQ(client.get(plainRequest(), plain).outcome, HttpOutcome::kEnded);
+  EXPECT_EQ(plain.head.etag, "");
+  EXPECT_FALSE(plain.head.hasContentRange);
+  EXPECT_EQ(plain.body, "1234567");
+}
+
+// A request that reuses connections leaves its Internet and connection
+// handles open for the next one to the same server; one that broke off, or
+// one to another server, does not share them.
+TEST_F(WinInetTest, ReusedHandlesOnlyAfterACleanEnd) {
+  WinInetClient client(kFakeApi);
+  auto get = [&](const char* host, bool reuse, bool breaks) {
+    fake.reads = {"1234567"};
+    fake.nextRead = 0;
+    fake.readFailsAtEnd = breaks;
+    HttpRequest r = plainRequest();
+    r.host = host;
+    r.reuseConnection = reuse;
+    HeadSink sink;
+    return client.get(r, sink).outcome;
+  };
+  auto opens = [] {
+    int n = 0;
+    for (const Call& c : fake.calls) n += c.what == "InternetOpenA";
+    return n;
+  };
+  EXPECT_EQ(get("a", true, false), HttpOutcome::kEnded);
+  EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest}));
+  EXPECT_EQ(get("a", true, false), HttpOutcome::kEnded);
+  EXPECT_EQ(opens(), 1);
+  EXPECT_EQ(get("b", true, false), HttpOutcome::kEnded);  // another server: its own pair
+  EXPECT_EQ(opens(), 2);
+  EXPECT_EQ(get("a", true, true), HttpOutcome::kBroken);  // takes a's pair and closes it
+  EXPECT_EQ(opens(), 2);
+  EXPECT_EQ(get("a", true, false), HttpOutcome::kEnded);
+  EXPECT_EQ(opens(), 3);
+  fake.closed.clear();
+  EXPECT_EQ(get("a", false, false), HttpOutcome::kEnded);  // not reusing: opens and closes its own
+  EXPECT_EQ(opens(), 4);
+  EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest, kConnection, kInternet}));
+}
+
+// A connect that never ends holds nobody: the request gives up at the
+// deadline with a time-out, closes its handles and keeps none for reuse.
+TEST_F(WinInetTest, HangingSendIsGivenUpAtTheDeadline) {
+  sendHangs = true;
+  sendReleased = sendReturned = false;
+  {
+    WinInetClient client(kFakeApi, 50);
+    HttpRequest r = plainRequest();
+    r.reuseConnection = true;
+    HeadSink sink;
+    HttpResult result = client.get(r, sink);
+    EXPECT_EQ(result.outcome, HttpOutcome::kNotStarted);
+    EXPECT_EQ(result.code, 12002u);
+    EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest, kConnection, kInternet}));
+  }
+  sendReleased = true;  // the abandoned send returns later, after its client is gone
+  while (!sendReturned) Sleep(1);
+  sendHangs = false;
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ class Release:
 class FaultyServer:
     """faulty_server.py on 127.0.0.2:80 inside the namespace."""
 
-    def __init__(self, ns, root, workdir):
+    def __init__(self, ns, root, workdir, keepalive=False, address=FAULTY):
         self.ns, self.root, self.workdir = ns, Path(root), Path(workdir)
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.rules_file = self.workdir / "rules.json"
@@ -104,10 +104,10 @@ class FaultyServer:
         self.set_rules({})
         self.proc = subprocess.Popen(
             ns.prefix() + [sys.executable, str(HERE / "faulty_server.py"), str(self.root), str(self.rules_file),
-                           str(self.log), FAULTY],
+                           str(self.log), address] + (["--keepalive"] if keepalive else []),
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         for _ in range(100):
-            r = subprocess.run(ns.prefix() + ["curl", "-s", "-o", "/dev/null", f"http://{FAULTY}/"],
+            r = subprocess.run(ns.prefix() + ["curl", "-s", "-o", "/dev/null", f"http://{address}/"],
                                capture_output=True)
             if r.returncode == 0:
                 return
@@ -117,13 +117,37 @@ class FaultyServer:
     def set_rules(self, rules):
         self.rules_file.write_text(json.dumps(rules))
 
-    def requests(self):
+    def _lines(self):
         if not self.log.exists():
             return []
         return [json.loads(line) for line in self.log.read_text().splitlines()]
 
+    def requests(self):
+        """Every request as it arrived: method, path, headers, conn, active."""
+        return [r for r in self._lines() if "event" not in r]
+
     def paths(self):
         return [r["path"] for r in self.requests() if r["path"] != "/"]
+
+    def transfers(self, path=None):
+        """Requests (of path) with how their answers ended: status, sent
+        (body bytes), reset; an answer still going has no status."""
+        ends = {e["id"]: e for e in self._lines() if e.get("event") == "end"}
+        out = []
+        for r in self.requests():
+            if path is None and r["path"] == "/" or path is not None and r["path"] != path:
+                continue
+            e = ends.get(r["id"], {})
+            out.append(dict(r, status=e.get("status"), sent=e.get("sent", 0), reset=e.get("reset", False)))
+        return out
+
+    def sent(self, path):
+        """Body bytes sent for path, over all its requests."""
+        return sum(t["sent"] for t in self.transfers(path))
+
+    def max_active(self):
+        """The most requests the server was answering at once."""
+        return max([r["active"] for r in self.requests() if r["path"] != "/"] or [0])
 
     def stop(self):
         self.proc.kill()
