@@ -337,3 +337,23 @@ void applyExtendedTimestamp(const uint8_t* extra, size_t size, ArchiveItem& item
     i += 4 + length;
   }
 }
+
+bool archiveIsIntact(const std::string& path) {
+  unzFile zip = openZipFile(path);
+  if (!zip) return false;
+  bool intact = true;
+  std::vector<char> buffer(64 * 1024);
+  for (int status = unzGoToFirstFile(zip); intact && status == UNZ_OK; status = unzGoToNextFile(zip)) {
+    if (unzOpenCurrentFile(zip) != UNZ_OK) {
+      intact = false;
+      break;
+    }
+    int got;
+    while ((got = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) {
+    }
+    // The CRC-32 is checked only when the member is closed.
+    if (unzCloseCurrentFile(zip) != UNZ_OK || got < 0) intact = false;
+  }
+  unzClose(zip);
+  return intact;
+}

@@ -64,6 +64,11 @@ uint32_t setArchiveBaseDir(ArchiveReader* reader, const std::string& dir);
 // Writes item index to base directory + target (see the file comment).
 uint32_t extractArchiveItem(ArchiveReader* reader, int32_t index, const std::string& target);
 
+// True when the file is a zip archive whose every member reads to its end
+// and matches its CRC-32 (a body assembled from several transfers is proved
+// whole this way before it is unpacked).
+bool archiveIsIntact(const std::string& path);
+
 // Closes the archive and frees reader.
 uint32_t closeArchive(ArchiveReader* reader);
 

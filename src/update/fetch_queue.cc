@@ -8,20 +8,60 @@
 
 #include "base/text.h"
 #include "platform/fs.h"
+#include "platform/md5.h"
+#include "transfer/archive.h"
+#include "transfer/resilient_fetch.h"
+#include "transfer/resume.h"
 
 namespace {
 
-FetchResult fetchOne(DownloadSession& session, const FileListEntry& entry) {
-  return fetchToTempFile(session, buildDownloadRequest(session.game, *entry.source, entry.name));
+// A body assembled from several transfers is the listed file only when it
+// reads whole: the zip's CRC-32 for packed files, the MD5 for plain ones.
+bool proveBody(const std::string& path, const FetchTarget& target, void* context) {
+  if (target.packed) return archiveIsIntact(path);
+  auto* updater = static_cast<Updater*>(context);
+  platform::File file = platform::File::openExclusiveRead(path);
+  uint64_t size = 0;
+  if (!file.valid() || !file.size(&size) || size == 0) return false;
+  platform::MappedView view = platform::MappedView::map(file, size);
+  return view.valid() && platform::md5HexOf(updater->cryptProvider, view.data(), view.size()) == target.digest;
+}
+
+FetchResult fetchOne(Updater& updater, DownloadSession& session, const FileListEntry& entry) {
+  FetchTarget target{entry.digest, entry.size, entry.packed};
+  return fetchWithRetries(session, buildDownloadRequest(session.game, *entry.source, entry.name), target,
+                          updater.options.retries, proveBody, &updater);
+}
+
+bool isDigestText(const std::string& s) {
+  if (s.size() != 32) return false;
+  for (char c : s)
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  return true;
+}
+
+// Large files are staged under a name of their own, so that a partial can
+// wait for the next run; the rest share the run's staging file (or a slot's).
+std::string stagingPathFor(const Updater& updater, const FileListEntry& entry, const std::string& shared,
+                           std::vector<std::string>* taken) {
+  if (updater.options.retries <= 0 || entry.size < kKeepPartialBytes || !isDigestText(entry.digest)) return shared;
+  std::string dir = updater.tempFile.substr(0, updater.tempFile.find_last_of("\\/") + 1);
+  std::string path = dir + "part-" + entry.digest + ".tmp";
+  for (const std::string& t : *taken)
+    if (t == path) return shared;  // the same file listed twice
+  taken->push_back(path);
+  return path;
 }
 
 bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work,
                  FetchFailure* failure) {
-  DownloadSession session = updater.session(client);
+  std::vector<std::string> taken;
   for (const FileListEntry* entry : work) {
+    DownloadSession session = updater.session(client);
+    session.tempFile = stagingPathFor(updater, *entry, updater.tempFile, &taken);
     session.progress.setCurrentFile(entry->name);
     session.progress.notify();
-    FetchResult fetched = fetchOne(session, *entry);
+    FetchResult fetched = fetchOne(updater, session, *entry);
     if (!fetched.ok()) {
       *failure = FetchFailure{entry, fetched};
       return false;
@@ -36,7 +76,9 @@ class Queue {
  public:
   Queue(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work, int connections)
       : updater_(updater), client_(client), work_(work), window_(fetchWindow(connections)), slots_(work.size()) {
-    for (size_t i = 0; i < work.size(); ++i) slots_[i].tempFile = updater.tempFile + "." + std::to_string(i);
+    std::vector<std::string> taken;
+    for (size_t i = 0; i < work.size(); ++i)
+      slots_[i].tempFile = stagingPathFor(updater, *work[i], updater.tempFile + "." + std::to_string(i), &taken);
   }
 
   bool run(int connections, FetchFailure* failure) {
@@ -50,8 +92,10 @@ class Queue {
     }
     changed_.notify_all();
     for (std::thread& t : fetchers) t.join();
-    // What was fetched beyond a failure is never installed.
-    for (const Slot& slot : slots_) platform::removeFile(slot.tempFile);
+    // What was fetched beyond a failure is never installed; a large partial
+    // that can be resumed stays for the next run.
+    for (size_t i = 0; i < slots_.size(); ++i)
+      if (slots_[i].state == State::kDone && slots_[i].result.ok()) platform::removeFile(slots_[i].tempFile);
     return ok;
   }
 
@@ -76,7 +120,7 @@ class Queue {
       DownloadSession session = updater_.session(client_);
       session.tempFile = slots_[k].tempFile;
       session.cancel = &cancel_;
-      FetchResult fetched = fetchOne(session, *work_[k]);
+      FetchResult fetched = fetchOne(updater_, session, *work_[k]);
       {
         std::lock_guard<std::mutex> hold(lock_);
         slots_[k].result = fetched;

@@ -5,7 +5,9 @@
 #include "platform/fs.h"
 #include "platform/restart.h"
 #include "transfer/download.h"
+#include "transfer/archive.h"
 #include "transfer/paths.h"
+#include "transfer/resilient_fetch.h"
 #include "update/updater.h"
 #include "update/fetch_queue.h"
 #include "update/file_list.h"
@@ -25,6 +27,12 @@ UpdateOutcome ended(UpdateEnd end, const FetchResult& fetch = FetchResult()) {
   return o;
 }
 
+// A list assembled from several transfers: the packed one must read whole;
+// the plain one has nothing to be checked against.
+bool proveList(const std::string& path, const FetchTarget& target, void*) {
+  return !target.packed || archiveIsIntact(path);
+}
+
 // Fetches one list and reads its entries; the list file never outlives the
 // run. A stale copy is removed first, so that a list that brings nothing
 // cannot be stood in for by an old one.
@@ -32,7 +40,12 @@ FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLo
                       bool packed, const char* entryDirectory) {
   std::string path = baseDir + name;
   platform::removeFile(path);
-  FetchResult fetched = downloadFile(session, source, name, packed, "");
+  session.progress.setCurrentFile(name);
+  session.progress.notify();
+  FetchTarget target{"", 0, packed};
+  FetchResult fetched = fetchWithRetries(session, buildDownloadRequest(session.game, source, name), target,
+                                         updater.options.retries, proveList, nullptr);
+  if (fetched.ok()) installFetchedFile(session, name, packed, "");
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);
   return fetched;

@@ -40,7 +40,12 @@ class FakeServer : public HttpClient {
     auto it = answers.find(request.host + request.objectPath);
     Answer a = it == answers.end() ? Answer{404, "<html>missing</html>"} : it->second;
     if (a.connectError) return {HttpOutcome::kNotStarted, a.connectError};
-    if (!sink.onResponse(a.status, true, static_cast<int32_t>(a.body.size()))) return {HttpOutcome::kRefused, 0};
+    HttpResponseHead head;
+    head.status = a.status;
+    head.hasContentLength = true;
+    head.contentLength = static_cast<int32_t>(a.body.size());
+    head.contentLength64 = head.contentLength;
+    if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     if (!a.body.empty() && !sink.onData(a.body.data(), a.body.size())) return {HttpOutcome::kEnded, 0};
     return {HttpOutcome::kEnded, 0};
   }

@@ -1,0 +1,155 @@
+#include "transfer/resilient_fetch.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "transfer/resume.h"
+#include "transfer/retry.h"
+#include "transfer/support_log.h"
+
+namespace {
+
+// Judges one attempt's response as the one-try sink does (a whole file needs
+// a 200 with a Content-Length; a continuation, a 206 that fits) and writes
+// the body into the staging file.
+class ResumeSink : public HttpSink {
+ public:
+  ResumeSink(StagingFile& staging, Progress& progress, const std::atomic<bool>* cancel, int64_t* counted)
+      : staging_(staging), progress_(progress), cancel_(cancel), counted_(counted) {}
+
+  bool onHead(const HttpResponseHead& head) override {
+    verdict_ = staging_.begin(head);
+    if (verdict_ == HeadVerdict::kStartOver) return false;
+    if (verdict_ == HeadVerdict::kFail) {
+      refusal_ = staging_.writeError() != 0 ? static_cast<uint32_t>(staging_.writeError())
+                                            : static_cast<uint32_t>(head.status);
+      return false;
+    }
+    if (!head.hasContentLength) {
+      refusal_ = kHttpErrorHeaderNotFound;
+      return false;
+    }
+    if (head.contentLength < 0) {
+      refusal_ = kHttpErrorInvalidResponse;
+      return false;
+    }
+    if (verdict_ == HeadVerdict::kFromStart && *counted_ != 0) {
+      // What earlier attempts showed comes again: the bar must not run ahead.
+      progress_.addBytesDone(static_cast<int32_t>(-*counted_));
+      *counted_ = 0;
+    }
+    headSeen_ = true;
+    remaining_ = head.contentLength;
+    return true;
+  }
+
+  bool onData(const char* data, size_t size) override {
+    if (!headSeen_) return false;
+    if (cancel_ && cancel_->load()) return false;
+    if (!staging_.write(data, size)) return false;
+    int32_t count = static_cast<int32_t>(size);
+    remaining_ = remaining_ < INT32_MIN + count ? INT32_MIN : remaining_ - count;
+    received_ += count;
+    *counted_ += count;
+    progress_.addBytesDone(count);
+    progress_.notify();
+    return remaining_ > 0;
+  }
+
+  HeadVerdict verdict() const { return verdict_; }
+  bool headSeen() const { return headSeen_; }
+  uint32_t refusal() const { return refusal_; }
+  int32_t remaining() const { return remaining_; }
+  int64_t received() const { return received_; }
+
+ private:
+  StagingFile& staging_;
+  Progress& progress_;
+  const std::atomic<bool>* cancel_;
+  int64_t* counted_;
+  HeadVerdict verdict_ = HeadVerdict::kFail;
+  bool headSeen_ = false;
+  uint32_t refusal_ = 0;
+  int32_t remaining_ = 0;
+  int64_t received_ = 0;
+};
+
+}  // namespace
+
+FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& original, const FetchTarget& target,
+                             int retries, BodyProof prove, void* proofContext) {
+  if (retries <= 0) return fetchToTempFile(session, original);
+
+  RetryPolicy policy;
+  policy.retries = retries;
+  const std::atomic<bool>* cancel = session.cancel;
+  Retrier retrier(policy, [] { return static_cast<uint32_t>(std::rand()); },
+                  [cancel](int ms) {
+                    for (int waited = 0; waited < ms; waited += 50) {
+                      if (cancel && cancel->load()) return false;
+                      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    }
+                    return true;
+                  });
+  StagingFile staging(session.tempFile, target.digest, target.size);
+  if (int64_t kept = staging.adoptLeftover()) supportLog().resuming(original.objectPath, kept, staging.point().validator);
+  int64_t counted = 0;
+  int startOvers = 0;
+  bool proofFailed = false;
+  FetchResult result;
+  for (;;) {
+    HttpRequest request = original;
+    staging.prepare(request);
+    ResumeSink sink(staging, session.progress, session.cancel, &counted);
+    HttpResult http = session.client.get(request, sink);
+
+    uint32_t code = 0;
+    if (sink.verdict() == HeadVerdict::kStartOver && http.outcome == HttpOutcome::kRefused) {
+      // The server cannot continue this partial: ask for the whole file.
+      supportLog().startingOver(original.objectPath, "range not served");
+      if (++startOvers <= 2) continue;
+      code = kHttpErrorInvalidResponse;
+    } else if (http.outcome == HttpOutcome::kNotStarted ||
+               (http.outcome == HttpOutcome::kBroken && !sink.headSeen())) {
+      code = http.code;
+    } else if (http.outcome == HttpOutcome::kRefused || !sink.headSeen()) {
+      code = sink.refusal() != 0 ? sink.refusal() : kHttpErrorInvalidResponse;
+    } else if (staging.writeError() != 0) {
+      code = static_cast<uint32_t>(staging.writeError());
+    } else if (sink.remaining() < 0) {
+      code = kHttpErrorInvalidResponse;
+      result.overrun = sink.remaining();
+    } else if (http.outcome == HttpOutcome::kBroken) {
+      code = http.code;
+    } else if (sink.remaining() != 0) {
+      code = kHttpErrorConnectionAborted;
+    } else if (!staging.complete()) {
+      code = staging.writeError() != 0 ? static_cast<uint32_t>(staging.writeError()) : EIO;
+    } else if (staging.resumed() && !proofFailed && prove && !prove(staging.path(), target, proofContext)) {
+      // Pieces that do not make the listed file: fetch it whole, once.
+      supportLog().startingOver(original.objectPath, "resumed file failed its check");
+      proofFailed = true;
+      staging.discard();
+      continue;
+    } else {
+      supportLog().fetched(original.objectPath, staging.written(), staging.resumed() ? 1 : 0, retrier.retriesMade());
+      result.status = Status();
+      return result;
+    }
+
+    bool lastTry = session.cancel && session.cancel->load();
+    if (!lastTry && result.overrun == 0 && retrier.again(code, sink.received())) {
+      supportLog().retrying(original.objectPath, code, retrier.retriesMade(), retrier.lastDelayMs());
+      staging.interrupted();
+      if (staging.point().from > 0)
+        supportLog().resuming(original.objectPath, staging.point().from, staging.point().validator);
+      continue;
+    }
+    supportLog().failed(original.objectPath, code);
+    staging.leave();
+    result.status = Status::error(code, original.objectPath);
+    return result;
+  }
+}
