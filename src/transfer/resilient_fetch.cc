@@ -79,17 +79,14 @@ class ResumeSink : public HttpSink {
 }  // namespace
 
 FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& original, const FetchTarget& target,
-                             int retries, BodyProof prove, void* proofContext) {
-  if (retries <= 0) return fetchToTempFile(session, original);
-
-  RetryPolicy policy;
-  policy.retries = retries;
+                             const RetryPolicy& policy, BodyProof prove, void* proofContext) {
+  if (policy.retries <= 0) return fetchToTempFile(session, original);
   const std::atomic<bool>* cancel = session.cancel;
   Retrier retrier(policy, [] { return static_cast<uint32_t>(std::rand()); },
                   [cancel](int ms) {
-                    for (int waited = 0; waited < ms; waited += 50) {
+                    for (int waited = 0; waited < ms; waited += 10) {
                       if (cancel && cancel->load()) return false;
-                      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                      std::this_thread::sleep_for(std::chrono::milliseconds(ms - waited < 10 ? ms - waited : 10));
                     }
                     return true;
                   });

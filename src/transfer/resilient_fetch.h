@@ -13,6 +13,7 @@
 #include <string>
 
 #include "transfer/download.h"
+#include "transfer/retry.h"
 
 // What the list says of the file: its digest and size (to tie a partial to
 // its entry) and whether it is packed (how a resumed body is proved).
@@ -25,5 +26,6 @@ struct FetchTarget {
 // Proves a resumed body: true when the staged file is the listed one.
 using BodyProof = bool (*)(const std::string& stagingPath, const FetchTarget& target, void* context);
 
+// policy.retries 0 is the one-try road.
 FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& request, const FetchTarget& target,
-                             int retries, BodyProof prove, void* proofContext);
+                             const RetryPolicy& policy, BodyProof prove, void* proofContext);

@@ -199,6 +199,9 @@ void StagingFile::checkpoint() {
 
 void StagingFile::interrupted() {
   bool wasOpen = file_ != nullptr;
+  // Nothing arrived this time (no connection, a refused head): the partial
+  // on disk stands as it was.
+  if (!wasOpen && point_.from > 0) return;
   if (wasOpen && keptAcrossRuns()) checkpoint();
   close();
   if (wasOpen && writeError_ == 0 && !point_.validator.empty() && point_.total > 0 && written_ > 0 &&

@@ -30,7 +30,7 @@ bool proveBody(const std::string& path, const FetchTarget& target, void* context
 FetchResult fetchOne(Updater& updater, DownloadSession& session, const FileListEntry& entry) {
   FetchTarget target{entry.digest, entry.size, entry.packed};
   return fetchWithRetries(session, buildDownloadRequest(session.game, *entry.source, entry.name), target,
-                          updater.options.retries, proveBody, &updater);
+                          updater.retryPolicy(), proveBody, &updater);
 }
 
 bool isDigestText(const std::string& s) {

@@ -14,6 +14,7 @@
 #include "platform/md5.h"
 #include "transfer/download.h"
 #include "transfer/progress.h"
+#include "transfer/retry.h"
 #include "update/file_list.h"
 
 struct Updater {
@@ -35,6 +36,15 @@ struct Updater {
 
   platform::Md5Provider cryptProvider;  // held while the run checks files
   std::vector<FileListEntry> entries;
+
+  // How each transfer retries.
+  RetryPolicy retryPolicy() const {
+    RetryPolicy p;
+    p.retries = options.retries;
+    p.firstDelayMs = retryDelayForTesting >= 0 ? retryDelayForTesting : p.firstDelayMs;
+    return p;
+  }
+  int retryDelayForTesting = -1;
 
   // The transfer side of the run, over client.
   DownloadSession session(HttpClient& client) { return DownloadSession{client, progress, tempFile, gameSettings}; }

@@ -44,7 +44,7 @@ FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLo
   session.progress.notify();
   FetchTarget target{"", 0, packed};
   FetchResult fetched = fetchWithRetries(session, buildDownloadRequest(session.game, source, name), target,
-                                         updater.options.retries, proveList, nullptr);
+                                         updater.retryPolicy(), proveList, nullptr);
   if (fetched.ok()) installFetchedFile(session, name, packed, "");
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);

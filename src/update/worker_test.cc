@@ -105,6 +105,7 @@ class WorkerTest : public StagingTest {
   UpdateOutcome run(bool restarted = false, int connections = 1) {
     updater_.reset(new Updater(testutil::settings(), nullptr));
     updater_->options.connections = connections;
+    updater_->retryDelayForTesting = 1;
     return runUpdate(*updater_, server, restarted);
   }
   FakeServer server;
