@@ -28,8 +28,9 @@ int main() {
   bool restarted = platform::takeRestartMark();
   // Never destroyed, like the run itself: nothing is torn down under it.
   auto* display = new TerminalProgress(isatty(STDERR_FILENO) != 0);
-  theUpdater = new Updater(connectionSettings, display);
-  finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restarted), connectionSettings.game);
+  theUpdater = new Updater(connectionSettings, display, platform::launcherFileName());
+  finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restarted), connectionSettings.game,
+               theUpdater->launcherName);
   platform::messageBox(kUpdateCannotStartText, kUpdateCannotStartCaption, platform::kMbOk | platform::kMbIconError);
   platform::exitNormally(1);
 }

@@ -12,7 +12,6 @@
 
 const char kDownloadAgent[] = "TervalisOnline2D";
 const char kLauncherExecutable[] = "TervalisOnline2D.exe";
-const char kNewLauncherExecutable[] = "TervalisOnline2D.exe.new";
 
 namespace {
 
@@ -153,12 +152,13 @@ void installFetchedFile(DownloadSession& session, const std::string& fileName, b
   setArchiveBaseDir(reader, baseDir);
   for (int32_t i = 0; i < count; ++i) {
     if (getArchiveItem(reader, i, item) != kArchiveOk) continue;
-    if (equalsNoCase(item.name, kLauncherExecutable)) {
+    if (equalsNoCase(item.name, session.launcherName)) {
       // The running launcher is never overwritten: the new one waits beside
       // it until the worker swaps them.
-      session.progress.setCurrentFile(kNewLauncherExecutable);
+      std::string fresh = session.launcherName + ".new";
+      session.progress.setCurrentFile(fresh);
       session.progress.notify();
-      extractArchiveItem(reader, i, kNewLauncherExecutable);
+      extractArchiveItem(reader, i, fresh);
     } else {
       // Every other item is the entry's file, whatever it is called inside.
       extractArchiveItem(reader, i, destDir + fileName);

@@ -18,8 +18,7 @@
 #include "transfer/progress.h"
 
 extern const char kDownloadAgent[];           // "TervalisOnline2D"
-extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe"
-extern const char kNewLauncherExecutable[];   // "TervalisOnline2D.exe.new"
+extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe", the Windows launcher
 
 // What every download of one run shares.
 struct DownloadSession {
@@ -27,6 +26,9 @@ struct DownloadSession {
   Progress& progress;
   std::string tempFile;        // the staging file
   const GameSettings& game;    // its SOCKS proxy is used for every request
+  // The running launcher's own file name: an archive item of that name
+  // (any letter case) is unpacked beside it, as launcherName + ".new".
+  std::string launcherName = kLauncherExecutable;
 };
 
 // The end of one fetch. status carries the code the user is shown and, as

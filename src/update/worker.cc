@@ -13,7 +13,6 @@
 const char kMainList[] = "files.txt";
 const char kIconsList[] = "clan_icons_list.txt";
 const char kIconsDirectory[] = "data/textures/";
-const char kOldLauncherExecutable[] = "TervalisOnline2D.exe.old";
 namespace {
 
 UpdateOutcome ended(UpdateEnd end, const FetchResult& fetch = FetchResult()) {
@@ -41,10 +40,10 @@ FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLo
 // renames fail the old launcher would fetch the same file and restart
 // again, and when this process is itself such a restart the server keeps
 // offering an executable that never matches its list entry.
-UpdateEnd replaceLauncher(bool restarted) {
-  std::string current = baseDir + kLauncherExecutable;
-  std::string fresh = baseDir + kNewLauncherExecutable;
-  std::string old = baseDir + kOldLauncherExecutable;
+UpdateEnd replaceLauncher(const std::string& launcherName, bool restarted) {
+  std::string current = baseDir + launcherName;
+  std::string fresh = current + ".new";
+  std::string old = current + ".old";
   if (restarted) {
     platform::removeFile(fresh);
     return UpdateEnd::kSelfUpdateLoop;
@@ -82,7 +81,8 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
     if (!fetched.ok()) return ended(isListFile(entry.name) ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, fetched);
   }
 
-  if (platform::findPath(baseDir + kNewLauncherExecutable)) return ended(replaceLauncher(restarted));
+  if (platform::findPath(baseDir + updater.launcherName + ".new"))
+    return ended(replaceLauncher(updater.launcherName, restarted));
   return ended(UpdateEnd::kPlay);
 }
 

@@ -80,10 +80,11 @@ class WorkerTest : public StagingTest {
   }
   // Each run is a new process: a new Updater.
   UpdateOutcome run(bool restarted = false) {
-    updater_.reset(new Updater(testutil::settings(), nullptr));
+    updater_.reset(new Updater(testutil::settings(), nullptr, launcherName_));
     return runUpdate(*updater_, server, restarted);
   }
   FakeServer server;
+  std::string launcherName_ = "TervalisOnline2D.exe";
   std::unique_ptr<Updater> hasher_;  // only its digest provider
 };
 
@@ -170,21 +171,35 @@ TEST_F(WorkerTest, RefusedProviderEndsBeforeAnyRequest) {
   EXPECT_TRUE(server.requests.empty());
 }
 
+// One server carries both launchers; each install swaps in the one named
+// like itself, and the other arrives as an ordinary file.
 TEST_F(WorkerTest, NewLauncherIsSwappedInOnceAndNeverAgainAfterARestart) {
-  testutil::writeFile(path("TervalisOnline2D.exe"), "L1");
-  publish({{"TervalisOnline2D.exe", "L2"}}, {});
-  server.answers["upd/3d/TervalisOnline2D.exe"] = Answer{200, zipOf("TervalisOnline2D.exe", "L2")};
-  EXPECT_EQ(run().end, UpdateEnd::kRestart);
-  EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe")), "L2");
-  EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe.old")), "L1");
-  EXPECT_FALSE(testutil::exists(path("TervalisOnline2D.exe.new")));
+  for (const char* own : {"TervalisOnline2D.exe", "TervalisOnline2D"}) {
+    SCOPED_TRACE(own);
+    const std::string other = std::string(own) == "TervalisOnline2D.exe" ? "TervalisOnline2D" : "TervalisOnline2D.exe";
+    for (const auto& f : std::filesystem::directory_iterator(path("")))
+      if (f.is_regular_file()) std::filesystem::remove(f.path());
+    launcherName_ = own;
+    testutil::writeFile(path(own), "L1");
+    publish({{own, "L2"}, {other, "W2"}}, {});
+    server.answers["upd/3d/" + std::string(own)] = Answer{200, zipOf(own, "L2")};
+    server.answers["upd/3d/" + other] = Answer{200, zipOf(other, "W2")};
+    EXPECT_EQ(run().end, UpdateEnd::kRestart);
+    EXPECT_EQ(testutil::readFile(path(own)), "L2");
+    EXPECT_EQ(testutil::readFile(path(std::string(own) + ".old")), "L1");
+    EXPECT_EQ(testutil::readFile(path(other)), "W2");
+    EXPECT_FALSE(testutil::exists(path(std::string(own) + ".new")));
+    EXPECT_FALSE(testutil::exists(path(other + ".new")));
 
-  // The restarted launcher is offered yet another one: it keeps itself.
-  publish({{"TervalisOnline2D.exe", "L3"}}, {});
-  server.answers["upd/3d/TervalisOnline2D.exe"] = Answer{200, zipOf("TervalisOnline2D.exe", "L3")};
-  EXPECT_EQ(run(true).end, UpdateEnd::kSelfUpdateLoop);
-  EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe")), "L2");
-  EXPECT_FALSE(testutil::exists(path("TervalisOnline2D.exe.new")));
+    // The restarted launcher is offered yet another one: it keeps itself.
+    publish({{own, "L3"}, {other, "W2"}}, {});
+    server.answers["upd/3d/" + std::string(own)] = Answer{200, zipOf(own, "L3")};
+    server.answers["upd/3d/" + other] = Answer{200, zipOf(other, "W2")};
+    EXPECT_EQ(run(true).end, UpdateEnd::kSelfUpdateLoop);
+    EXPECT_EQ(testutil::readFile(path(own)), "L2");
+    EXPECT_FALSE(testutil::exists(path(std::string(own) + ".new")));
+    EXPECT_FALSE(testutil::exists(path(std::string(own) + ".old")));  // cleared by the restarted one
+  }
 }
 
 }  // namespace
