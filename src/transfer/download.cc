@@ -29,6 +29,7 @@ class TempFileSink : public HttpSink {
   bool onResponse(int status, bool hasContentLength, int32_t contentLength) override {
     if (status != 200) {
       refusal_ = static_cast<uint32_t>(status);
+      errorStatus_ = true;
       return false;
     }
     if (!hasContentLength) {
@@ -59,6 +60,7 @@ class TempFileSink : public HttpSink {
 
   bool headSeen() const { return headSeen_; }
   uint32_t refusal() const { return refusal_; }
+  bool errorStatus() const { return errorStatus_; }
   int32_t remaining() const { return remaining_; }
   int writeError() const { return writeError_; }
 
@@ -67,6 +69,7 @@ class TempFileSink : public HttpSink {
   std::FILE* file_;
   bool headSeen_ = false;
   uint32_t refusal_ = 0;
+  bool errorStatus_ = false;
   int32_t remaining_ = 0;
   int writeError_ = 0;
 };
@@ -117,6 +120,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
     code = http.code;
   } else if (http.outcome == HttpOutcome::kRefused || !sink.headSeen()) {
     code = sink.refusal() != 0 ? sink.refusal() : kHttpErrorInvalidResponse;
+    result.errorStatus = sink.errorStatus();
   } else if (sink.writeError() != 0) {
     code = static_cast<uint32_t>(sink.writeError());
   } else if (sink.remaining() < 0) {

@@ -38,6 +38,9 @@ struct DownloadSession {
 struct FetchResult {
   Status status;
   int32_t overrun = 0;
+  // The server answered, with a status other than 200 (status carries it):
+  // it has no such file to give, as opposed to a transfer that broke down.
+  bool errorStatus = false;
   bool ok() const { return status.isOk(); }
 };
 
@@ -54,11 +57,11 @@ HttpRequest buildDownloadRequest(const GameSettings& game, const ServerLocation&
 // Receives the response into session.tempFile (opened with up to 11 attempts
 // 200 ms apart), counting progress. Accepts only status 200 with a
 // Content-Length and exactly that many body bytes; anything else deletes the
-// staging file and reports the code: the platform's error, the HTTP status,
-// kHttpErrorHeaderNotFound (no Content-Length), kHttpErrorConnectionAborted
-// (body ended early), kHttpErrorInvalidResponse (more bytes than announced,
-// with overrun set), or the C library's errno when the staging file cannot be
-// opened or written.
+// staging file and reports the code: the platform's error, the HTTP status
+// (with errorStatus set), kHttpErrorHeaderNotFound (no Content-Length),
+// kHttpErrorConnectionAborted (body ended early), kHttpErrorInvalidResponse
+// (more bytes than announced, with overrun set), or the C library's errno
+// when the staging file cannot be opened or written.
 FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request);
 
 // Installs the complete staging file for fileName below destDir.

@@ -25,7 +25,9 @@ UpdateOutcome ended(UpdateEnd end, const FetchResult& fetch = FetchResult()) {
 
 // Fetches one list and reads its entries; the list file never outlives the
 // run. A stale copy is removed first, so that a list that brings nothing
-// cannot be stood in for by an old one.
+// cannot be stood in for by an old one. A server that answers with an error
+// status has no such list: that is a list without entries (its error page is
+// never read), and only a list that cannot be fetched at all fails.
 FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLocation& source, const char* name,
                       bool packed, const char* entryDirectory) {
   std::string path = baseDir + name;
@@ -33,7 +35,7 @@ FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLo
   FetchResult fetched = downloadFile(session, source, name, packed, "");
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);
-  return fetched;
+  return fetched.errorStatus ? FetchResult() : fetched;
 }
 
 // Swaps the new executable in, unless that would repeat for ever: when the

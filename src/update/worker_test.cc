@@ -17,6 +17,7 @@ struct Answer {
   int status = 200;
   std::string body;
   uint32_t connectError = 0;  // not 0: no response at all
+  int32_t announced = -1;     // Content-Length, when not the body's size
 };
 
 class FakeServer : public HttpClient {
@@ -26,7 +27,8 @@ class FakeServer : public HttpClient {
     auto it = answers.find(request.host + request.objectPath);
     Answer a = it == answers.end() ? Answer{404, "<html>missing</html>"} : it->second;
     if (a.connectError) return {HttpOutcome::kNotStarted, a.connectError};
-    if (!sink.onResponse(a.status, true, static_cast<int32_t>(a.body.size()))) return {HttpOutcome::kRefused, 0};
+    int32_t length = a.announced >= 0 ? a.announced : static_cast<int32_t>(a.body.size());
+    if (!sink.onResponse(a.status, true, length)) return {HttpOutcome::kRefused, 0};
     if (!a.body.empty() && !sink.onData(a.body.data(), a.body.size())) return {HttpOutcome::kEnded, 0};
     return {HttpOutcome::kEnded, 0};
   }
@@ -121,42 +123,56 @@ TEST_F(WorkerTest, LowerCaseDigestIsAlwaysFetched) {
   EXPECT_EQ(server.requests.back(), "upd/3d/a.pak");
 }
 
+// A list the server answers with an error status is a list without
+// entries, its page never read; only a list that cannot be fetched at all
+// fails the run.
 TEST_F(WorkerTest, HowARunEnds) {
+  const std::string pageLikeList = line("z.pak", "Z");  // never published: reading it would fetch z.pak
   struct Case {
     const char* what;
-    const char* brokenPath;  // answered with brokenAnswer instead
-    Answer brokenAnswer;
+    std::vector<std::pair<std::string, Answer>> broken;  // answered so instead
     UpdateEnd end;
     uint32_t code;
     const char* objectPath;
+    std::vector<std::string> fetched;  // listed files requested, in order
   } cases[] = {
-      {"all current", "", {}, UpdateEnd::kPlay, 0, ""},
-      {"files.txt cannot connect", "upd/3d/files.txt", {0, "", 12029}, UpdateEnd::kListFailed, 12029, "/3d/files.txt"},
-      {"icon list 500", "ico/swf/clan_icons_list.txt", {500, "oops"}, UpdateEnd::kListFailed, 500,
-       "/swf/clan_icons_list.txt"},
-      {"a file 404", "upd/3d/b.pak", {404, "gone"}, UpdateEnd::kFileFailed, 404, "/3d/b.pak"},
-      {"both lists empty", "*empty", {}, UpdateEnd::kNoEntries, 0, ""},
+      {"both lists answered", {}, UpdateEnd::kPlay, 0, "", {"upd/3d/a.pak", "upd/3d/b.pak", "upd/3d/c.pak", "ico/swf/i.png"}},
+      {"files.txt cannot connect", {{"upd/3d/files.txt", {0, "", 12029}}}, UpdateEnd::kListFailed, 12029,
+       "/3d/files.txt", {}},
+      {"icon list cannot connect", {{"ico/swf/clan_icons_list.txt", {0, "", 12007}}}, UpdateEnd::kListFailed, 12007,
+       "/swf/clan_icons_list.txt", {}},
+      {"icon list cut short", {{"ico/swf/clan_icons_list.txt", {200, pageLikeList, 0, 1000}}},
+       UpdateEnd::kListFailed, kHttpErrorConnectionAborted, "/swf/clan_icons_list.txt", {}},
+      {"icon list 404", {{"ico/swf/clan_icons_list.txt", {404, pageLikeList}}}, UpdateEnd::kPlay, 0, "",
+       {"upd/3d/a.pak", "upd/3d/b.pak", "upd/3d/c.pak"}},
+      {"files.txt 500", {{"upd/3d/files.txt", {500, zipOf("files.txt", pageLikeList)}}}, UpdateEnd::kPlay, 0, "",
+       {"ico/swf/i.png"}},
+      {"both lists 404", {{"upd/3d/files.txt", {404, ""}}, {"ico/swf/clan_icons_list.txt", {404, pageLikeList}}},
+       UpdateEnd::kNoEntries, 0, "", {}},
+      {"both lists empty", {{"upd/3d/files.txt", {200, zipOf("files.txt", "")}}, {"ico/swf/clan_icons_list.txt", {}}},
+       UpdateEnd::kNoEntries, 0, "", {}},
+      {"a file 404", {{"upd/3d/b.pak", {404, "gone"}}}, UpdateEnd::kFileFailed, 404, "/3d/b.pak",
+       {"upd/3d/a.pak", "upd/3d/b.pak"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const char* f : {"a.pak", "b.pak", "c.pak"}) std::filesystem::remove(path(f));
+    for (const char* f : {"a.pak", "b.pak", "c.pak", "data/textures/i.png"}) std::filesystem::remove(path(f));
     server = FakeServer();
-    publish({{"a.pak", "A"}, {"b.pak", "B"}, {"c.pak", "C"}}, {});
-    if (std::string(c.brokenPath) == "*empty") {
-      publish({}, {});
-    } else if (*c.brokenPath) {
-      server.answers[c.brokenPath] = c.brokenAnswer;
-    }
+    publish({{"a.pak", "A"}, {"b.pak", "B"}, {"c.pak", "C"}}, {{"i.png", "I"}});
+    for (const auto& b : c.broken) server.answers[b.first] = b.second;
     UpdateOutcome o = run();
     EXPECT_EQ(o.end, c.end);
     EXPECT_EQ(o.status.code(), c.code);
     EXPECT_EQ(o.status.message(), c.objectPath);
-    if (c.end == UpdateEnd::kFileFailed) {
-      // Everything before the failure is installed, nothing after it.
-      EXPECT_EQ(testutil::readFile(path("a.pak")), "A");
-      EXPECT_FALSE(testutil::exists(path("b.pak")));
-      EXPECT_FALSE(testutil::exists(path("c.pak")));
-      EXPECT_EQ(server.requests.back(), "upd/3d/b.pak");
+    std::vector<std::string> fetched;
+    for (const std::string& r : server.requests)
+      if (r != "upd/3d/files.txt" && r != "ico/swf/clan_icons_list.txt") fetched.push_back(r);
+    EXPECT_EQ(fetched, c.fetched);
+    // What was fetched is installed, except the file that failed.
+    for (const std::string& f : c.fetched) {
+      std::string local = (f.compare(0, 4, "ico/") == 0 ? "data/textures/" : "") + f.substr(f.rfind('/') + 1);
+      bool failed = c.end == UpdateEnd::kFileFailed && f == c.fetched.back();
+      EXPECT_NE(testutil::exists(path(local)), failed) << local;
     }
     EXPECT_FALSE(testutil::exists(tempPath()));
   }
