@@ -26,7 +26,8 @@ bool checkLocalFile(Updater& updater, FileListEntry& entry) {
   // is often held open at this moment (a virus scanner looking at a program
   // that has just started, a second launcher): it is shared.
   bool ownExecutable = equalsNoCase(entry.directory + entry.name, updater.launcherName);
-  platform::File file = ownExecutable ? platform::File::openSharedRead(path) : platform::File::openExclusiveRead(path);
+  platform::File file =
+      ownExecutable ? platform::File::openSharedRead(path) : platform::File::openExclusiveRead(path);
   if (!file.valid()) return false;
   uint64_t size = 0;
   if (!file.size(&size)) return false;

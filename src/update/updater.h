@@ -40,7 +40,9 @@ struct Updater {
   std::vector<FileListEntry> entries;
 
   // The transfer side of the run, over client.
-  DownloadSession session(HttpClient& client) { return DownloadSession{client, progress, tempFile, gameSettings, launcherName}; }
+  DownloadSession session(HttpClient& client) {
+    return DownloadSession{client, progress, tempFile, gameSettings, launcherName};
+  }
 };
 
 // The one Updater, created by start-up before the worker starts; never

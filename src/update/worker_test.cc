@@ -136,7 +136,8 @@ TEST_F(WorkerTest, HowARunEnds) {
     const char* objectPath;
     std::vector<std::string> fetched;  // listed files requested, in order
   } cases[] = {
-      {"both lists answered", {}, UpdateEnd::kPlay, 0, "", {"upd/3d/a.pak", "upd/3d/b.pak", "upd/3d/c.pak", "ico/swf/i.png"}},
+      {"both lists answered", {}, UpdateEnd::kPlay, 0, "",
+       {"upd/3d/a.pak", "upd/3d/b.pak", "upd/3d/c.pak", "ico/swf/i.png"}},
       {"files.txt cannot connect", {{"upd/3d/files.txt", {0, "", 12029}}}, UpdateEnd::kListFailed, 12029,
        "/3d/files.txt", {}},
       {"icon list cannot connect", {{"ico/swf/clan_icons_list.txt", {0, "", 12007}}}, UpdateEnd::kListFailed, 12007,

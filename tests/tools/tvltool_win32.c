@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     CloseHandle(h);
     return 0;
   }
-  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH | hold PATH MS [shared] | res EXE\n");
+  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH |"
+                  " hold PATH MS [shared] | res EXE\n");
   return 2;
 }
