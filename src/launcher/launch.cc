@@ -3,7 +3,6 @@
 #include "launcher/command_line.h"
 #include "platform/process.h"
 #include "platform/restart.h"
-#include "transfer/download.h"
 #include "transfer/paths.h"
 
 const char kGameExecutable[] = "TervalisOnline2D.bin";
@@ -22,8 +21,8 @@ void launchGame(const GameSettings& game) {
   platform::exitNormally(0);
 }
 
-void restartSelf() {
-  std::string path = baseDir + kLauncherExecutable;
+void restartSelf(const std::string& launcherName) {
+  std::string path = baseDir + launcherName;
   platform::setRestartMark();
   if (platform::pathExists(path) && platform::startWithOwnCommandLine(path)) platform::exitNow(0);
   platform::exitNormally(0);

@@ -18,6 +18,7 @@ void runAndExit(const std::string& program, const std::string& commandLine);
 // the game could be started.
 [[noreturn]] void launchGame(const GameSettings& game);
 
-// Starts the renewed TervalisOnline2D.exe with this process's command line,
-// marked as a restart, and ends this process (exit code 0).
-[[noreturn]] void restartSelf();
+// Starts the renewed launcher, launcherName in the program directory, with
+// this process's command line, marked as a restart, and ends this process
+// (exit code 0).
+[[noreturn]] void restartSelf(const std::string& launcherName);

@@ -28,9 +28,10 @@ int main() {
   bool restarted = platform::takeRestartMark();
   // Never destroyed, like the run itself: nothing is torn down under it.
   auto* display = new TerminalProgress(isatty(STDERR_FILENO) != 0);
-  theUpdater = new Updater(connectionSettings, display);
+  theUpdater = new Updater(connectionSettings, display, platform::launcherFileName());
   theUpdater->options = loadUpdateOptions();
-  finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restarted), connectionSettings.game);
+  finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restarted), connectionSettings.game,
+               theUpdater->launcherName);
   platform::messageBox(kUpdateCannotStartText, kUpdateCannotStartCaption, platform::kMbOk | platform::kMbIconError);
   platform::exitNormally(1);
 }

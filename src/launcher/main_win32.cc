@@ -27,7 +27,8 @@ bool restartedLauncher = false;
 DWORD WINAPI updateThreadProc(LPVOID) {
   // Returns only when the update cannot start: the window then stays
   // until the user closes it.
-  finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restartedLauncher), theUpdater->gameSettings);
+  finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restartedLauncher), theUpdater->gameSettings,
+               theUpdater->launcherName);
   return 0;
 }
 
@@ -36,7 +37,7 @@ DWORD WINAPI updateThreadProc(LPVOID) {
 void startUpdate() {
   restartedLauncher = platform::takeRestartMark();
   // Never destroyed, like the run: the worker may notify until the end.
-  theUpdater = new Updater(connectionSettings, new SplashProgressListener);
+  theUpdater = new Updater(connectionSettings, new SplashProgressListener, platform::launcherFileName());
   theUpdater->options = loadUpdateOptions();
   splashProgress = &theUpdater->progress;
   HANDLE worker = CreateThread(nullptr, 0, updateThreadProc, nullptr, 0, nullptr);

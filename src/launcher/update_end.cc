@@ -19,12 +19,6 @@ const char kProgressBugCaption[] = "BUG in Progress bar";
 const char kListErrorText[] = "Can't load list file ";
 const char kListErrorCaption[] = "File list reading error";
 const char kSelfUpdateCaption[] = "Launcher update error";
-const char kSelfUpdateFailedText[] =
-    "The new version of the launcher could not be put in place of TervalisOnline2D.exe.\n"
-    "Please make sure the game folder is writable. The game starts with the current launcher.";
-const char kSelfUpdateLoopText[] =
-    "The launcher has just updated itself, but the update server offers yet another TervalisOnline2D.exe.\n"
-    "It is not installed again, to avoid an endless restart. The game starts with the current launcher.";
 
 const char kUpdateCannotStartText[] =
     "The update cannot start: the system refused the cryptographic provider needed to check the game files.";
@@ -32,6 +26,16 @@ const char kUpdateCannotStartCaption[] = "TervalisOnline2D";
 
 std::string downloadErrorText(uint32_t code, const std::string& objectPath) {
   return "Error downloading file: " + intToString(static_cast<int32_t>(code)) + "\nFile: " + objectPath;
+}
+
+std::string selfUpdateFailedText(const std::string& launcherName) {
+  return "The new version of the launcher could not be put in place of " + launcherName +
+         ".\nPlease make sure the game folder is writable. The game starts with the current launcher.";
+}
+
+std::string selfUpdateLoopText(const std::string& launcherName) {
+  return "The launcher has just updated itself, but the update server offers yet another " + launcherName +
+         ".\nIt is not installed again, to avoid an endless restart. The game starts with the current launcher.";
 }
 
 namespace {
@@ -42,7 +46,7 @@ void showError(const std::string& text, const char* caption) {
 
 }  // namespace
 
-void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game) {
+void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const std::string& launcherName) {
   if (outcome.overrun < 0) {
     platform::messageBox(intToString(outcome.overrun), kProgressBugCaption, platform::kMbIconError | platform::kMbOk);
   }
@@ -50,7 +54,7 @@ void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game) {
     case UpdateEnd::kPlay:
       launchGame(game);
     case UpdateEnd::kRestart:
-      restartSelf();
+      restartSelf(launcherName);
     case UpdateEnd::kCannotStart:
       return;
     case UpdateEnd::kListFailed:
@@ -65,10 +69,10 @@ void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game) {
       showError(kListErrorText, kListErrorCaption);
       platform::exitNormally(0);
     case UpdateEnd::kSelfUpdateFailed:
-      showError(kSelfUpdateFailedText, kSelfUpdateCaption);
+      showError(selfUpdateFailedText(launcherName), kSelfUpdateCaption);
       launchGame(game);
     case UpdateEnd::kSelfUpdateLoop:
-      showError(kSelfUpdateLoopText, kSelfUpdateCaption);
+      showError(selfUpdateLoopText(launcherName), kSelfUpdateCaption);
       launchGame(game);
   }
   platform::exitNormally(-1);

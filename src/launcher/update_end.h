@@ -14,15 +14,18 @@ extern const char kPlayWithoutUpdateText[];   // the Yes/No question, Windows-12
 extern const char kProgressBugCaption[];      // "BUG in Progress bar"
 extern const char kListErrorText[];           // "Can't load list file "
 extern const char kListErrorCaption[];        // "File list reading error"
-extern const char kSelfUpdateCaption[];
-extern const char kSelfUpdateFailedText[];
-extern const char kSelfUpdateLoopText[];
+extern const char kSelfUpdateCaption[];      // "Launcher update error"
 extern const char kUpdateCannotStartText[];
 extern const char kUpdateCannotStartCaption[];  // "TervalisOnline2D"
 
 // "Error downloading file: <code>\nFile: <objectPath>".
 std::string downloadErrorText(uint32_t code, const std::string& objectPath);
 
+// The boxes of kSelfUpdateFailed and kSelfUpdateLoop, naming the launcher.
+std::string selfUpdateFailedText(const std::string& launcherName);
+std::string selfUpdateLoopText(const std::string& launcherName);
+
 // Acts on outcome and ends the process; returns only for kCannotStart,
-// which each entry point handles in its own way.
-void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game);
+// which each entry point handles in its own way. launcherName: the running
+// launcher's own file name, restarted after kRestart.
+void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const std::string& launcherName);

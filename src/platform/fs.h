@@ -46,9 +46,15 @@ class File {
   File() = default;
 
   // An existing regular file for reading, shared with nobody: fails while
-  // another process has the file open (POSIX: holds an exclusive lock on it).
+  // another process has the file open (POSIX: holds a lock on it).
   // Directories never open.
   static File openExclusiveRead(const std::string& path);
+
+  // An existing regular file for reading, shared with other readers and with
+  // renames (as a running program's file is): fails only while another
+  // process holds it exclusively or for writing (POSIX: holds an exclusive
+  // lock on it). Directories never open.
+  static File openSharedRead(const std::string& path);
 
   // Creates (or truncates) path for writing, shared with nobody, with the
   // given attribute bits (read-only, hidden, system, archive; 0 = normal).

@@ -61,17 +61,33 @@ bool getAttributes(const std::string& path, uint32_t* attributes) {
   return true;
 }
 
-File File::openExclusiveRead(const std::string& path) {
+namespace {
+
+// Windows opens no directory as a file; neither do we. The lock stands in
+// for Windows' share modes: exclusive for share mode 0, shared for sharing
+// with other readers.
+// Returns the descriptor, or -1.
+int openLockedRead(const std::string& path, int lock) {
   int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return File();
+  if (fd < 0) return -1;
   struct stat st;
-  // Windows opens no directory as a file; neither do we. The lock stands in
-  // for Windows' share mode 0, so two launchers never read a file at once.
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, lock | LOCK_NB) != 0) {
     ::close(fd);
-    return File();
+    return -1;
   }
-  return File(fd);
+  return fd;
+}
+
+}  // namespace
+
+File File::openExclusiveRead(const std::string& path) {
+  int fd = openLockedRead(path, LOCK_EX);
+  return fd < 0 ? File() : File(fd);
+}
+
+File File::openSharedRead(const std::string& path) {
+  int fd = openLockedRead(path, LOCK_SH);
+  return fd < 0 ? File() : File(fd);
 }
 
 File File::createForWrite(const std::string& path, uint32_t attributes) {

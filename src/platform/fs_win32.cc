@@ -64,6 +64,13 @@ File File::openExclusiveRead(const std::string& path) {
   return File(reinterpret_cast<intptr_t>(h));
 }
 
+File File::openSharedRead(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return File();
+  return File(reinterpret_cast<intptr_t>(h));
+}
+
 File File::createForWrite(const std::string& path, uint32_t attributes) {
   DWORD attrs = attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
   if (attrs == 0) attrs = FILE_ATTRIBUTE_NORMAL;

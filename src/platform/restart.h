@@ -9,6 +9,12 @@
 
 namespace platform {
 
+// The launcher's own file name in its program directory, which its
+// self-replacement renames: "TervalisOnline2D.exe" on Windows; on POSIX the
+// running executable's own name (the build's "TervalisOnline2D" unless the
+// user renamed it).
+std::string launcherFileName();
+
 // Starts program with this process's own command line, unchanged (Windows:
 // the one string of GetCommandLineA; POSIX: the same arguments), inheriting
 // handles, environment and working directory. Does not wait.

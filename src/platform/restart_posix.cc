@@ -8,11 +8,20 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/process.h"
+
 extern char** environ;
 
 namespace platform {
 namespace {
 const char kMark[] = "TERVALIS_LAUNCHER_RESTARTED";
+}
+
+std::string launcherFileName() {
+  std::string self = modulePath();
+  size_t slash = self.rfind('/');
+  std::string name = slash == std::string::npos ? self : self.substr(slash + 1);
+  return name.empty() ? "TervalisOnline2D" : name;
 }
 
 // The launcher's command line is rebuilt from its arguments, so the same

@@ -9,6 +9,9 @@ namespace {
 const char kMark[] = "TERVALIS_LAUNCHER_RESTARTED";
 }
 
+// Fixed whatever the file is called: the update servers list it so.
+std::string launcherFileName() { return "TervalisOnline2D.exe"; }
+
 bool startWithOwnCommandLine(const std::string& program) { return startProcess(program, GetCommandLineA()); }
 
 void makeExecutable(const std::string&) {}

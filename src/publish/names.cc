@@ -45,7 +45,8 @@ std::string reservedReason(const std::string& name, Tree tree) {
   }
   if (lower == "files.txt") return "the file list itself is served under this name";
   if (lower == "clan_icons_list.txt") return "the launcher deletes this file on every update (it is the icon list)";
-  if (lower == "tervalisonline2d.exe.new" || lower == "tervalisonline2d.exe.old")
+  if (lower == "tervalisonline2d.exe.new" || lower == "tervalisonline2d.exe.old" || lower == "tervalisonline2d.new" ||
+      lower == "tervalisonline2d.old")
     return "the launcher deletes this file at every start (self-replacement)";
   if (lower == "data/update/update.tmp") return "the launcher's download staging file";
   return "";

@@ -45,6 +45,7 @@ TEST(NameProblem, RefusesWhatTheLauncherWouldFetchOrPlaceElsewhere) {
       {"clan_icons_list.txt", Tree::Game, "deletes"},
       {"tervalisonline2d.exe.OLD", Tree::Game, "deletes"},
       {"TervalisOnline2D.exe.new", Tree::Game, "deletes"},
+      {"TervalisOnline2D.old", Tree::Game, "deletes"},  // the Linux launcher's
       {"data/update/update.tmp", Tree::Game, "staging"},
       {".publish-state", Tree::Game, "publisher"},
       {".publish-tmp/1.tmp", Tree::Icons, "publisher"},

@@ -20,6 +20,8 @@ const char kUsage[] =
     "  --icons-output DIR     ... as plain files with clan_icons_list.txt in DIR\n"
     "                         (served below icons_path)\n"
     "  --launcher FILE        publish FILE as TervalisOnline2D.exe (the new launcher)\n"
+    "  --linux-launcher FILE  publish FILE as TervalisOnline2D (the new Linux launcher;\n"
+    "                         both may be given, each install takes its own)\n"
     "  --include GLOB         publish only files matching GLOB (repeatable)\n"
     "  --exclude GLOB         leave files matching GLOB out (repeatable; wins over\n"
     "                         --include). A GLOB without '/' is tried on every part\n"
@@ -125,6 +127,9 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
     } else if (arg == "--launcher") {
       if (!takeValue()) return false;
       p.launcherPath = value;
+    } else if (arg == "--linux-launcher") {
+      if (!takeValue()) return false;
+      p.linuxLauncherPath = value;
     } else if (arg == "--include") {
       if (!takeValue()) return false;
       p.filter.include(value);

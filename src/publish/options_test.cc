@@ -8,7 +8,8 @@ namespace {
 TEST(CommandLine, ParsesEveryOption) {
   CommandLine cl;
   std::string error;
-  ASSERT_TRUE(parseCommandLine({"--icons", "ic", "--icons-output=out/ic", "--launcher", "new.exe", "--include",
+  ASSERT_TRUE(parseCommandLine({"--icons", "ic", "--icons-output=out/ic", "--launcher", "new.exe",
+                                "--linux-launcher=build/TervalisOnline2D", "--include",
                                 "data/**", "--exclude=*.bak", "--release", "2.0 beta", "--date", "2024-01-02",
                                 "--level=9", "-j", "3", "-n", "--rehash", "--force", "-q", "-v", "rel", "out"},
                                2, &cl, &error))
@@ -19,6 +20,7 @@ TEST(CommandLine, ParsesEveryOption) {
   EXPECT_EQ(p.iconsDir, "ic");
   EXPECT_EQ(p.iconsOutputDir, "out/ic");
   EXPECT_EQ(p.launcherPath, "new.exe");
+  EXPECT_EQ(p.linuxLauncherPath, "build/TervalisOnline2D");
   EXPECT_TRUE(p.filter.accepts("data/a.pak"));
   EXPECT_FALSE(p.filter.accepts("data/a.bak"));
   EXPECT_FALSE(p.filter.accepts("other"));

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "platform/fs.h"
 #include "platform/md5.h"
@@ -433,21 +434,27 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   if (!scanTree(o.releaseDir, "release", &all, error)) return false;
   for (SourceFile& f : all)
     if (o.filter.accepts(f.name)) game.files.push_back(std::move(f));
-  if (!o.launcherPath.empty()) {
-    PathInfo exe = pathInfo(o.launcherPath);
+  // Each launcher under the name its installs run it by; one server can
+  // carry both, each an ordinary file for the other kind of install.
+  const std::pair<const char*, const std::string*> launchers[] = {{kLauncherName, &o.launcherPath},
+                                                                  {kLinuxLauncherName, &o.linuxLauncherPath}};
+  for (const auto& launcher : launchers) {
+    const std::string& path = *launcher.second;
+    if (path.empty()) continue;
+    PathInfo exe = pathInfo(path);
     if (exe.kind != PathKind::File) {
-      *error = "the launcher " + o.launcherPath + " is not a readable file";
+      *error = "the launcher " + path + " is not a readable file";
       return false;
     }
     for (auto it = game.files.begin(); it != game.files.end();) {
-      if (asciiLower(it->name) == asciiLower(kLauncherName)) {
-        report->notes.push_back(it->name + " of the release is replaced by " + o.launcherPath);
+      if (asciiLower(it->name) == asciiLower(launcher.first)) {
+        report->notes.push_back(it->name + " of the release is replaced by " + path);
         it = game.files.erase(it);
       } else {
         ++it;
       }
     }
-    game.files.push_back({kLauncherName, o.launcherPath, exe.size, exe.mtimeNs});
+    game.files.push_back({launcher.first, path, exe.size, exe.mtimeNs});
   }
   if (report->hasIcons && !scanTree(o.iconsDir, "icons", &icons.files, error)) return false;
   for (TreeRun* run : runs)

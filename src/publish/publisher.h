@@ -27,7 +27,8 @@ struct PublishOptions {
   std::string releaseDir;
   std::string outputDir;
   Filter filter;                // applies to the release folder
-  std::string launcherPath;     // published as "TervalisOnline2D.exe" when set
+  std::string launcherPath;       // published as "TervalisOnline2D.exe" when set
+  std::string linuxLauncherPath;  // published as "TervalisOnline2D" when set
   std::string iconsDir;         // empty: no icons
   std::string iconsOutputDir;
   std::string releaseLabel = "1";  // second field of every list line
@@ -79,5 +80,6 @@ bool publish(const PublishOptions& options, PublishReport* report, Progress* pro
              Refusal* refusal);
 
 const char* const kLauncherName = "TervalisOnline2D.exe";
+const char* const kLinuxLauncherName = "TervalisOnline2D";
 
 }  // namespace publish

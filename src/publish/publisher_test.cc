@@ -270,17 +270,22 @@ TEST_F(PublisherTest, RefusesEveryBadNameAtOnceAndWritesNothing) {
   EXPECT_EQ(report.game.fileCount, 1u);
 }
 
-TEST_F(PublisherTest, LauncherOptionReplacesTheReleaseCopy) {
+TEST_F(PublisherTest, LauncherOptionsReplaceTheReleaseCopies) {
   put(release, "tervalisonline2d.exe", "old launcher");
+  put(release, "TervalisOnline2D", "old Linux launcher");
   put(dir.path(), "build/new.exe", "new launcher");
+  put(dir.path(), "build/linux/tvl", "new Linux launcher");
   o.launcherPath = dir.file("build/new.exe");
+  o.linuxLauncherPath = dir.file("build/linux/tvl");
   ASSERT_TRUE(run());
   auto e = entries(readArchive(out + "/files.txt").data);
-  ASSERT_EQ(e.size(), 1u);
+  ASSERT_EQ(e.size(), 2u);
   EXPECT_EQ(e["TervalisOnline2D.exe"][3], md5Of("new launcher"));
+  EXPECT_EQ(e["TervalisOnline2D"][3], md5Of("new Linux launcher"));
   EXPECT_EQ(readArchive(out + "/TervalisOnline2D.exe").name, "TervalisOnline2D.exe");
-  ASSERT_EQ(report.notes.size(), 1u);
-  EXPECT_NE(report.notes[0].find("replaced"), std::string::npos);
+  EXPECT_EQ(readArchive(out + "/TervalisOnline2D").name, "TervalisOnline2D");
+  ASSERT_EQ(report.notes.size(), 2u);
+  EXPECT_NE(report.notes[1].find("replaced"), std::string::npos);
 
   o.launcherPath = dir.file("build/missing.exe");
   std::string error;

@@ -12,7 +12,6 @@
 
 const char kDownloadAgent[] = "TervalisOnline2D";
 const char kLauncherExecutable[] = "TervalisOnline2D.exe";
-const char kNewLauncherExecutable[] = "TervalisOnline2D.exe.new";
 
 namespace {
 
@@ -31,6 +30,7 @@ class TempFileSink : public HttpSink {
   bool onResponse(int status, bool hasContentLength, int32_t contentLength) override {
     if (status != 200) {
       refusal_ = static_cast<uint32_t>(status);
+      errorStatus_ = true;
       return false;
     }
     if (!hasContentLength) {
@@ -62,6 +62,7 @@ class TempFileSink : public HttpSink {
 
   bool headSeen() const { return headSeen_; }
   uint32_t refusal() const { return refusal_; }
+  bool errorStatus() const { return errorStatus_; }
   int32_t remaining() const { return remaining_; }
   int writeError() const { return writeError_; }
 
@@ -71,6 +72,7 @@ class TempFileSink : public HttpSink {
   const std::atomic<bool>* cancel_;
   bool headSeen_ = false;
   uint32_t refusal_ = 0;
+  bool errorStatus_ = false;
   int32_t remaining_ = 0;
   int writeError_ = 0;
 };
@@ -121,6 +123,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
     code = http.code;
   } else if (http.outcome == HttpOutcome::kRefused || !sink.headSeen()) {
     code = sink.refusal() != 0 ? sink.refusal() : kHttpErrorInvalidResponse;
+    result.errorStatus = sink.errorStatus();
   } else if (sink.writeError() != 0) {
     code = static_cast<uint32_t>(sink.writeError());
   } else if (sink.remaining() < 0) {
@@ -156,12 +159,13 @@ void installFetchedFile(DownloadSession& session, const std::string& fileName, b
   setArchiveBaseDir(reader, baseDir);
   for (int32_t i = 0; i < count; ++i) {
     if (getArchiveItem(reader, i, item) != kArchiveOk) continue;
-    if (equalsNoCase(item.name, kLauncherExecutable)) {
+    if (equalsNoCase(item.name, session.launcherName)) {
       // The running launcher is never overwritten: the new one waits beside
       // it until the worker swaps them.
-      session.progress.setCurrentFile(kNewLauncherExecutable);
+      std::string fresh = session.launcherName + ".new";
+      session.progress.setCurrentFile(fresh);
       session.progress.notify();
-      extractArchiveItem(reader, i, kNewLauncherExecutable);
+      extractArchiveItem(reader, i, fresh);
     } else {
       // Every other item is the entry's file, whatever it is called inside.
       extractArchiveItem(reader, i, destDir + fileName);

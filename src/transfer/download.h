@@ -19,8 +19,7 @@
 #include "transfer/progress.h"
 
 extern const char kDownloadAgent[];           // "TervalisOnline2D"
-extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe"
-extern const char kNewLauncherExecutable[];   // "TervalisOnline2D.exe.new"
+extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe", the Windows launcher
 
 // What every download of one run shares.
 struct DownloadSession {
@@ -31,6 +30,9 @@ struct DownloadSession {
   // When set and true, a transfer in progress stops (and fails) at its next
   // chunk: the run no longer needs it.
   const std::atomic<bool>* cancel = nullptr;
+  // The running launcher's own file name: an archive item of that name
+  // (any letter case) is unpacked beside it, as launcherName + ".new".
+  std::string launcherName = kLauncherExecutable;
 };
 
 // The end of one fetch. status carries the code the user is shown and, as
@@ -40,6 +42,9 @@ struct DownloadSession {
 struct FetchResult {
   Status status;
   int32_t overrun = 0;
+  // The server answered, with a status other than 200 (status carries it):
+  // it has no such file to give, as opposed to a transfer that broke down.
+  bool errorStatus = false;
   bool ok() const { return status.isOk(); }
 };
 
@@ -56,11 +61,11 @@ HttpRequest buildDownloadRequest(const GameSettings& game, const ServerLocation&
 // Receives the response into session.tempFile (opened with up to 11 attempts
 // 200 ms apart), counting progress. Accepts only status 200 with a
 // Content-Length and exactly that many body bytes; anything else deletes the
-// staging file and reports the code: the platform's error, the HTTP status,
-// kHttpErrorHeaderNotFound (no Content-Length), kHttpErrorConnectionAborted
-// (body ended early), kHttpErrorInvalidResponse (more bytes than announced,
-// with overrun set), or the C library's errno when the staging file cannot be
-// opened or written.
+// staging file and reports the code: the platform's error, the HTTP status
+// (with errorStatus set), kHttpErrorHeaderNotFound (no Content-Length),
+// kHttpErrorConnectionAborted (body ended early), kHttpErrorInvalidResponse
+// (more bytes than announced, with overrun set), or the C library's errno
+// when the staging file cannot be opened or written.
 FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request);
 
 // Installs the complete staging file for fileName below destDir.

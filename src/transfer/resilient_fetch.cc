@@ -23,6 +23,7 @@ class ResumeSink : public HttpSink {
     verdict_ = staging_.begin(head);
     if (verdict_ == HeadVerdict::kStartOver) return false;
     if (verdict_ == HeadVerdict::kFail) {
+      errorStatus_ = staging_.writeError() == 0;
       refusal_ = staging_.writeError() != 0 ? static_cast<uint32_t>(staging_.writeError())
                                             : static_cast<uint32_t>(head.status);
       return false;
@@ -60,6 +61,7 @@ class ResumeSink : public HttpSink {
 
   HeadVerdict verdict() const { return verdict_; }
   bool headSeen() const { return headSeen_; }
+  bool errorStatus() const { return errorStatus_; }
   uint32_t refusal() const { return refusal_; }
   int32_t remaining() const { return remaining_; }
   int64_t received() const { return received_; }
@@ -71,6 +73,7 @@ class ResumeSink : public HttpSink {
   int64_t* counted_;
   HeadVerdict verdict_ = HeadVerdict::kFail;
   bool headSeen_ = false;
+  bool errorStatus_ = false;  // the server answered with a status other than 200
   uint32_t refusal_ = 0;
   int32_t remaining_ = 0;
   int64_t received_ = 0;
@@ -146,6 +149,7 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     }
     supportLog().failed(original.objectPath, code);
     staging.leave();
+    result.errorStatus = sink.errorStatus();
     result.status = Status::error(code, original.objectPath);
     return result;
   }

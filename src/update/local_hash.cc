@@ -1,5 +1,6 @@
 #include "update/local_hash.h"
 
+#include "base/text.h"
 #include "platform/fs.h"
 #include "platform/md5.h"
 #include "transfer/paths.h"
@@ -20,7 +21,13 @@ bool checkLocalFile(Updater& updater, FileListEntry& entry) {
   if (!isSafeRelativePath(entry.directory + entry.name)) return false;
   std::string path = baseDir + entry.directory + entry.name;
   if (!platform::findPath(path)) return true;
-  platform::File file = platform::File::openExclusiveRead(path);
+  // The exclusive open keeps files in use from being replaced under their
+  // users. The launcher's own executable is only ever swapped by renames, and
+  // is often held open at this moment (a virus scanner looking at a program
+  // that has just started, a second launcher): it is shared.
+  bool ownExecutable = equalsNoCase(entry.directory + entry.name, updater.launcherName);
+  platform::File file =
+      ownExecutable ? platform::File::openSharedRead(path) : platform::File::openExclusiveRead(path);
   if (!file.valid()) return false;
   uint64_t size = 0;
   if (!file.size(&size)) return false;

@@ -29,6 +29,9 @@ std::string md5Hex(Updater& updater, const uint8_t* data, uint32_t size);
 // list's. A file that exists but cannot be opened exclusively or mapped
 // (another process holds it, a directory stands there) is left alone, and so
 // is an entry whose directory + name leads outside the program directory.
+// The launcher's own executable (directory + name equal to
+// updater.launcherName, any letter case) is opened shared with other
+// readers instead.
 // Sets entry.localDigest when a digest was computed.
 bool checkLocalFile(Updater& updater, FileListEntry& entry);
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "test_util.h"
@@ -10,10 +11,11 @@
 
 namespace {
 
-// Starts "tvltool hold <path>" and waits until it has the file open.
+// Starts "tvltool hold <path>" and waits until it has the file open; shared:
+// as a running program's file is held (other readers and renames allowed).
 class Holder {
  public:
-  explicit Holder(const std::string& path) {
+  explicit Holder(const std::string& path, bool shared = false) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE writeEnd = nullptr;
     if (!CreatePipe(&readEnd_, &writeEnd, &sa, 0)) return;
@@ -23,7 +25,7 @@ class Holder {
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = writeEnd;
     si.hStdError = writeEnd;
-    std::string cmd = std::string("tvltool hold \"") + path + "\" 60000";
+    std::string cmd = std::string("tvltool hold \"") + path + "\" 60000" + (shared ? " shared" : "");
     bool started = CreateProcessA(TVL_TOOL, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
     CloseHandle(writeEnd);
     if (!started) return;
@@ -48,23 +50,45 @@ class Holder {
   bool held_ = false;
 };
 
+// Another process holds the file: the check leaves it alone and does not
+// count it, unless it is the launcher's own executable and merely read (it is
+// only ever swapped by renames).
 TEST(LocalHashWin32, FileHeldByAnotherProcessIsLeftAlone) {
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd(dir.path());
-  Updater updater(testutil::settings(), nullptr);
+  Updater updater(testutil::settings(), nullptr, "TervalisOnline2D.exe");
   ASSERT_TRUE(acquireCryptProvider(updater));
-  testutil::writeFile(dir.file("held.bin"), "hello");
-  FileListEntry e;
-  e.name = "held.bin";
-  e.digest = "00000000000000000000000000000000";
-  {
-    Holder holder(dir.file("held.bin"));
-    ASSERT_TRUE(holder.held());
-    EXPECT_FALSE(checkLocalFile(updater, e));
-    EXPECT_EQ(e.localDigest, "");
+  std::filesystem::create_directories(dir.file("data"));
+  struct Case {
+    const char* directory;
+    const char* name;
+    bool shared;   // how the other process holds it
+    bool checked;  // hashed (and found different) rather than left alone
+  } cases[] = {
+      {"", "game.pak", false, false},
+      {"", "game.pak", true, false},
+      {"", "TervalisOnline2D.exe", true, true},
+      {"", "tervalisonline2d.EXE", true, true},
+      {"", "TervalisOnline2D.exe", false, false},
+      {"data/", "TervalisOnline2D.exe", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.directory) + c.name + (c.shared ? " held shared" : " held exclusively"));
+    std::string file = dir.file(std::string(c.directory) + c.name);
+    testutil::writeFile(file, "hello");
+    FileListEntry e;
+    e.directory = c.directory;
+    e.name = c.name;
+    e.digest = "00000000000000000000000000000000";
+    {
+      Holder holder(file, c.shared);
+      ASSERT_TRUE(holder.held());
+      EXPECT_EQ(checkLocalFile(updater, e), c.checked);
+      EXPECT_EQ(e.localDigest, c.checked ? "5D41402ABC4B2A76B9719D911017C592" : "");
+    }
+    EXPECT_TRUE(checkLocalFile(updater, e));  // free again: hashed and found different
+    EXPECT_EQ(e.localDigest, "5D41402ABC4B2A76B9719D911017C592");
   }
-  EXPECT_TRUE(checkLocalFile(updater, e));
-  EXPECT_EQ(e.localDigest, "5D41402ABC4B2A76B9719D911017C592");
   releaseCryptProvider(updater);
 }
 

@@ -5,8 +5,12 @@
 
 Updater* theUpdater = nullptr;
 
-Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener)
-    : gameSettings(settings.game), updateSource(settings.update), iconsSource(settings.icons), progress(listener) {
+Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener, const std::string& launcherName)
+    : gameSettings(settings.game),
+      updateSource(settings.update),
+      iconsSource(settings.icons),
+      launcherName(launcherName),
+      progress(listener) {
   initBaseDir();
   std::string stagingDir = dataPath("update\\");
   // Only the last level: without data\ every download fails visibly later.
@@ -14,6 +18,6 @@ Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener)
   tempFile = stagingDir + "update.tmp";
   // Read-only or hidden leftovers must go too.
   platform::removeFile(tempFile);
-  platform::removeFile(baseDir + "TervalisOnline2D.exe.new");
-  platform::removeFile(baseDir + "TervalisOnline2D.exe.old");
+  platform::removeFile(baseDir + launcherName + ".new");
+  platform::removeFile(baseDir + launcherName + ".old");
 }

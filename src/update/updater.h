@@ -19,9 +19,12 @@
 
 struct Updater {
   // Fixes baseDir, creates the staging directory data\update\ and removes
-  // what an earlier run left: update.tmp, TervalisOnline2D.exe.new and .old.
-  // listener, when set, is told of every change of progress.
-  Updater(const ConnectionSettings& settings, ProgressListener* listener);
+  // what an earlier run left: update.tmp, launcherName + ".new" and ".old".
+  // listener, when set, is told of every change of progress. launcherName:
+  // the running launcher's own file name (entry points pass
+  // platform::launcherFileName()).
+  Updater(const ConnectionSettings& settings, ProgressListener* listener,
+          const std::string& launcherName = kLauncherExecutable);
 
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
@@ -29,6 +32,7 @@ struct Updater {
   const GameSettings& gameSettings;
   const ServerLocation& updateSource;
   const ServerLocation& iconsSource;
+  const std::string launcherName;  // replaced by renames, never written in place
 
   UpdateOptions options;
   Progress progress;
@@ -47,7 +51,9 @@ struct Updater {
   int retryDelayForTesting = -1;
 
   // The transfer side of the run, over client.
-  DownloadSession session(HttpClient& client) { return DownloadSession{client, progress, tempFile, gameSettings}; }
+  DownloadSession session(HttpClient& client) {
+    return DownloadSession{client, progress, tempFile, gameSettings, nullptr, launcherName};
+  }
 };
 
 // The one Updater, created by start-up before the worker starts; never

@@ -16,7 +16,6 @@
 const char kMainList[] = "files.txt";
 const char kIconsList[] = "clan_icons_list.txt";
 const char kIconsDirectory[] = "data/textures/";
-const char kOldLauncherExecutable[] = "TervalisOnline2D.exe.old";
 namespace {
 
 UpdateOutcome ended(UpdateEnd end, const FetchResult& fetch = FetchResult()) {
@@ -35,7 +34,9 @@ bool proveList(const std::string& path, const FetchTarget& target, void*) {
 
 // Fetches one list and reads its entries; the list file never outlives the
 // run. A stale copy is removed first, so that a list that brings nothing
-// cannot be stood in for by an old one.
+// cannot be stood in for by an old one. A server that answers with an error
+// status has no such list: that is a list without entries (its error page is
+// never read), and only a list that cannot be fetched at all fails.
 FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLocation& source, const char* name,
                       bool packed, const char* entryDirectory) {
   std::string path = baseDir + name;
@@ -48,17 +49,17 @@ FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLo
   if (fetched.ok()) installFetchedFile(session, name, packed, "");
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);
-  return fetched;
+  return fetched.errorStatus ? FetchResult() : fetched;
 }
 
 // Swaps the new executable in, unless that would repeat for ever: when the
 // renames fail the old launcher would fetch the same file and restart
 // again, and when this process is itself such a restart the server keeps
 // offering an executable that never matches its list entry.
-UpdateEnd replaceLauncher(bool restarted) {
-  std::string current = baseDir + kLauncherExecutable;
-  std::string fresh = baseDir + kNewLauncherExecutable;
-  std::string old = baseDir + kOldLauncherExecutable;
+UpdateEnd replaceLauncher(const std::string& launcherName, bool restarted) {
+  std::string current = baseDir + launcherName;
+  std::string fresh = current + ".new";
+  std::string old = current + ".old";
   if (restarted) {
     platform::removeFile(fresh);
     return UpdateEnd::kSelfUpdateLoop;
@@ -96,7 +97,8 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
     return ended(list ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, failure.result);
   }
 
-  if (platform::findPath(baseDir + kNewLauncherExecutable)) return ended(replaceLauncher(restarted));
+  if (platform::findPath(baseDir + updater.launcherName + ".new"))
+    return ended(replaceLauncher(updater.launcherName, restarted));
   return ended(UpdateEnd::kPlay);
 }
 

@@ -14,7 +14,6 @@
 extern const char kMainList[];              // "files.txt"
 extern const char kIconsList[];             // "clan_icons_list.txt"
 extern const char kIconsDirectory[];        // "data/textures/"
-extern const char kOldLauncherExecutable[]; // "TervalisOnline2D.exe.old"
 
 enum class UpdateEnd {
   kPlay,               // everything is current: start the game

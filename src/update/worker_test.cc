@@ -20,6 +20,7 @@ struct Answer {
   int status = 200;
   std::string body;
   uint32_t connectError = 0;  // not 0: no response at all
+  int32_t announced = -1;     // Content-Length, when not the body's size
 };
 
 class FakeServer : public HttpClient {
@@ -43,7 +44,7 @@ class FakeServer : public HttpClient {
     HttpResponseHead head;
     head.status = a.status;
     head.hasContentLength = true;
-    head.contentLength = static_cast<int32_t>(a.body.size());
+    head.contentLength = a.announced >= 0 ? a.announced : static_cast<int32_t>(a.body.size());
     head.contentLength64 = head.contentLength;
     if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     if (!a.body.empty() && !sink.onData(a.body.data(), a.body.size())) return {HttpOutcome::kEnded, 0};
@@ -103,12 +104,13 @@ class WorkerTest : public StagingTest {
   }
   // Each run is a new process: a new Updater.
   UpdateOutcome run(bool restarted = false, int connections = 1) {
-    updater_.reset(new Updater(testutil::settings(), nullptr));
+    updater_.reset(new Updater(testutil::settings(), nullptr, launcherName_));
     updater_->options.connections = connections;
     updater_->retryDelayForTesting = 1;
     return runUpdate(*updater_, server, restarted);
   }
   FakeServer server;
+  std::string launcherName_ = "TervalisOnline2D.exe";
   std::unique_ptr<Updater> hasher_;  // only its digest provider
 };
 
@@ -145,43 +147,58 @@ TEST_F(WorkerTest, LowerCaseDigestIsAlwaysFetched) {
   EXPECT_EQ(server.requests.back(), "upd/3d/a.pak");
 }
 
+// A list the server answers with an error status is a list without
+// entries, its page never read; only a list that cannot be fetched at all
+// fails the run.
 TEST_F(WorkerTest, HowARunEnds) {
+  const std::string pageLikeList = line("z.pak", "Z");  // never published: reading it would fetch z.pak
   struct Case {
     const char* what;
-    const char* brokenPath;  // answered with brokenAnswer instead
-    Answer brokenAnswer;
+    std::vector<std::pair<std::string, Answer>> broken;  // answered so instead
     UpdateEnd end;
     uint32_t code;
     const char* objectPath;
+    std::vector<std::string> fetched;  // listed files requested, in order
   } cases[] = {
-      {"all current", "", {}, UpdateEnd::kPlay, 0, ""},
-      {"files.txt cannot connect", "upd/3d/files.txt", {0, "", 12029}, UpdateEnd::kListFailed, 12029, "/3d/files.txt"},
-      {"icon list 500", "ico/swf/clan_icons_list.txt", {500, "oops"}, UpdateEnd::kListFailed, 500,
-       "/swf/clan_icons_list.txt"},
-      {"a file 404", "upd/3d/b.pak", {404, "gone"}, UpdateEnd::kFileFailed, 404, "/3d/b.pak"},
-      {"both lists empty", "*empty", {}, UpdateEnd::kNoEntries, 0, ""},
+      {"both lists answered", {}, UpdateEnd::kPlay, 0, "",
+       {"upd/3d/a.pak", "upd/3d/b.pak", "upd/3d/c.pak", "ico/swf/i.png"}},
+      {"files.txt cannot connect", {{"upd/3d/files.txt", {0, "", 12029}}}, UpdateEnd::kListFailed, 12029,
+       "/3d/files.txt", {}},
+      {"icon list cannot connect", {{"ico/swf/clan_icons_list.txt", {0, "", 12007}}}, UpdateEnd::kListFailed, 12007,
+       "/swf/clan_icons_list.txt", {}},
+      {"icon list cut short", {{"ico/swf/clan_icons_list.txt", {200, pageLikeList, 0, 1000}}},
+       UpdateEnd::kListFailed, kHttpErrorConnectionAborted, "/swf/clan_icons_list.txt", {}},
+      {"icon list 404", {{"ico/swf/clan_icons_list.txt", {404, pageLikeList}}}, UpdateEnd::kPlay, 0, "",
+       {"upd/3d/a.pak", "upd/3d/b.pak", "upd/3d/c.pak"}},
+      {"files.txt 500", {{"upd/3d/files.txt", {500, zipOf("files.txt", pageLikeList)}}}, UpdateEnd::kPlay, 0, "",
+       {"ico/swf/i.png"}},
+      {"both lists 404", {{"upd/3d/files.txt", {404, ""}}, {"ico/swf/clan_icons_list.txt", {404, pageLikeList}}},
+       UpdateEnd::kNoEntries, 0, "", {}},
+      {"both lists empty", {{"upd/3d/files.txt", {200, zipOf("files.txt", "")}}, {"ico/swf/clan_icons_list.txt", {}}},
+       UpdateEnd::kNoEntries, 0, "", {}},
+      {"a file 404", {{"upd/3d/b.pak", {404, "gone"}}}, UpdateEnd::kFileFailed, 404, "/3d/b.pak",
+       {"upd/3d/a.pak", "upd/3d/b.pak"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const char* f : {"a.pak", "b.pak", "c.pak"}) std::filesystem::remove(path(f));
+    for (const char* f : {"a.pak", "b.pak", "c.pak", "data/textures/i.png"}) std::filesystem::remove(path(f));
     server.answers.clear();
     server.requests.clear();
-    publish({{"a.pak", "A"}, {"b.pak", "B"}, {"c.pak", "C"}}, {});
-    if (std::string(c.brokenPath) == "*empty") {
-      publish({}, {});
-    } else if (*c.brokenPath) {
-      server.answers[c.brokenPath] = c.brokenAnswer;
-    }
+    publish({{"a.pak", "A"}, {"b.pak", "B"}, {"c.pak", "C"}}, {{"i.png", "I"}});
+    for (const auto& b : c.broken) server.answers[b.first] = b.second;
     UpdateOutcome o = run();
     EXPECT_EQ(o.end, c.end);
     EXPECT_EQ(o.status.code(), c.code);
     EXPECT_EQ(o.status.message(), c.objectPath);
-    if (c.end == UpdateEnd::kFileFailed) {
-      // Everything before the failure is installed, nothing after it.
-      EXPECT_EQ(testutil::readFile(path("a.pak")), "A");
-      EXPECT_FALSE(testutil::exists(path("b.pak")));
-      EXPECT_FALSE(testutil::exists(path("c.pak")));
-      EXPECT_EQ(server.requests.back(), "upd/3d/b.pak");
+    std::vector<std::string> fetched;
+    for (const std::string& r : server.requests)
+      if (r != "upd/3d/files.txt" && r != "ico/swf/clan_icons_list.txt") fetched.push_back(r);
+    EXPECT_EQ(fetched, c.fetched);
+    // What was fetched is installed, except the file that failed.
+    for (const std::string& f : c.fetched) {
+      std::string local = (f.compare(0, 4, "ico/") == 0 ? "data/textures/" : "") + f.substr(f.rfind('/') + 1);
+      bool failed = c.end == UpdateEnd::kFileFailed && f == c.fetched.back();
+      EXPECT_NE(testutil::exists(path(local)), failed) << local;
     }
     EXPECT_FALSE(testutil::exists(tempPath()));
   }
@@ -225,21 +242,35 @@ TEST_F(WorkerTest, RefusedProviderEndsBeforeAnyRequest) {
   EXPECT_TRUE(server.requests.empty());
 }
 
+// One server carries both launchers; each install swaps in the one named
+// like itself, and the other arrives as an ordinary file.
 TEST_F(WorkerTest, NewLauncherIsSwappedInOnceAndNeverAgainAfterARestart) {
-  testutil::writeFile(path("TervalisOnline2D.exe"), "L1");
-  publish({{"TervalisOnline2D.exe", "L2"}}, {});
-  server.answers["upd/3d/TervalisOnline2D.exe"] = Answer{200, zipOf("TervalisOnline2D.exe", "L2")};
-  EXPECT_EQ(run().end, UpdateEnd::kRestart);
-  EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe")), "L2");
-  EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe.old")), "L1");
-  EXPECT_FALSE(testutil::exists(path("TervalisOnline2D.exe.new")));
+  for (const char* own : {"TervalisOnline2D.exe", "TervalisOnline2D"}) {
+    SCOPED_TRACE(own);
+    const std::string other = std::string(own) == "TervalisOnline2D.exe" ? "TervalisOnline2D" : "TervalisOnline2D.exe";
+    for (const auto& f : std::filesystem::directory_iterator(path("")))
+      if (f.is_regular_file()) std::filesystem::remove(f.path());
+    launcherName_ = own;
+    testutil::writeFile(path(own), "L1");
+    publish({{own, "L2"}, {other, "W2"}}, {});
+    server.answers["upd/3d/" + std::string(own)] = Answer{200, zipOf(own, "L2")};
+    server.answers["upd/3d/" + other] = Answer{200, zipOf(other, "W2")};
+    EXPECT_EQ(run().end, UpdateEnd::kRestart);
+    EXPECT_EQ(testutil::readFile(path(own)), "L2");
+    EXPECT_EQ(testutil::readFile(path(std::string(own) + ".old")), "L1");
+    EXPECT_EQ(testutil::readFile(path(other)), "W2");
+    EXPECT_FALSE(testutil::exists(path(std::string(own) + ".new")));
+    EXPECT_FALSE(testutil::exists(path(other + ".new")));
 
-  // The restarted launcher is offered yet another one: it keeps itself.
-  publish({{"TervalisOnline2D.exe", "L3"}}, {});
-  server.answers["upd/3d/TervalisOnline2D.exe"] = Answer{200, zipOf("TervalisOnline2D.exe", "L3")};
-  EXPECT_EQ(run(true).end, UpdateEnd::kSelfUpdateLoop);
-  EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe")), "L2");
-  EXPECT_FALSE(testutil::exists(path("TervalisOnline2D.exe.new")));
+    // The restarted launcher is offered yet another one: it keeps itself.
+    publish({{own, "L3"}, {other, "W2"}}, {});
+    server.answers["upd/3d/" + std::string(own)] = Answer{200, zipOf(own, "L3")};
+    server.answers["upd/3d/" + other] = Answer{200, zipOf(other, "W2")};
+    EXPECT_EQ(run(true).end, UpdateEnd::kSelfUpdateLoop);
+    EXPECT_EQ(testutil::readFile(path(own)), "L2");
+    EXPECT_FALSE(testutil::exists(path(std::string(own) + ".new")));
+    EXPECT_FALSE(testutil::exists(path(std::string(own) + ".old")));  // cleared by the restarted one
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ from updates import (ASK_TEXT, FAULTY, GAME_SWITCHES, NO, OK, SETTINGS, YES, Rel
                      tree)
 
 FAULT_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY)
+NOBODY = "127.0.0.3"  # nothing listens there: every connection is refused
 
 
 def three_files():
@@ -102,10 +103,15 @@ def test_more_bytes_than_announced(road, faulty, tmp_path):
 
 
 @pytest.mark.parametrize("answer", [YES, NO], ids=["yes", "no"])
-@pytest.mark.parametrize("which", ["/3d/files.txt", "/swf/clan_icons_list.txt"])
+@pytest.mark.parametrize("which", ["files.txt unreachable", "icon list cut short"])
 def test_list_that_cannot_be_fetched(road, faulty, tmp_path, answer, which):
+    # Not fetched at all, unlike a list answered with an error status: the
+    # player is asked whether to play without the latest updates.
     rel = three_files().icon("1.png", b"icon")
-    server, inst = prepare(road, faulty, tmp_path, rel, {which: {"mode": "status", "status": 503}})
+    rules = {"/swf/clan_icons_list.txt": {"mode": "short", "keep": 5}} if which == "icon list cut short" else {}
+    server, inst = prepare(road, faulty, tmp_path, rel, rules)
+    if which == "files.txt unreachable":
+        inst.write_ini(**dict(FAULT_SETTINGS, update_server=NOBODY))
     before = tree(inst.path)
     run = road.run(inst, " /x", answers=[answer])
     assert run.boxes == [("Error downloading file", ASK_TEXT)]

@@ -97,20 +97,23 @@ def test_icon_list_alone_is_enough(road, nginx, tmp_path, main_list):
 
 
 def test_main_list_alone_is_enough(road, nginx, tmp_path):
+    # The icons server has no clan_icons_list.txt (404): a list without
+    # entries, no question.
     rel = Release().add("only.pak", b"only")
-    root = rel.publish(tmp_path / "www", icons_list=False)
-    (root / "swf" / "clan_icons_list.txt").write_bytes(b"")
-    nginx(root)
+    server = nginx(rel.publish(tmp_path / "www", icons_list=False))
     inst = road.install()
     inst.write_ini(**SETTINGS)
+    (inst.path / "only.pak").write_bytes(b"old")
     run = road.run(inst)
+    assert run.boxes == []
     check_game_started(road, inst, run)
     assert (inst.path / "only.pak").read_bytes() == b"only"
+    assert server.requests()[1:] == LISTS + ["/3d/only.pak"]
 
 
-def test_both_lists_empty(road, nginx, tmp_path):
-    root = Release().publish(tmp_path / "www")
-    nginx(root)
+def test_both_lists_missing(road, nginx, tmp_path):
+    # Both answered 404: neither list names a file.
+    nginx(Release().publish(tmp_path / "www", main_list=False, icons_list=False))
     inst = road.install()
     inst.write_ini(**SETTINGS)
     run = road.run(inst, answers=[OK])

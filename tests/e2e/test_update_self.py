@@ -1,27 +1,26 @@
-"""Self-replacement: a new TervalisOnline2D.exe arriving in a packed entry
-takes the running launcher's place and is started with the same command
-line; the old one is left as .exe.old until the next start. A replacement
-that cannot finish never turns into an endless chain of restarts."""
-import shutil
+"""Self-replacement: a new launcher arriving in a packed entry named like the
+running one (TervalisOnline2D.exe on Windows, the Linux launcher's own file
+name) takes its place and is started with the same command line; the old one
+is left as .old until the next start. One server may carry both launchers:
+each is an ordinary file for the other kind of install. A replacement that
+cannot finish never turns into an endless chain of restarts, and a launcher
+that another process holds open is replaced all the same."""
+import contextlib
 import subprocess
 
 import pytest
 
+from conftest import win_path
+from publish_helpers import run_publish
 from updates import GAME_SWITCHES, OK, SETTINGS, Release, md5, road, tree  # noqa: F401
 
 EXE = "TervalisOnline2D.exe"
+LINUX_EXE = "TervalisOnline2D"
 
 
 def launcher_install(road):
-    """An install whose launcher is called TervalisOnline2D.exe on both
-    platforms (the POSIX build is copied under the Windows name, since the
-    names of the self-replacement are fixed)."""
     inst = road.install()
     inst.write_ini(**SETTINGS)
-    if road.name == "posix":
-        target = inst.path / EXE
-        shutil.move(inst.launcher, target)
-        inst.launcher = target
     return inst
 
 
@@ -35,11 +34,23 @@ def run_count(paths, path):
 
 
 def test_new_launcher_replaces_the_running_one(road, nginx, tmp_path):
+    # One server for both kinds of install, published with both launchers.
     inst = launcher_install(road)
+    own, other = road.launcher_name, (LINUX_EXE if road.name == "win" else EXE)
     old = inst.launcher.read_bytes()
     new = new_launcher(inst)
-    rel = Release().add("a.pak", b"A" * 1000).add(EXE, new)
-    server = nginx(rel.publish(tmp_path / "www"))
+    builds = {own: new, other: b"the other kind of install's launcher"}
+    for name, data in builds.items():
+        (tmp_path / "build").mkdir(exist_ok=True)
+        (tmp_path / "build" / name).write_bytes(data)
+    (tmp_path / "release").mkdir()
+    (tmp_path / "release" / "a.pak").write_bytes(b"A" * 1000)
+    www = tmp_path / "www"
+    run_publish(tmp_path / "release", www / "3d", "--launcher", tmp_path / "build" / EXE,
+                "--linux-launcher", tmp_path / "build" / LINUX_EXE, check=True)
+    (www / "swf").mkdir()
+    (www / "swf" / "clan_icons_list.txt").write_bytes(b"")
+    server = nginx(www)
 
     run = road.run(inst, " /externlogin=x")
     assert run.code == 0
@@ -49,18 +60,19 @@ def test_new_launcher_replaces_the_running_one(road, nginx, tmp_path):
     assert [r["cmdline"] for r in inst.wait_game_runs()] == [run.command_line + GAME_SWITCHES]
     assert inst.launcher.read_bytes() == new
     files = tree(inst.path)
-    assert EXE + ".new" not in files
-    assert files.get(EXE + ".old", old) == old
+    assert files[other] == builds[other]
+    assert own + ".new" not in files and other + ".new" not in files
+    assert files.get(own + ".old", old) == old
     paths = server.requests()
     assert run_count(paths, "/3d/files.txt") == 2
-    assert run_count(paths, "/3d/" + EXE) == 1
+    assert run_count(paths, "/3d/" + own) == 1
     assert files["a.pak"] == b"A" * 1000
 
     # The next start clears the old launcher away and fetches nothing.
     run = road.run(inst)
     assert run.code == 0
-    assert EXE + ".old" not in tree(inst.path)
-    assert run_count(server.requests(), "/3d/" + EXE) == 1
+    assert own + ".old" not in tree(inst.path)
+    assert run_count(server.requests(), "/3d/" + own) == 1
     assert len(inst.wait_game_runs(2)) == 2
 
 
@@ -68,18 +80,19 @@ def test_endless_restart_is_cut_short(road, nginx, tmp_path):
     # The list's digest for the launcher never matches (lower case), so every
     # run fetches it again: the restarted launcher must not restart again.
     inst = launcher_install(road)
+    own = road.launcher_name
     new = new_launcher(inst)
-    rel = Release().add(EXE, new, digest=md5(new).lower())
+    rel = Release().add(own, new, digest=md5(new).lower())
     server = nginx(rel.publish(tmp_path / "www"))
 
     run = road.run(inst, " /y", answers=[OK])
     [(caption, text)] = run.boxes
     assert caption == "Launcher update error"
-    assert "yet another TervalisOnline2D.exe" in text
+    assert f"yet another {own}.\n" in text
     assert [r["cmdline"] for r in inst.wait_game_runs()] == [run.command_line + GAME_SWITCHES]
     assert inst.launcher.read_bytes() == new
-    assert EXE + ".new" not in tree(inst.path)
-    assert run_count(server.requests(), "/3d/" + EXE) == 2
+    assert own + ".new" not in tree(inst.path)
+    assert run_count(server.requests(), "/3d/" + own) == 2
 
 
 @pytest.fixture
@@ -100,19 +113,60 @@ def test_launcher_that_cannot_be_replaced(road, nginx, tmp_path, immutable):
     # The renames fail: the old launcher must not be restarted (it would
     # fetch the new one and restart again, for ever).
     inst = launcher_install(road)
+    own = road.launcher_name
     old = inst.launcher.read_bytes()
-    rel = Release().add(EXE, new_launcher(inst)).add("a.pak", b"A")
+    rel = Release().add(own, new_launcher(inst)).add("a.pak", b"A")
     server = nginx(rel.publish(tmp_path / "www"))
     immutable(inst.launcher)
 
     run = road.run(inst, answers=[OK])
     [(caption, text)] = run.boxes
     assert caption == "Launcher update error"
-    assert "could not be put in place" in text
+    assert f"could not be put in place of {own}.\n" in text
     assert run.code == 0
     assert [r["cmdline"] for r in inst.wait_game_runs()] == [run.command_line + GAME_SWITCHES]
     files = tree(inst.path)
-    assert files[EXE] == old
-    assert EXE + ".new" not in files and EXE + ".old" not in files
+    assert files[own] == old
+    assert own + ".new" not in files and own + ".old" not in files
     assert files["a.pak"] == b"A"
     assert run_count(server.requests(), "/3d/files.txt") == 1
+
+
+@contextlib.contextmanager
+def held_open(wine, path):
+    """Another Windows process holds path open for reading, sharing it with
+    readers and renames, as a virus scanner or a second launcher does."""
+    p = wine.popen([wine.tool(), "hold", win_path(path), "600000", "shared"], stdout=subprocess.PIPE,
+                   stderr=subprocess.DEVNULL)
+    try:
+        assert p.stdout.readline().strip() == b"HELD", f"cannot hold {path}"
+        yield
+    finally:
+        p.kill()
+        p.wait(timeout=10)
+
+
+def test_launcher_held_open_is_still_replaced_and_a_held_game_file_left_alone(netwine, win_install, nginx,
+                                                                              tmp_path):
+    # Wine enforces share modes between the processes of one prefix.
+    inst = win_install()
+    inst.write_ini(**SETTINGS)
+    new = new_launcher(inst)
+    (inst.path / "a.pak").write_bytes(b"old A")
+    rel = Release().add(EXE, new).add("a.pak", b"new A")
+    server = nginx(rel.publish(tmp_path / "www"))
+    exe = win_path(inst.launcher)
+    line = f'"{exe}" /x'
+    with held_open(netwine, inst.launcher), held_open(netwine, inst.path / "a.pak"):
+        p = netwine.spawn(exe, line)
+        out, _ = p.communicate(timeout=120)
+        runs = inst.wait_game_runs(timeout=60)
+    netwine.wait_all()
+    assert "EXIT\t0" in out.decode(errors="replace").splitlines()
+    assert [r["cmdline"] for r in runs] == [line + GAME_SWITCHES]
+    assert inst.launcher.read_bytes() == new
+    assert (inst.path / "a.pak").read_bytes() == b"old A"
+    paths = server.requests()
+    assert run_count(paths, "/3d/files.txt") == 2
+    assert run_count(paths, "/3d/" + EXE) == 1
+    assert "/3d/a.pak" not in paths

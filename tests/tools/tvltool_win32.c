@@ -8,9 +8,10 @@
        (1 OK, 6 Yes, 7 No); exits 3 when none appears in time.
      tvltool stat <path>
        prints the attributes of path in hex, or exits 1 if it is missing.
-     tvltool hold <path> <ms>
-       opens path for reading shared with nobody, prints "HELD", keeps it
-       open for ms milliseconds (or until killed); exits 1 if it cannot.
+     tvltool hold <path> <ms> [shared]
+       opens path for reading shared with nobody (shared: with readers and
+       renames, as a running program's file is held), prints "HELD", keeps
+       it open for ms milliseconds (or until killed); exits 1 if it cannot.
      tvltool res <exe>
        prints the exe's strings 103 and 109, the size and depth of icon
        groups 107 and 5, and the language of string block 7. */
@@ -131,8 +132,9 @@ int main(int argc, char** argv) {
     printf("%08lX\n", (unsigned long)a);
     return 0;
   }
-  if (argc == 4 && strcmp(argv[1], "hold") == 0) {
-    HANDLE h = CreateFileA(argv[2], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  if ((argc == 4 || (argc == 5 && strcmp(argv[4], "shared") == 0)) && strcmp(argv[1], "hold") == 0) {
+    DWORD share = argc == 5 ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0;
+    HANDLE h = CreateFileA(argv[2], GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL);
     if (h == INVALID_HANDLE_VALUE) return 1;
     printf("HELD\n");
     fflush(stdout);
@@ -140,6 +142,7 @@ int main(int argc, char** argv) {
     CloseHandle(h);
     return 0;
   }
-  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH | hold PATH MS | res EXE\n");
+  fprintf(stderr, "usage: tvltool spawn PROGRAM CMDLINE | box BUTTON TIMEOUT_MS | stat PATH |"
+                  " hold PATH MS [shared] | res EXE\n");
   return 2;
 }
