@@ -38,7 +38,8 @@ bool isDeviceName(const std::string& component) {
 std::string reservedReason(const std::string& name, Tree tree) {
   std::string lower = asciiLower(name);
   std::string first = lower.substr(0, lower.find('/'));
-  if (first == ".publish-state" || first == ".publish-tmp" || first == ".publish-lock")
+  if (first == ".publish-state" || first == ".publish-tmp" || first == ".publish-lock" ||
+      first == ".publish-patches")
     return "reserved for the publisher's own files in the output folder";
   if (tree == Tree::Icons) {
     if (lower == "clan_icons_list.txt") return "the icon list itself is served under this name";
