@@ -2,7 +2,10 @@
 """Benchmark data, made once and kept under build/ (never in git).
   make_data.py tree  <dir> <MiB> <files>   installed tree + files.txt listing it
   make_data.py mixed <dir> <MiB>           mixed files for an archive
-  make_data.py one   <dir> <MiB>           one file + files.txt"""
+  make_data.py one   <dir> <MiB>           one file + files.txt
+  make_data.py patch <dir> <MiB>           a pack in three releases: old/, scatter/
+                                           (1% rewritten in 64 KiB pieces), insert/
+                                           (1 MiB inserted near the start)"""
 
 import hashlib
 import math
@@ -77,11 +80,49 @@ def one(root, mib):
     write_list(root, ["tree/one.bin"])
 
 
+def patch(root, mib):
+    """A game pack: alternating pieces of incompressible bytes (packed
+    assets) and text (scripts, tables), 64 KiB to 1 MiB each, half of each."""
+    rnd = random.Random(1300)
+    words = [bytes(rnd.choice(b"etaoinshrdlucmfwyp") for _ in range(rnd.randint(2, 9))) for _ in range(5000)]
+    text = b" ".join(rnd.choices(words, k=600000))
+    total = mib * MIB
+    for d in ("old", "scatter", "insert"):
+        os.makedirs(os.path.join(root, d), exist_ok=True)
+    old = os.path.join(root, "old", "pack.dat")
+    with open(old, "wb") as f:
+        done, i = 0, 0
+        while done < total:
+            size = min(total - done, rnd.randint(64 << 10, MIB))
+            if i % 2 == 0:
+                f.write(rnd.randbytes(size))
+            else:
+                at = rnd.randrange(len(text) - size)
+                f.write(text[at:at + size])
+            done += size
+            i += 1
+    piece = 64 << 10
+    with open(old, "rb") as src, open(os.path.join(root, "scatter", "pack.dat"), "wb") as dst:
+        while chunk := src.read(16 * MIB):
+            dst.write(chunk)
+    with open(os.path.join(root, "scatter", "pack.dat"), "r+b") as f:
+        for _ in range(max(1, total // 100 // piece)):
+            f.seek(rnd.randrange(total - piece))
+            f.write(rnd.randbytes(piece))
+    with open(old, "rb") as src, open(os.path.join(root, "insert", "pack.dat"), "wb") as dst:
+        dst.write(src.read(12411))
+        dst.write(rnd.randbytes(MIB))
+        while chunk := src.read(16 * MIB):
+            dst.write(chunk)
+
+
 mode, root = sys.argv[1], sys.argv[2]
 os.makedirs(root, exist_ok=True)
 if mode == "tree":
     tree(root, int(sys.argv[3]), int(sys.argv[4]))
 elif mode == "mixed":
     mixed(root, int(sys.argv[3]))
+elif mode == "patch":
+    patch(root, int(sys.argv[3]))
 else:
     one(root, int(sys.argv[3]))
