@@ -265,7 +265,8 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
     Group g{&t, {}};
     std::set<std::string> bases;
     for (const Candidate& c : found[i]) {
-      m.next.versions[c.path] = c.version;
+      // A path the state's lines cannot hold is simply hashed again next time.
+      if (c.path.find_first_of("\t\r\n") == std::string::npos) m.next.versions[c.path] = c.version;
       if (c.version.md5 == t.md5 || bases.size() >= m.o.patchVersions || !bases.insert(c.version.md5).second)
         continue;
       Wanted w;
