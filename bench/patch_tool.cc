@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/md5.h"
 #include "release/patch_apply.h"
 #include "release/patch_make.h"
 
@@ -22,7 +23,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 6 && std::strcmp(argv[1], "apply") == 0) {
-    release::PatchApplyResult r = release::applyPatch(argv[2], argv[3], argv[4], argv[5]);
+    platform::Md5Provider md5;
+    std::string error;
+    if (!md5.acquire(&error)) {
+      std::fprintf(stderr, "patch_tool: %s\n", error.c_str());
+      return 1;
+    }
+    release::PatchApplyResult r = release::applyPatch(md5, argv[2], argv[3], argv[4], argv[5]);
     if (!r.ok()) {
       std::fprintf(stderr, "patch_tool: %s: %s\n", release::patchFailureName(r.failure), r.message.c_str());
       return 1;

@@ -4,8 +4,7 @@
 #include <map>
 #include <set>
 
-#include "transfer/archive.h"
-#include "transfer/paths.h"
+#include "base/path_rules.h"
 
 namespace publish {
 namespace {

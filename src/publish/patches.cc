@@ -3,8 +3,9 @@
 #include <map>
 #include <set>
 
-#include "publish/fs.h"
-#include "publish/md5.h"
+#include "platform/fs.h"
+#include "platform/md5.h"
+#include "platform/tree.h"
 #include "publish/names.h"
 #include "publish/pack.h"
 #include "publish/pool.h"
@@ -14,6 +15,13 @@
 
 namespace publish {
 namespace {
+
+using platform::joinPath;
+using platform::pathInfo;
+using platform::PathInfo;
+using platform::PathKind;
+using platform::removeFile;
+using platform::replaceFile;
 
 const char kMagic[] = "tervalis-publish-patches 1";
 const char kPatchDir[] = "patches";
@@ -156,6 +164,7 @@ bool unchanged(const std::string& path, uint64_t size, int64_t mtimeNs, std::str
 
 struct Patches::Impl {
   const PublishOptions& o;
+  const platform::Md5Provider& md5;
   std::string outputDir;
   std::string tempDir;
   PatchReport* report;
@@ -166,15 +175,15 @@ struct Patches::Impl {
   std::set<std::string> releaseNames;  // lower case: never deleted as ours
   int64_t listStamp = 0;
 
-  explicit Impl(const PublishOptions& options) : o(options) {}
+  Impl(const PublishOptions& options, const platform::Md5Provider& provider) : o(options), md5(provider) {}
   bool on() const { return !o.previousDirs.empty(); }
   std::string outPath(const std::string& name) const { return joinPath(outputDir, name); }
   bool isReleaseName(const std::string& name) const { return releaseNames.count(asciiLower(name)) > 0; }
 };
 
-Patches::Patches(const PublishOptions& options, const std::string& outputDir, const std::string& tempDir,
-                 PatchReport* report)
-    : impl_(new Impl(options)) {
+Patches::Patches(const PublishOptions& options, const platform::Md5Provider& md5, const std::string& outputDir,
+                 const std::string& tempDir, PatchReport* report)
+    : impl_(new Impl(options, md5)) {
   Impl& m = *impl_;
   m.outputDir = outputDir;
   m.tempDir = tempDir;
@@ -186,7 +195,7 @@ Patches::Patches(const PublishOptions& options, const std::string& outputDir, co
   }
   std::set<std::string> seen;
   for (const std::string& d : options.previousDirs)
-    if (seen.insert(absolutePath(d)).second) m.dirs.push_back(absolutePath(d));
+    if (seen.insert(platform::absolutePath(d)).second) m.dirs.push_back(platform::absolutePath(d));
   m.report->active = m.on() || m.hadState;
 }
 
@@ -248,7 +257,7 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
       [&](size_t i, std::string* err) {
         Candidate& c = *toHash[i];
         PackResult r;
-        if (!hashFile(c.path, &r, err, [progress](uint64_t n) { progress->bytesDone += n; }) ||
+        if (!hashFile(m.md5, c.path, &r, err, [progress](uint64_t n) { progress->bytesDone += n; }) ||
             !unchanged(c.path, c.version.size, c.version.mtimeNs, err))
           return false;
         c.version.md5 = r.md5;
@@ -293,7 +302,7 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
 
   // One job per file, its patches one after the other: the file is mapped
   // exclusively while a patch is made from it.
-  if (toMake > 0 && !makeDirectories(m.outPath(kPatchDir), error)) return false;
+  if (toMake > 0 && !platform::makeDirectories(m.outPath(kPatchDir), error)) return false;
   progress->filesTotal += toMake;
   bool made = runPool(
       m.o.jobs, m.groups.size(),
@@ -360,7 +369,11 @@ bool Patches::publishList(std::string* error) {
     return true;
   }
   std::string text = release::formatPatchList(entries);
-  m.next.listMd5 = md5Of(text);
+  m.next.listMd5 = platform::md5HexOf(m.md5, text.data(), text.size());
+  if (m.next.listMd5.empty()) {
+    *error = std::string("cannot compute the MD5 of ") + release::kPatchListName;
+    return false;
+  }
   m.next.listStamp = m.listStamp;
   PathInfo served = pathInfo(target);
   if (m.old.listMd5 == m.next.listMd5 && m.old.listStamp == m.next.listStamp && served.kind == PathKind::File &&
@@ -370,10 +383,10 @@ bool Patches::publishList(std::string* error) {
   }
   std::string temp = joinPath(m.tempDir, "patches.tmp");
   PackResult r;
-  if (!packBytes(text, release::kPatchListName, m.listStamp, m.o.level, temp, &r, error)) return false;
+  if (!packBytes(m.md5, text, release::kPatchListName, m.listStamp, m.o.level, temp, &r, error)) return false;
   m.next.listOutputSize = r.outputSize;
   m.report->listChanged = true;
-  flushFileSystem(m.outputDir);
+  platform::flushFileSystem(m.outputDir);
   return replaceFile(temp, target, error);
 }
 
@@ -385,15 +398,15 @@ bool Patches::finish(std::string* error) {
   std::set<std::string> ours;
   for (const auto& [pair, size] : m.old.made) ours.insert(patchPath(pair));
   // With --previous the folder is reserved, so strays of a run cut short go too.
-  std::vector<SourceFile> present;
+  std::vector<platform::ListedFile> present;
   std::string dir = m.outPath(kPatchDir);
-  if (m.on() && pathInfo(dir).kind == PathKind::Directory && listFiles(dir, &present, error))
-    for (const SourceFile& f : present) ours.insert(std::string(kPatchDir) + "/" + f.name);
+  if (m.on() && pathInfo(dir).kind == PathKind::Directory && platform::listFiles(dir, &present, error))
+    for (const platform::ListedFile& f : present) ours.insert(std::string(kPatchDir) + "/" + f.name);
   for (const std::string& name : ours) {
     if (keep.count(name) || m.isReleaseName(name)) continue;
     if (!removeFile(m.outPath(name), error)) return false;
   }
-  removeEmptyDirectory(dir);
+  platform::removeEmptyDirectory(dir);
 
   std::string statePath = m.outPath(kPatchStateFile);
   if (!m.on()) return removeFile(statePath, error);

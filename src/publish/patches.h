@@ -22,6 +22,10 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class Md5Provider;
+}
+
 namespace publish {
 
 struct PublishOptions;
@@ -51,14 +55,14 @@ struct PatchTarget {
 // One run's patches; the publisher calls the steps in order.
 class Patches {
  public:
-  Patches(const PublishOptions& options, const std::string& outputDir, const std::string& tempDir,
-          PatchReport* report);
+  // md5 is acquired and outlives the object.
+  Patches(const PublishOptions& options, const platform::Md5Provider& md5, const std::string& outputDir,
+          const std::string& tempDir, PatchReport* report);
   ~Patches();
   Patches(const Patches&) = delete;
   Patches& operator=(const Patches&) = delete;
 
-  // Before anything is written: the --previous folders exist, and this build
-  // can make patches.
+  // Before anything is written: the --previous folders exist.
   bool check(std::string* error) const;
   // Why a release name collides with the patches, or "" when it does not.
   std::string reservedReason(const std::string& name) const;

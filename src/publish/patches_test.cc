@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "publish/md5.h"
+#include "publish/md5_test_util.h"
 #include "publish/publisher.h"
 #include "publish/zip_read_test_util.h"
 #include "release/patch_apply.h"
@@ -105,7 +105,7 @@ TEST_F(PatchesTest, PatchesTheNewestEarlierVersionsOfLargeChangedFiles) {
     EXPECT_EQ(e.targetMd5, md5Of(target));
     EXPECT_EQ(e.size, fs::file_size(out + "/" + e.path));
     EXPECT_LT(e.size, 4096u);
-    release::PatchApplyResult r = release::applyPatch(base, out + "/" + e.path, dir.file("applied"), e.targetMd5);
+    release::PatchApplyResult r = release::applyPatch(md5Provider(), base, out + "/" + e.path, dir.file("applied"), e.targetMd5);
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_EQ(readFile(dir.file("applied")), target);
   }

@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "publish/fs.h"
 #include "publish/names.h"
 #include "publish/patches.h"
 

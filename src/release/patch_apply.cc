@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/fs.h"
-#include "release/patch_md5.h"
+#include "platform/md5.h"
 
 namespace release {
 namespace {
@@ -28,7 +28,8 @@ struct DctxFree {
 // MD5 of a buffer that grows at its end, computed on a thread of its own.
 class BackgroundMd5 {
  public:
-  explicit BackgroundMd5(const uint8_t* data) : data_(data), thread_([this] { run(); }) {}
+  BackgroundMd5(const platform::Md5Provider& provider, const uint8_t* data)
+      : data_(data), md5_(provider), thread_([this] { run(); }) {}
   ~BackgroundMd5() { stop(); }
   BackgroundMd5(const BackgroundMd5&) = delete;
   BackgroundMd5& operator=(const BackgroundMd5&) = delete;
@@ -78,11 +79,11 @@ class BackgroundMd5 {
       md5_.update(data_ + pos, end - pos);
       pos = end;
     }
-    digest_ = md5_.hexDigest();
+    digest_ = md5_.finalHex();
   }
 
   const uint8_t* data_;
-  PatchMd5 md5_;
+  platform::Md5 md5_;
   std::mutex m_;
   std::condition_variable cv_;
   size_t ready_ = 0;
@@ -115,7 +116,7 @@ const char* patchFailureName(PatchFailure failure) {
 
 namespace {
 
-PatchApplyResult apply(const std::string& basePath, const uint8_t* patch, size_t patchSize,
+PatchApplyResult apply(const platform::Md5Provider& provider, const std::string& basePath, const uint8_t* patch, size_t patchSize,
                        const std::string& outputPath, const std::string& targetMd5, const PatchProgress& progress) {
   // The header first: nothing is opened or allocated for a patch that asks
   // for more than the limits.
@@ -154,7 +155,7 @@ PatchApplyResult apply(const std::string& basePath, const uint8_t* patch, size_t
   platform::File out = platform::File::createForWrite(outputPath, 0);
   if (!out.valid()) return failed(PatchFailure::WriteError, "cannot create " + outputPath);
 
-  BackgroundMd5 md5(buffer.get());
+  BackgroundMd5 md5(provider, buffer.get());
   ZSTD_outBuffer output = {buffer.get(), static_cast<size_t>(total), 0};
   size_t consumed = 0;
   size_t written = 0;
@@ -206,16 +207,16 @@ PatchApplyResult apply(const std::string& basePath, const uint8_t* patch, size_t
 
 }  // namespace
 
-PatchApplyResult applyPatchBytes(const std::string& basePath, const uint8_t* patch, size_t patchSize,
-                                 const std::string& outputPath, const std::string& targetMd5,
+PatchApplyResult applyPatchBytes(const platform::Md5Provider& md5, const std::string& basePath, const uint8_t* patch,
+                                 size_t patchSize, const std::string& outputPath, const std::string& targetMd5,
                                  const PatchProgress& progress) {
-  PatchApplyResult r = apply(basePath, patch, patchSize, outputPath, targetMd5, progress);
+  PatchApplyResult r = apply(md5, basePath, patch, patchSize, outputPath, targetMd5, progress);
   if (!r.ok()) platform::deleteFile(outputPath);  // closed by now
   return r;
 }
 
-PatchApplyResult applyPatch(const std::string& basePath, const std::string& patchPath, const std::string& outputPath,
-                            const std::string& targetMd5, const PatchProgress& progress) {
+PatchApplyResult applyPatch(const platform::Md5Provider& md5, const std::string& basePath, const std::string& patchPath,
+                            const std::string& outputPath, const std::string& targetMd5, const PatchProgress& progress) {
   platform::File file = platform::File::openExclusiveRead(patchPath);
   uint64_t size = 0;
   platform::MappedView view;
@@ -224,7 +225,7 @@ PatchApplyResult applyPatch(const std::string& basePath, const std::string& patc
     platform::deleteFile(outputPath);
     return failed(PatchFailure::DoesNotApply, "cannot read the patch " + patchPath);
   }
-  return applyPatchBytes(basePath, view.data(), view.size(), outputPath, targetMd5, progress);
+  return applyPatchBytes(md5, basePath, view.data(), view.size(), outputPath, targetMd5, progress);
 }
 
 }  // namespace release

@@ -22,6 +22,10 @@
 #include <functional>
 #include <string>
 
+namespace platform {
+class Md5Provider;
+}
+
 namespace release {
 
 // A patch may produce at most this many bytes (the launcher's sizes are
@@ -57,15 +61,16 @@ using PatchProgress = std::function<bool(uint64_t done, uint64_t total)>;
 
 // Applies the patch file at patchPath to the file at basePath, writing the
 // result to outputPath (created or truncated), and compares its MD5 with
-// targetMd5 (upper-case hex). On any failure outputPath is deleted; on
+// targetMd5 (upper-case hex), hashing through md5 (acquired). On any failure outputPath is deleted; on
 // success it is complete and closed. The base is opened as the launcher
 // opens installed files (exclusively).
-PatchApplyResult applyPatch(const std::string& basePath, const std::string& patchPath, const std::string& outputPath,
-                            const std::string& targetMd5, const PatchProgress& progress = {});
+PatchApplyResult applyPatch(const platform::Md5Provider& md5, const std::string& basePath, const std::string& patchPath,
+                            const std::string& outputPath, const std::string& targetMd5,
+                            const PatchProgress& progress = {});
 
 // The same with the patch's bytes in memory.
-PatchApplyResult applyPatchBytes(const std::string& basePath, const uint8_t* patch, size_t patchSize,
-                                 const std::string& outputPath, const std::string& targetMd5,
+PatchApplyResult applyPatchBytes(const platform::Md5Provider& md5, const std::string& basePath, const uint8_t* patch,
+                                 size_t patchSize, const std::string& outputPath, const std::string& targetMd5,
                                  const PatchProgress& progress = {});
 
 }  // namespace release

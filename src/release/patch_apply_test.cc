@@ -5,7 +5,7 @@
 #include <random>
 
 #include "release/patch_make.h"
-#include "release/patch_md5.h"
+#include "platform/md5.h"
 #include "test_util.h"
 
 namespace release {
@@ -26,11 +26,16 @@ std::string randomBytes(size_t n, uint64_t seed) {
   return s;
 }
 
-std::string md5Of(const std::string& bytes) {
-  PatchMd5 m;
-  m.update(bytes.data(), bytes.size());
-  return m.hexDigest();
+const platform::Md5Provider& provider() {
+  static platform::Md5Provider p = [] {
+    platform::Md5Provider q;
+    q.acquire();
+    return q;
+  }();
+  return p;
 }
+
+std::string md5Of(const std::string& bytes) { return platform::md5HexOf(provider(), bytes.data(), bytes.size()); }
 
 class PatchApplyTest : public ::testing::Test {
  protected:
@@ -61,7 +66,7 @@ class PatchApplyTest : public ::testing::Test {
 
   PatchApplyResult apply(const std::string& patch, const std::string& base = "v1") {
     writeFile(dir.file("patch"), patch);
-    return applyPatch(dir.file(base), dir.file("patch"), dir.file("out"), md5Of(v2));
+    return applyPatch(provider(), dir.file(base), dir.file("patch"), dir.file("out"), md5Of(v2));
   }
 
   TempDir dir;
@@ -73,7 +78,7 @@ TEST_F(PatchApplyTest, AppliesWhatWasMade) {
   EXPECT_LT(patch.size(), v2.size() / 50) << "the unchanged parts are not in the patch";
   EXPECT_EQ(make(), patch) << "equal inputs give equal bytes";
   uint64_t lastDone = 0, calls = 0;
-  PatchApplyResult r = applyPatch(dir.file("v1"), dir.file("patch"), dir.file("out"), md5Of(v2),
+  PatchApplyResult r = applyPatch(provider(), dir.file("v1"), dir.file("patch"), dir.file("out"), md5Of(v2),
                                   [&](uint64_t done, uint64_t total) {
                                     EXPECT_GT(done, lastDone);
                                     EXPECT_EQ(total, v2.size());
@@ -127,16 +132,16 @@ TEST_F(PatchApplyTest, FailuresLeaveNoOutput) {
   }
   // Wrong target digest: applied fine, but not what the list wants.
   writeFile(dir.file("patch"), patch);
-  PatchApplyResult r = applyPatch(dir.file("v1"), dir.file("patch"), dir.file("out"), md5Of(v1));
+  PatchApplyResult r = applyPatch(provider(), dir.file("v1"), dir.file("patch"), dir.file("out"), md5Of(v1));
   EXPECT_EQ(r.failure, PatchFailure::WrongResult);
   EXPECT_FALSE(exists(dir.file("out")));
 }
 
 TEST_F(PatchApplyTest, WriteErrorAndCancel) {
   make();
-  PatchApplyResult r = applyPatch(dir.file("v1"), dir.file("patch"), dir.file("no/such/dir/out"), md5Of(v2));
+  PatchApplyResult r = applyPatch(provider(), dir.file("v1"), dir.file("patch"), dir.file("no/such/dir/out"), md5Of(v2));
   EXPECT_EQ(r.failure, PatchFailure::WriteError);
-  r = applyPatch(dir.file("v1"), dir.file("patch"), dir.file("out"), md5Of(v2),
+  r = applyPatch(provider(), dir.file("v1"), dir.file("patch"), dir.file("out"), md5Of(v2),
                  [](uint64_t done, uint64_t) { return done < (1u << 20); });
   EXPECT_EQ(r.failure, PatchFailure::Cancelled);
   EXPECT_FALSE(exists(dir.file("out")));

@@ -4,7 +4,7 @@
 #include <map>
 #include <set>
 
-#include "transfer/paths.h"
+#include "base/path_rules.h"
 
 namespace release {
 namespace {
