@@ -7,7 +7,10 @@
 #   patch_make_*:   publisher's patch making / `zstd --patch-from` on the same files (goal <= 1.2)
 #   patch_apply_*:  applying the patch with its MD5 check / `cp` of the file (goal <= 2),
 #                   and / (`cp` + `md5sum`), what installing a checked file costs at least
-#   patch_memory_*: the apply's peak resident set / the file's size (base mapped + output)
+#   patch_memory_private_*:  the apply's peak private memory / the file's size
+#   patch_memory_resident_*: the apply's peak resident set / the file's size; it counts the
+#                            cached pages of the mapped base and output, which the system
+#                            drops when it needs the memory
 # Times are the best of RUNS rounds (default 3), contenders taken in turn.
 source "$(dirname "$0")/common.bash"
 MIB=${PATCH_MIB:-$((1024 / ${TVL_BENCH_SCALE:-1}))}
@@ -64,11 +67,15 @@ for v in scatter insert; do
   cmp -s "$WORK/by-zstd" "$DATA/$v/pack.dat" || { echo "patch_make_$v: FAILED (zstd reads it differently)"; exit 1; }
   rm -f "$WORK/applied" "$WORK/by-zstd"
   peak=$(peak_rss "$TOOL" apply "$DATA/old/pack.dat" "$served" "$WORK/applied" "$target_md5")
+  rm -f "$WORK/applied"
+  private=$("$TOOL" memory "$DATA/old/pack.dat" "$served" "$WORK/applied" "$target_md5" |
+            sed -n 's/.*peak private \([0-9]*\) KiB.*/\1/p')
 
   echo "patch_bytes_$v: $(echo "scale=4; $patch / $archive" | bc | sed 's/^\./0./')x vs full archive (patch $(mib "$patch") MiB, archive $(mib "$archive") MiB, pack $MIB MiB)"
   echo "patch_make_$v: $(ratio "$make_t" "$zstd_t")x vs zstd --patch-from (make $(seconds "$make_t") s, zstd $(seconds "$zstd_t") s; zstd's patch $(mib "$(stat -c %s "$WORK/zstd")") MiB)"
   echo "patch_apply_$v: $(ratio "$apply_t" "$cp_t")x vs cp (apply with MD5 check $(seconds "$apply_t") s, cp $(seconds "$cp_t") s)"
   echo "patch_apply_checked_$v: $(ratio "$apply_t" $((cp_t + md5_t)))x vs cp + md5sum (cp $(seconds "$cp_t") s + md5sum $(seconds "$md5_t") s)"
-  echo "patch_memory_$v: $(ratio "$peak" $((size / 1024)))x vs file size (peak $((peak >> 10)) MiB for a $(mib "$size") MiB file: base mapped + output)"
+  echo "patch_memory_private_$v: $(echo "scale=4; $private / ($size / 1024)" | bc | sed 's/^\./0./')x vs file size (peak private $((private)) KiB for a $(mib "$size") MiB file)"
+  echo "patch_memory_resident_$v: $(ratio "$peak" $((size / 1024)))x vs file size (peak resident $((peak >> 10)) MiB: cached pages of the mapped base and output)"
   rm -rf "$WORK/out-$v" "$WORK/made" "$WORK/zstd" "$WORK/applied" "$WORK/copy"
 done

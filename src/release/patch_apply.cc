@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include "platform/fs.h"
@@ -142,23 +141,29 @@ PatchApplyResult apply(const platform::Md5Provider& provider, const std::string&
     if (!baseView.valid()) return failed(PatchFailure::MissingBase, "cannot map " + basePath + " to patch it");
   }
 
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[total > 0 ? total : 1]);
-  if (!buffer)
-    return failed(PatchFailure::DoesNotApply, "not enough memory for the " + std::to_string(total) +
-                                                  " bytes the patch produces");
   std::unique_ptr<ZSTD_DCtx, DctxFree> dctx(ZSTD_createDCtx());
   if (!dctx || ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, kPatchWindowLogMax)) ||
       ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_stableOutBuffer, 1)) ||
       ZSTD_isError(ZSTD_DCtx_refPrefix(dctx.get(), baseView.data(), baseView.size())))
     return failed(PatchFailure::DoesNotApply, "cannot set up the decoder");
 
-  platform::File out = platform::File::createForWrite(outputPath, 0);
-  if (!out.valid()) return failed(PatchFailure::WriteError, "cannot create " + outputPath);
+  // The output file itself is the decoder's window: any later part may copy
+  // from any earlier one, so all of it must stay addressable.
+  platform::MappedOutputFile out;
+  uint8_t empty = 0;
+  uint8_t* buffer = &empty;
+  if (total > 0) {
+    std::string error;
+    out = platform::MappedOutputFile::create(outputPath, total, &error);
+    if (!out.valid()) return failed(PatchFailure::WriteError, error);
+    buffer = out.data();
+  } else if (!platform::File::createForWrite(outputPath, 0).close()) {
+    return failed(PatchFailure::WriteError, "cannot create " + outputPath);
+  }
 
-  BackgroundMd5 md5(provider, buffer.get());
-  ZSTD_outBuffer output = {buffer.get(), static_cast<size_t>(total), 0};
+  BackgroundMd5 md5(provider, buffer);
+  ZSTD_outBuffer output = {buffer, static_cast<size_t>(total), 0};
   size_t consumed = 0;
-  size_t written = 0;
   bool complete = false;
   while (!complete) {
     size_t step = std::min(kInputStep, patchSize - consumed);
@@ -172,14 +177,9 @@ PatchApplyResult apply(const platform::Md5Provider& provider, const std::string&
                                                   ZSTD_getErrorName(hint));
     }
     complete = hint == 0;
-    if (output.pos > written) {
+    if (output.pos > before) {
       md5.advance(output.pos);
-      if (!out.write(buffer.get() + written, output.pos - written)) {
-        md5.stop();
-        return failed(PatchFailure::WriteError, "cannot write " + outputPath);
-      }
-      written = output.pos;
-      if (progress && !progress(written, total)) {
+      if (progress && !progress(output.pos, total)) {
         md5.stop();
         return failed(PatchFailure::Cancelled, "stopped while patching " + outputPath);
       }
@@ -192,15 +192,15 @@ PatchApplyResult apply(const platform::Md5Provider& provider, const std::string&
   }
   std::string digest = md5.finish();
   PatchApplyResult result;
-  result.outputSize = written;
-  result.peakMemory = total + ZSTD_sizeof_DCtx(dctx.get());
+  result.outputSize = output.pos;
+  result.peakMemory = ZSTD_sizeof_DCtx(dctx.get());
   if (consumed != patchSize) return failed(PatchFailure::DoesNotApply, "the patch has bytes after its end");
-  if (written != total) return failed(PatchFailure::DoesNotApply, "the patch produced fewer bytes than it announced");
+  if (output.pos != total) return failed(PatchFailure::DoesNotApply, "the patch produced fewer bytes than it announced");
   if (digest.empty()) return failed(PatchFailure::WrongResult, "cannot compute the MD5 of " + outputPath);
   if (digest != targetMd5)
     return failed(PatchFailure::WrongResult,
                 "patching " + basePath + " gave MD5 " + digest + " instead of " + targetMd5);
-  if (!out.close()) return failed(PatchFailure::WriteError, "cannot write " + outputPath);
+  if (total > 0 && !out.close()) return failed(PatchFailure::WriteError, "cannot write " + outputPath);
   result.md5 = digest;
   return result;
 }

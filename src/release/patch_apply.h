@@ -1,20 +1,23 @@
 // Applying a binary patch: the installed (base) version of a file, mapped
 // read-only, is the reference; the patch is one zstd frame made with that
 // base as its prefix (patch_make.h), so `zstd -d --long=31 --patch-from=BASE`
-// reads it too. The result is streamed into an output (staging) file while
-// its MD5 is computed, and checked against the target's MD5.
+// reads it too. The result is decoded straight into the output (staging)
+// file while its MD5 is computed, and checked against the target's MD5.
 //
-// Memory: the base and the patch are mapped, not copied. The decoder needs
-// the whole output in memory, because the format lets any later part of the
-// file refer to any earlier part as well as to the base: one buffer of the
-// target's size (at most kMaxPatchedFileSize), plus the decoder's own
-// workspace of about 200 KiB. PatchApplyResult::peakMemory says how much it
-// was; the frame header is checked against the limits before anything is
-// allocated.
+// Memory: the base, the patch and the output are all mapped files. The
+// decoder must be able to reach the whole output, because the format lets
+// any later part refer to any earlier part as well as to the base; the
+// output file, sized from the frame header and mapped for writing, is that
+// window. What is written goes to the system's file cache, which the system
+// writes out and drops as it needs memory, so the private memory of an apply
+// is the decoder's workspace (about 200 KiB; PatchApplyResult::peakMemory)
+// whatever the file's size. The resident set still shows the mapped pages
+// while they are cached. The frame header is checked against the limits
+// before anything is opened.
 //
 // Thread safety: no shared state; any number of applies may run at once on
 // different files. The MD5 runs on a helper thread while the main one
-// decodes and writes.
+// decodes.
 #pragma once
 
 #include <cstddef>
@@ -51,7 +54,7 @@ struct PatchApplyResult {
   std::string message;      // empty on success; names the file and the cause otherwise
   uint64_t outputSize = 0;  // bytes written
   std::string md5;          // of the output, when it was complete
-  uint64_t peakMemory = 0;  // bytes allocated at the largest (mapped files not counted)
+  uint64_t peakMemory = 0;  // the decoder's workspace (mapped files not counted)
   bool ok() const { return failure == PatchFailure::None; }
 };
 

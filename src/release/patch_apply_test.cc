@@ -92,8 +92,10 @@ TEST_F(PatchApplyTest, AppliesWhatWasMade) {
   EXPECT_EQ(r.outputSize, v2.size());
   EXPECT_EQ(lastDone, v2.size());
   EXPECT_GT(calls, 1u);
-  EXPECT_GE(r.peakMemory, v2.size());
-  EXPECT_LT(r.peakMemory, v2.size() + (4u << 20));
+  // The output is a mapped file: the decoder's own memory does not grow
+  // with it.
+  EXPECT_GT(r.peakMemory, 0u);
+  EXPECT_LT(r.peakMemory, 1u << 20);
 }
 
 TEST_F(PatchApplyTest, FindsMovedPartsAnywhereInTheBase) {
