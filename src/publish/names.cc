@@ -49,6 +49,8 @@ std::string reservedReason(const std::string& name, Tree tree) {
   if (lower == "tervalisonline2d.exe.new" || lower == "tervalisonline2d.exe.old")
     return "the launcher deletes this file at every start (self-replacement)";
   if (lower == "data/update/update.tmp") return "the launcher's download staging file";
+  if (lower == "data/update/patch.tmp" || lower == "data/update/patched.tmp" || lower == "data/update/patches.txt")
+    return "the launcher's patch staging file";
   return "";
 }
 

@@ -46,6 +46,7 @@ TEST(NameProblem, RefusesWhatTheLauncherWouldFetchOrPlaceElsewhere) {
       {"tervalisonline2d.exe.OLD", Tree::Game, "deletes"},
       {"TervalisOnline2D.exe.new", Tree::Game, "deletes"},
       {"data/update/update.tmp", Tree::Game, "staging"},
+      {"Data/Update/Patched.tmp", Tree::Game, "staging"},
       {".publish-state", Tree::Game, "publisher"},
       {".publish-tmp/1.tmp", Tree::Icons, "publisher"},
       {"clan_icons_list.txt", Tree::Icons, "icon list"},

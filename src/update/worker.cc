@@ -9,6 +9,7 @@
 #include "update/updater.h"
 #include "update/file_list.h"
 #include "update/local_hash.h"
+#include "update/patching.h"
 
 const char kMainList[] = "files.txt";
 const char kIconsList[] = "clan_icons_list.txt";
@@ -62,6 +63,7 @@ UpdateEnd replaceLauncher(bool restarted) {
 
 UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restarted) {
   DownloadSession session = updater.session(client);
+  PatchRun patches(updater);
   FetchResult list = fetchList(updater, session, updater.updateSource, kMainList, true, "");
   if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
   list = fetchList(updater, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
@@ -73,10 +75,12 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
     // A name that leads out of the program directory is never fetched.
     entry.needsDownload = isSafeRelativePath(entry.directory + entry.name) && checkLocalFile(updater, entry);
   }
-  updater.progress.setBytesTotal(sumDownloadSizes(updater.entries));
+  // What is really fetched: a patch instead of a file that has one.
+  updater.progress.setBytesTotal(patches.plan(session, updater.entries));
 
   for (const FileListEntry& entry : updater.entries) {
     if (!entry.needsDownload) continue;
+    if (patches.install(session, entry)) continue;  // otherwise the whole file
     FetchResult fetched = downloadFile(session, *entry.source, entry.name, entry.packed, entry.directory);
     // A listed file that bears a list's name fails the way a list does.
     if (!fetched.ok()) return ended(isListFile(entry.name) ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, fetched);
