@@ -105,7 +105,8 @@ TEST_F(PatchesTest, PatchesTheNewestEarlierVersionsOfLargeChangedFiles) {
     EXPECT_EQ(e.targetMd5, md5Of(target));
     EXPECT_EQ(e.size, fs::file_size(out + "/" + e.path));
     EXPECT_LT(e.size, 4096u);
-    release::PatchApplyResult r = release::applyPatch(md5Provider(), base, out + "/" + e.path, dir.file("applied"), e.targetMd5);
+    release::PatchApplyResult r =
+        release::applyPatch(md5Provider(), base, out + "/" + e.path, dir.file("applied"), e.targetMd5);
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_EQ(readFile(dir.file("applied")), target);
   }

@@ -115,8 +115,9 @@ const char* patchFailureName(PatchFailure failure) {
 
 namespace {
 
-PatchApplyResult apply(const platform::Md5Provider& provider, const std::string& basePath, const uint8_t* patch, size_t patchSize,
-                       const std::string& outputPath, const std::string& targetMd5, const PatchProgress& progress) {
+PatchApplyResult apply(const platform::Md5Provider& provider, const std::string& basePath, const uint8_t* patch,
+                       size_t patchSize, const std::string& outputPath, const std::string& targetMd5,
+                       const PatchProgress& progress) {
   // The header first: nothing is opened or allocated for a patch that asks
   // for more than the limits.
   ZSTD_frameHeader header;
@@ -195,7 +196,8 @@ PatchApplyResult apply(const platform::Md5Provider& provider, const std::string&
   result.outputSize = output.pos;
   result.peakMemory = ZSTD_sizeof_DCtx(dctx.get());
   if (consumed != patchSize) return failed(PatchFailure::DoesNotApply, "the patch has bytes after its end");
-  if (output.pos != total) return failed(PatchFailure::DoesNotApply, "the patch produced fewer bytes than it announced");
+  if (output.pos != total)
+    return failed(PatchFailure::DoesNotApply, "the patch produced fewer bytes than it announced");
   if (digest.empty()) return failed(PatchFailure::WrongResult, "cannot compute the MD5 of " + outputPath);
   if (digest != targetMd5)
     return failed(PatchFailure::WrongResult,
@@ -215,8 +217,9 @@ PatchApplyResult applyPatchBytes(const platform::Md5Provider& md5, const std::st
   return r;
 }
 
-PatchApplyResult applyPatch(const platform::Md5Provider& md5, const std::string& basePath, const std::string& patchPath,
-                            const std::string& outputPath, const std::string& targetMd5, const PatchProgress& progress) {
+PatchApplyResult applyPatch(const platform::Md5Provider& md5, const std::string& basePath,
+                            const std::string& patchPath, const std::string& outputPath, const std::string& targetMd5,
+                            const PatchProgress& progress) {
   platform::File file = platform::File::openExclusiveRead(patchPath);
   uint64_t size = 0;
   platform::MappedView view;

@@ -67,8 +67,8 @@ using PatchProgress = std::function<bool(uint64_t done, uint64_t total)>;
 // targetMd5 (upper-case hex), hashing through md5 (acquired). On any failure outputPath is deleted; on
 // success it is complete and closed. The base is opened as the launcher
 // opens installed files (exclusively).
-PatchApplyResult applyPatch(const platform::Md5Provider& md5, const std::string& basePath, const std::string& patchPath,
-                            const std::string& outputPath, const std::string& targetMd5,
+PatchApplyResult applyPatch(const platform::Md5Provider& md5, const std::string& basePath,
+                            const std::string& patchPath, const std::string& outputPath, const std::string& targetMd5,
                             const PatchProgress& progress = {});
 
 // The same with the patch's bytes in memory.

@@ -141,7 +141,8 @@ TEST_F(PatchApplyTest, FailuresLeaveNoOutput) {
 
 TEST_F(PatchApplyTest, WriteErrorAndCancel) {
   make();
-  PatchApplyResult r = applyPatch(provider(), dir.file("v1"), dir.file("patch"), dir.file("no/such/dir/out"), md5Of(v2));
+  PatchApplyResult r =
+      applyPatch(provider(), dir.file("v1"), dir.file("patch"), dir.file("no/such/dir/out"), md5Of(v2));
   EXPECT_EQ(r.failure, PatchFailure::WriteError);
   r = applyPatch(provider(), dir.file("v1"), dir.file("patch"), dir.file("out"), md5Of(v2),
                  [](uint64_t done, uint64_t) { return done < (1u << 20); });

@@ -28,7 +28,8 @@ bool unpackList(const std::string& zipPath, const std::string& listPath, std::st
   ArchiveItem item;
   bool ok = getArchiveItem(reader, -1, item) == kArchiveOk && item.index == 1 &&
             getArchiveItem(reader, 0, item) == kArchiveOk && item.uncompressedSize <= release::kMaxPatchListBytes &&
-            setArchiveBaseDir(reader, baseDir) == kArchiveOk && extractArchiveItem(reader, 0, kListTarget) == kArchiveOk;
+            setArchiveBaseDir(reader, baseDir) == kArchiveOk &&
+            extractArchiveItem(reader, 0, kListTarget) == kArchiveOk;
   closeArchive(reader);
   if (!ok) return false;
   platform::File file = platform::File::openExclusiveRead(listPath);
