@@ -11,12 +11,15 @@
 #   patch_memory_resident_*: the apply's peak resident set / the file's size; it counts the
 #                            cached pages of the mapped base and output, which the system
 #                            drops when it needs the memory
+#   patch_update_*:          the launcher's whole update through the patch / the same
+#                            update fetching the whole archive (nginx in a namespace), and
+#                            patch_update_memory_*, the launcher's peak memory meanwhile
 # Times are the best of RUNS rounds (default 3), contenders taken in turn.
 source "$(dirname "$0")/common.bash"
 MIB=${PATCH_MIB:-$((1024 / ${TVL_BENCH_SCALE:-1}))}
 RUNS=${RUNS:-3}
 [ -f build/native-release/build.ninja ] || cmake --preset native-release >/dev/null
-cmake --build build/native-release -j2 --target patch_tool tervalis-publish >/dev/null
+cmake --build build/native-release -j2 --target patch_tool tervalis-publish TervalisOnline2D stub_game >/dev/null
 TOOL=$ROOT/build/native-release/bin/patch_tool
 PUBLISH=$ROOT/build/native-release/bin/tervalis-publish
 DATA=$BENCH_DATA/patch-$MIB
@@ -77,5 +80,7 @@ for v in scatter insert; do
   echo "patch_apply_checked_$v: $(ratio "$apply_t" $((cp_t + md5_t)))x vs cp + md5sum (cp $(seconds "$cp_t") s + md5sum $(seconds "$md5_t") s)"
   echo "patch_memory_private_$v: $(echo "scale=4; $private / ($size / 1024)" | bc | sed 's/^\./0./')x vs file size (peak private $((private)) KiB for a $(mib "$size") MiB file)"
   echo "patch_memory_resident_$v: $(ratio "$peak" $((size / 1024)))x vs file size (peak resident $((peak >> 10)) MiB: cached pages of the mapped base and output)"
-  rm -rf "$WORK/out-$v" "$WORK/made" "$WORK/zstd" "$WORK/applied" "$WORK/copy"
+  rm -rf "$WORK/made" "$WORK/zstd" "$WORK/applied" "$WORK/copy"
+  WORK=$WORK $PY bench/patch_update.py "$v" "$WORK/out-$v" "$DATA/old/pack.dat" "$DATA/$v/pack.dat"
+  rm -rf "$WORK/out-$v"
 done
