@@ -7,7 +7,10 @@
                                            files, 300 MiB): <dir>/www is what
                                            the servers serve, <dir>/install an
                                            install a third of whose files are
-                                           out of date; half the files packed"""
+                                           out of date; half the files packed
+  make_data.py patch <dir> <MiB>           a pack in three releases: old/, scatter/
+                                           (1% rewritten in 64 KiB pieces), insert/
+                                           (1 MiB inserted near the start)"""
 
 import hashlib
 import io
@@ -147,6 +150,43 @@ def release(root, files=2000, mib=300):
     return entries
 
 
+def patch(root, mib):
+    """A game pack: alternating pieces of incompressible bytes (packed
+    assets) and text (scripts, tables), 64 KiB to 1 MiB each, half of each."""
+    rnd = random.Random(1300)
+    words = [bytes(rnd.choice(b"etaoinshrdlucmfwyp") for _ in range(rnd.randint(2, 9))) for _ in range(5000)]
+    text = b" ".join(rnd.choices(words, k=600000))
+    total = mib * MIB
+    for d in ("old", "scatter", "insert"):
+        os.makedirs(os.path.join(root, d), exist_ok=True)
+    old = os.path.join(root, "old", "pack.dat")
+    with open(old, "wb") as f:
+        done, i = 0, 0
+        while done < total:
+            size = min(total - done, rnd.randint(64 << 10, MIB))
+            if i % 2 == 0:
+                f.write(rnd.randbytes(size))
+            else:
+                at = rnd.randrange(len(text) - size)
+                f.write(text[at:at + size])
+            done += size
+            i += 1
+    piece = 64 << 10
+    with open(old, "rb") as src, open(os.path.join(root, "scatter", "pack.dat"), "wb") as dst:
+        while chunk := src.read(16 * MIB):
+            dst.write(chunk)
+    with open(os.path.join(root, "scatter", "pack.dat"), "r+b") as f:
+        for _ in range(max(1, total // 100 // piece)):
+            f.seek(rnd.randrange(total - piece))
+            f.write(rnd.randbytes(piece))
+    with open(old, "rb") as src, open(os.path.join(root, "insert", "pack.dat"), "wb") as dst:
+        dst.write(src.read(12411))
+        dst.write(rnd.randbytes(MIB))
+        while chunk := src.read(16 * MIB):
+            dst.write(chunk)
+
+
+
 if __name__ == "__main__":
     mode, root = sys.argv[1], sys.argv[2]
     os.makedirs(root, exist_ok=True)
@@ -156,5 +196,7 @@ if __name__ == "__main__":
         mixed(root, int(sys.argv[3]))
     elif mode == "release":
         release(root, *(int(a) for a in sys.argv[3:5]))
+    elif mode == "patch":
+        patch(root, int(sys.argv[3]))
     else:
         one(root, int(sys.argv[3]))

@@ -31,4 +31,9 @@ void MappedView::reset() {
   size_ = 0;
 }
 
+bool MappedOutputFile::close() {
+  view_.reset();
+  return file_.close();
+}
+
 }  // namespace platform

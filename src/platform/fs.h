@@ -69,6 +69,7 @@ class File {
   intptr_t handle() const { return handle_.get(); }
 
  private:
+  friend class MappedOutputFile;
   explicit File(intptr_t handle) : handle_(handle) {}
   SystemHandle handle_;
 };
@@ -91,11 +92,41 @@ class MappedView {
   size_t size() const { return size_; }
 
  private:
+  friend class MappedOutputFile;
+  // The first size bytes of file (opened for reading and writing), mapped so
+  // that writes reach the file.
+  static MappedView mapWritable(const File& file, uint64_t size);
   void reset();
   void unmap();  // the view only
   void* data_ = nullptr;
   size_t size_ = 0;
   SystemHandle mapping_;  // Windows' mapping object; POSIX needs none
+};
+
+// A new file of a size known up front, written through memory: what is
+// written goes to the file through the system's cache, whose pages the
+// system may write out and drop whenever it needs the memory. So a file of
+// any size costs no more private memory than a small one. Move-only.
+class MappedOutputFile {
+ public:
+  MappedOutputFile() = default;
+
+  // Creates (or truncates) path, shared with nobody, reserves size bytes
+  // (> 0; they read as zeros) on disk and maps them for reading and
+  // writing. Invalid on failure, with *error naming path and the cause (a
+  // full disk shows here, never later as a fault in the mapping).
+  static MappedOutputFile create(const std::string& path, uint64_t size, std::string* error);
+
+  bool valid() const { return view_.valid(); }
+  uint8_t* data() const { return static_cast<uint8_t*>(view_.data_); }
+  size_t size() const { return view_.size(); }
+  // Unmaps and closes; the file may be moved or deleted only afterwards.
+  // False when the system reported a failure. The destructor does the same.
+  bool close();
+
+ private:
+  File file_;
+  MappedView view_;
 };
 
 // The three file times of path (POSIX reports the status-change time as

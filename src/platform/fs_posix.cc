@@ -136,6 +136,57 @@ MappedView MappedView::map(const File& file, uint64_t size) {
   return v;
 }
 
+namespace {
+
+// A file create() made but could not finish: closed, then deleted.
+MappedOutputFile abandon(MappedOutputFile* out, const std::string& path) {
+  out->close();
+  removeFile(path);
+  return MappedOutputFile();
+}
+
+}  // namespace
+
+MappedView MappedView::mapWritable(const File& file, uint64_t size) {
+  MappedView v;
+  if (!file.valid() || size == 0 || size > SIZE_MAX) return v;
+  void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED,
+                 static_cast<int>(file.handle()), 0);
+  if (p == MAP_FAILED) return v;
+  v.data_ = p;
+  v.size_ = static_cast<size_t>(size);
+  return v;
+}
+
+MappedOutputFile MappedOutputFile::create(const std::string& path, uint64_t size, std::string* error) {
+  MappedOutputFile out;
+  std::string p = nativePath(path);
+  if (size == 0 || size > SIZE_MAX || static_cast<uint64_t>(static_cast<off_t>(size)) != size) {
+    *error = "cannot create " + p + ": " + std::to_string(size) + " bytes cannot be mapped";
+    return out;
+  }
+  int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = "cannot create " + p + ": " + errnoText();
+    return out;
+  }
+  out.file_ = File(fd);
+  // The blocks must exist before the mapping is written: a write to a page
+  // the disk has no room for would end the process (SIGBUS).
+  int rc = posix_fallocate(fd, 0, static_cast<off_t>(size));
+  if (rc != 0) {
+    *error = "cannot make room for " + std::to_string(size) + " bytes in " + p + ": " + std::strerror(rc);
+    return abandon(&out, path);
+  }
+  out.view_ = MappedView::mapWritable(out.file_, size);
+  if (!out.view_.valid()) {
+    *error = "cannot map " + p + ": " + errnoText();
+    return abandon(&out, path);
+  }
+  madvise(out.view_.data_, out.view_.size_, MADV_SEQUENTIAL);
+  return out;
+}
+
 bool getFileTimes(const std::string& path, FileTime* creation, FileTime* access, FileTime* write) {
   struct stat st;
   if (stat(nativePath(path).c_str(), &st) != 0) return false;

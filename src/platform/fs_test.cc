@@ -74,6 +74,48 @@ TEST(MappedView, OutlivesItsFileAndMoves) {
 #endif
 }
 
+TEST(MappedOutputFile, WritesReachTheFileOfExactlyThatSize) {
+  TempDir dir;
+  std::string path = dir.file("out.bin");
+  writeFile(path, std::string(10000, 'x'));  // a longer file there is replaced
+  std::string error;
+  MappedOutputFile out = MappedOutputFile::create(path, 6000, &error);
+  ASSERT_TRUE(out.valid()) << error;
+  ASSERT_EQ(out.size(), 6000u);
+  EXPECT_EQ(out.data()[5999], 0);
+  for (size_t i = 0; i < out.size(); ++i) out.data()[i] = static_cast<uint8_t>('a' + i % 26);
+  MappedOutputFile moved = std::move(out);
+  EXPECT_FALSE(out.valid());
+  EXPECT_TRUE(moved.close());
+  EXPECT_FALSE(moved.valid());
+  // Closed means free to move, as a finished staging file is.
+  ASSERT_TRUE(replaceFile(path, dir.file("done.bin"), &error)) << error;
+  std::string bytes = readFile(dir.file("done.bin"));
+  ASSERT_EQ(bytes.size(), 6000u);
+  EXPECT_EQ(bytes.substr(0, 3), "abc");
+  EXPECT_EQ(bytes[5999], static_cast<char>('a' + 5999 % 26));
+}
+
+TEST(MappedOutputFile, FailsWithAMessageAndLeavesNothing) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::string path;
+    uint64_t size;
+  } cases[] = {
+      {"no such folder", dir.file("missing/out.bin"), 100},
+      {"empty", dir.file("empty.bin"), 0},
+      {"more than any disk holds", dir.file("huge.bin"), uint64_t(1) << 55},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    MappedOutputFile out = MappedOutputFile::create(c.path, c.size, &error);
+    EXPECT_FALSE(out.valid()) << c.what;
+    EXPECT_NE(error.find(c.path), std::string::npos) << c.what << ": " << error;
+    EXPECT_FALSE(exists(c.path)) << c.what;
+  }
+}
+
 TEST(RemoveFile, GoneEvenWhenReadOnlyHiddenOrSystem) {
   TempDir dir;
   const uint32_t cases[] = {0, kAttrReadOnly, kAttrReadOnly | kAttrHidden | kAttrSystem};

@@ -120,6 +120,62 @@ MappedView MappedView::map(const File& file, uint64_t size) {
   return v;
 }
 
+namespace {
+
+// A file create() made but could not finish: closed, then deleted.
+MappedOutputFile abandon(MappedOutputFile* out, const std::string& path) {
+  out->close();
+  removeFile(path);
+  return MappedOutputFile();
+}
+
+}  // namespace
+
+MappedView MappedView::mapWritable(const File& file, uint64_t size) {
+  MappedView v;
+  if (!file.valid() || size == 0 || size > SIZE_MAX) return v;
+  HANDLE m = CreateFileMappingA(asHandle(file.handle()), nullptr, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
+                                static_cast<DWORD>(size), nullptr);
+  if (!m) return v;
+  SystemHandle mapping(reinterpret_cast<intptr_t>(m));
+  void* p = MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
+  if (!p) return v;
+  v.data_ = p;
+  v.size_ = static_cast<size_t>(size);
+  v.mapping_ = std::move(mapping);
+  return v;
+}
+
+MappedOutputFile MappedOutputFile::create(const std::string& path, uint64_t size, std::string* error) {
+  MappedOutputFile out;
+  if (size == 0 || size > SIZE_MAX || size > static_cast<uint64_t>(INT64_MAX)) {
+    *error = "cannot create " + path + ": " + std::to_string(size) + " bytes cannot be mapped";
+    return out;
+  }
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = "cannot create " + path + ": " + win32ErrorText(GetLastError());
+    return out;
+  }
+  out.file_ = File(reinterpret_cast<intptr_t>(h));
+  // Setting the end allocates the clusters: a full disk fails here rather
+  // than as an in-page error while the mapping is written.
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  if (!SetFilePointerEx(h, end, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+    *error = "cannot make room for " + std::to_string(size) + " bytes in " + path + ": " +
+             win32ErrorText(GetLastError());
+    return abandon(&out, path);
+  }
+  out.view_ = MappedView::mapWritable(out.file_, size);
+  if (!out.view_.valid()) {
+    *error = "cannot map " + path + ": " + win32ErrorText(GetLastError());
+    return abandon(&out, path);
+  }
+  return out;
+}
+
 bool getFileTimes(const std::string& path, FileTime* creation, FileTime* access, FileTime* write) {
   WIN32_FILE_ATTRIBUTE_DATA d;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) return false;

@@ -37,7 +37,8 @@ bool isDeviceName(const std::string& component) {
 std::string reservedReason(const std::string& name, Tree tree) {
   std::string lower = asciiLower(name);
   std::string first = lower.substr(0, lower.find('/'));
-  if (first == ".publish-state" || first == ".publish-tmp" || first == ".publish-lock")
+  if (first == ".publish-state" || first == ".publish-tmp" || first == ".publish-lock" ||
+      first == ".publish-patches")
     return "reserved for the publisher's own files in the output folder";
   if (tree == Tree::Icons) {
     if (lower == "clan_icons_list.txt") return "the icon list itself is served under this name";
@@ -49,6 +50,8 @@ std::string reservedReason(const std::string& name, Tree tree) {
       lower == "tervalisonline2d.old")
     return "the launcher deletes this file at every start (self-replacement)";
   if (lower == "data/update/update.tmp") return "the launcher's download staging file";
+  if (lower == "data/update/patch.tmp" || lower == "data/update/patched.tmp" || lower == "data/update/patches.txt")
+    return "the launcher's patch staging file";
   return "";
 }
 

@@ -47,6 +47,7 @@ TEST(NameProblem, RefusesWhatTheLauncherWouldFetchOrPlaceElsewhere) {
       {"TervalisOnline2D.exe.new", Tree::Game, "deletes"},
       {"TervalisOnline2D.old", Tree::Game, "deletes"},  // the Linux launcher's
       {"data/update/update.tmp", Tree::Game, "staging"},
+      {"Data/Update/Patched.tmp", Tree::Game, "staging"},
       {".publish-state", Tree::Game, "publisher"},
       {".publish-tmp/1.tmp", Tree::Icons, "publisher"},
       {"clan_icons_list.txt", Tree::Icons, "icon list"},

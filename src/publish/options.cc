@@ -28,7 +28,13 @@ const char kUsage[] =
     "                         of a name (\"*.bak\", \"logs\"); one with '/' on the whole\n"
     "                         name from the top (\"tools/**\"). '*' and '?' stay\n"
     "                         within a directory, '**' spans directories.\n"
-    "  --release LABEL        second field of every list line (default \"1\")\n"
+    "  --previous DIR         an earlier release folder (repeatable, newest first):\n"
+    "                         files of 1 MiB or more that changed get a binary\n"
+    "                         patch from each of their 3 newest earlier versions,\n"
+    "                         kept when under half their archive's size, served\n"
+    "                         below patches/ and listed in patches.txt (zipped).\n"
+    "                         Without it no patches are served.\n"
+  "  --release LABEL        second field of every list line (default \"1\")\n"
     "  --date DATE            time for the lists and archives instead of each file's\n"
     "                         modification time: YYYY-MM-DD[THH:MM:SS] (UTC) or\n"
     "                         @SECONDS. Makes the output depend on content only.\n"
@@ -136,6 +142,13 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
     } else if (arg == "--exclude") {
       if (!takeValue()) return false;
       p.filter.exclude(value);
+    } else if (arg == "--previous") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--previous needs a folder";
+        return false;
+      }
+      p.previousDirs.push_back(value);
     } else if (arg == "--release") {
       if (!takeValue()) return false;
       std::string problem = releaseLabelProblem(value);

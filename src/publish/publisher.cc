@@ -12,6 +12,7 @@
 #include "platform/tree.h"
 #include "publish/list_format.h"
 #include "publish/pack.h"
+#include "publish/pool.h"
 #include "publish/state.h"
 
 namespace publish {
@@ -150,34 +151,6 @@ struct Job {
   size_t index;
 };
 
-// Runs fn over every job on `threads` threads; the first failure stops the
-// rest from starting and is returned.
-template <typename Fn>
-bool runPool(unsigned threads, const std::vector<Job>& jobs, Fn fn, std::string* error) {
-  std::atomic<size_t> next{0};
-  std::atomic<bool> failed{false};
-  std::mutex errorLock;
-  auto worker = [&]() {
-    for (;;) {
-      if (failed.load()) return;
-      size_t i = next.fetch_add(1);
-      if (i >= jobs.size()) return;
-      std::string err;
-      if (!fn(jobs[i], &err)) {
-        std::lock_guard<std::mutex> lock(errorLock);
-        if (!failed.exchange(true)) *error = err;
-        return;
-      }
-    }
-  };
-  unsigned n = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(jobs.size())));
-  std::vector<std::thread> pool;
-  for (unsigned i = 1; i < n; ++i) pool.emplace_back(worker);
-  worker();
-  for (std::thread& t : pool) t.join();
-  return !failed.load();
-}
-
 bool unchangedSince(const SourceFile& f, uint64_t bytesRead, std::string* error) {
   PathInfo now = pathInfo(f.path);
   if (now.kind != PathKind::File || now.size != f.size || now.mtimeNs != f.mtimeNs || bytesRead != f.size) {
@@ -274,6 +247,15 @@ bool clearTempDir(const TreeRun& run, std::string* error) {
   return true;
 }
 
+// The time the list carries: the fixed date, or the newest file's.
+int64_t listStampOf(const TreeRun& run, const PublishOptions& o) {
+  if (run.tree == Tree::Icons) return 0;  // a plain file carries no time
+  if (o.fixedStamp) return o.stamp;
+  int64_t stamp = kDosEpoch;
+  for (const Item& it : run.items) stamp = std::max(stamp, it.stamp);
+  return stamp;
+}
+
 // Writes the list if its text, time or packing differ from what is served.
 bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std::string* error) {
   std::string text = listText(*run, o.releaseLabel);
@@ -282,10 +264,7 @@ bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std:
     *error = "cannot compute the MD5 of " + run->listName;
     return false;
   }
-  next->listStamp = o.fixedStamp ? o.stamp : kDosEpoch;
-  if (!o.fixedStamp)
-    for (const Item& it : run->items) next->listStamp = std::max(next->listStamp, it.stamp);
-  if (run->tree == Tree::Icons) next->listStamp = 0;  // a plain file carries no time
+  next->listStamp = listStampOf(*run, o);
 
   std::string target = run->outPath(run->listName);
   PathInfo served = pathInfo(target);
@@ -314,17 +293,21 @@ bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std:
   return replaceFile(temp, target, error);
 }
 
-bool finishTree(TreeRun* run, const PublishOptions& o, std::string* error) {
+// `patches` (game tree only) publishes its list after the file list and
+// takes away old patches after the old archives.
+bool finishTree(TreeRun* run, const PublishOptions& o, Patches* patches, std::string* error) {
   PublishState next;
   next.packing = run->packing;
   for (const Item& it : run->items)
     next.entries[it.src.name] = {it.src.size, it.src.mtimeNs, it.md5, it.stamp, it.outputSize};
   if (!publishList(run, o, &next, error)) return false;
   if (o.dryRun) return true;
+  if (patches && !patches->publishList(error)) return false;
   for (const std::string& r : run->removed) {
     if (!removeFile(run->outPath(r), error)) return false;
     pruneParents(run->outputDir, r);
   }
+  if (patches && !patches->finish(error)) return false;
   std::string text = serialiseState(next), current;
   std::string temp = joinPath(run->tempDir(), "state.tmp");
   if (!(readWholeFile(run->outPath(kStateFile), &current) && current == text) &&
@@ -403,6 +386,8 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   if (!checkFolders(o, error)) return false;
   platform::Md5Provider md5;
   if (!md5.acquire(error)) return false;
+  Patches patches(o, md5, o.outputDir, joinPath(o.outputDir, kTempDir), &report->patches);
+  if (!patches.check(error)) return false;
 
   TreeRun game, icons;
   game.tree = Tree::Game;
@@ -466,6 +451,10 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   for (const SourceFile& f : game.files) gameNames.push_back(f.name);
   for (const SourceFile& f : icons.files) iconNames.push_back(f.name);
   refusal->problems = checkNames(gameNames, iconNames);
+  for (const std::string& n : gameNames) {
+    std::string reason = patches.reservedReason(n);
+    if (!reason.empty()) refusal->problems.push_back({n, reason});
+  }
   uint64_t gameBytes = 0;
   for (TreeRun* run : runs)
     for (const SourceFile& f : run->files) {
@@ -527,11 +516,16 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     return a.run->items[a.index].src.size > b.run->items[b.index].src.size;
   });
   progress->filesTotal = jobs.size();
-  if (!runPool(o.jobs, jobs, [&](const Job& j, std::string* e) { return doJob(j, o, progress, e); }, error))
+  if (!runPool(o.jobs, jobs.size(), [&](size_t i, std::string* e) { return doJob(jobs[i], o, progress, e); }, error))
     return false;
 
+  std::vector<PatchTarget> targets;
+  for (const Item& it : game.items)
+    targets.push_back({it.src.name, it.src.path, it.src.size, it.src.mtimeNs, it.md5, it.outputSize});
+  if (!patches.make(targets, listStampOf(game, o), progress, error)) return false;
+
   for (TreeRun* run : runs) {
-    if (!finishTree(run, o, error)) return false;
+    if (!finishTree(run, o, run == &game ? &patches : nullptr, error)) return false;
     fillReport(*run);
   }
   return true;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "publish/names.h"
+#include "publish/patches.h"
 
 namespace publish {
 
@@ -39,6 +40,16 @@ struct PublishOptions {
   bool dryRun = false;
   bool rehash = false;  // hash every file, even when size and mtime are unchanged
   bool force = false;   // write every output again
+  // Binary patches (see patches.h): earlier release folders, newest first.
+  std::vector<std::string> previousDirs;
+  // Below 1 MiB a whole file costs little more than a patch's request and
+  // its check, so only larger files are patched.
+  uint64_t patchMinSize = 1 << 20;
+  // Players more releases behind fetch the whole file; each version kept
+  // costs server space.
+  unsigned patchVersions = 3;
+  // A patch is kept when smaller than this share of the file's archive.
+  unsigned patchKeepPercent = 50;
 };
 
 enum class Change { Added, Changed, Removed, Unchanged };
@@ -57,6 +68,7 @@ struct PublishReport {
   TreeReport game;
   TreeReport icons;
   bool hasIcons = false;
+  PatchReport patches;
   std::vector<std::string> notes;  // worth telling the user, not errors
 };
 

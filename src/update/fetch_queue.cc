@@ -54,13 +54,14 @@ std::string stagingPathFor(const Updater& updater, const FileListEntry& entry, c
 }
 
 bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work,
-                 FetchFailure* failure) {
+                 PatchRun* patches, FetchFailure* failure) {
   std::vector<std::string> taken;
   for (const FileListEntry* entry : work) {
     DownloadSession session = updater.session(client);
     session.tempFile = stagingPathFor(updater, *entry, updater.tempFile, &taken);
     session.progress.setCurrentFile(entry->name);
     session.progress.notify();
+    if (patches && patches->install(session, *entry)) continue;  // otherwise the whole file
     FetchResult fetched = fetchOne(updater, session, *entry);
     if (!fetched.ok()) {
       *failure = FetchFailure{entry, fetched};
@@ -74,8 +75,14 @@ bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const F
 // The shared state of one concurrent fetch.
 class Queue {
  public:
-  Queue(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work, int connections)
-      : updater_(updater), client_(client), work_(work), window_(fetchWindow(connections)), slots_(work.size()) {
+  Queue(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work, int connections,
+        PatchRun* patches)
+      : updater_(updater),
+        client_(client),
+        work_(work),
+        patches_(patches),
+        window_(fetchWindow(connections)),
+        slots_(work.size()) {
     std::vector<std::string> taken;
     for (size_t i = 0; i < work.size(); ++i)
       slots_[i].tempFile = stagingPathFor(updater, *work[i], updater.tempFile + "." + std::to_string(i), &taken);
@@ -100,7 +107,7 @@ class Queue {
   }
 
  private:
-  enum class State { kWaiting, kFetching, kDone };
+  enum class State { kWaiting, kFetching, kDone, kPatch };
   struct Slot {
     State state = State::kWaiting;
     std::string tempFile;
@@ -115,7 +122,9 @@ class Queue {
         changed_.wait(hold, [&] { return stop_ || (next_ < work_.size() && next_ < installed_ + window_); });
         if (stop_) return;
         k = next_++;
-        slots_[k].state = State::kFetching;
+        // A planned patch is fetched in its turn by the installer.
+        slots_[k].state = patches_ && patches_->planned(*work_[k]) ? State::kPatch : State::kFetching;
+        if (slots_[k].state == State::kPatch) continue;
       }
       DownloadSession session = updater_.session(client_);
       session.tempFile = slots_[k].tempFile;
@@ -139,16 +148,21 @@ class Queue {
       FetchResult fetched;
       {
         std::unique_lock<std::mutex> hold(lock_);
-        changed_.wait(hold, [&] { return slots_[i].state == State::kDone; });
+        changed_.wait(hold, [&] { return slots_[i].state == State::kDone || slots_[i].state == State::kPatch; });
         fetched = slots_[i].result;
+      }
+      DownloadSession session = updater_.session(client_);
+      session.tempFile = slots_[i].tempFile;
+      bool patched = false;
+      if (slots_[i].state == State::kPatch) {
+        patched = patches_->install(session, *work_[i]);
+        if (!patched) fetched = fetchOne(updater_, session, *work_[i]);  // the whole file after all
       }
       if (!fetched.ok()) {
         *failure = FetchFailure{work_[i], fetched};
         return false;
       }
-      DownloadSession session = updater_.session(client_);
-      session.tempFile = slots_[i].tempFile;
-      installFetchedFile(session, work_[i]->name, work_[i]->packed, work_[i]->directory);
+      if (!patched) installFetchedFile(session, work_[i]->name, work_[i]->packed, work_[i]->directory);
       {
         std::lock_guard<std::mutex> hold(lock_);
         installed_ = i + 1;
@@ -161,6 +175,7 @@ class Queue {
   Updater& updater_;
   HttpClient& client_;
   const std::vector<const FileListEntry*>& work_;
+  PatchRun* patches_;
   const size_t window_;
   std::vector<Slot> slots_;
   std::mutex lock_;
@@ -175,12 +190,12 @@ class Queue {
 
 size_t fetchWindow(int connections) { return connections < 1 ? 1 : static_cast<size_t>(connections) * 4; }
 
-bool fetchEntries(Updater& updater, HttpClient& client, int connections, FetchFailure* failure) {
+bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRun* patches, FetchFailure* failure) {
   std::vector<const FileListEntry*> work;
   for (const FileListEntry& entry : updater.entries)
     if (entry.needsDownload) work.push_back(&entry);
-  if (connections <= 1 || work.size() <= 1) return fetchInTurn(updater, client, work, failure);
+  if (connections <= 1 || work.size() <= 1) return fetchInTurn(updater, client, work, patches, failure);
   if (static_cast<size_t>(connections) > work.size()) connections = static_cast<int>(work.size());
-  Queue queue(updater, client, work, connections);
+  Queue queue(updater, client, work, connections, patches);
   return queue.run(connections, failure);
 }

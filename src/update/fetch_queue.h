@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "transfer/download.h"
+#include "update/patching.h"
 #include "update/updater.h"
 
 struct FetchFailure {
@@ -20,7 +21,9 @@ struct FetchFailure {
 
 // Fetches and installs every entry of updater.entries that needs it. False,
 // with *failure set, when one could not be fetched.
-bool fetchEntries(Updater& updater, HttpClient& client, int connections, FetchFailure* failure);
+// Entries that patches planned are patched in their turn by the installing
+// thread (falling back to the whole file); patches may be null.
+bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRun* patches, FetchFailure* failure);
 
 // How far fetchers may run ahead of the installer, in entries: staged files
 // wait on disk until their turn comes.

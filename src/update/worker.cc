@@ -12,6 +12,7 @@
 #include "update/fetch_queue.h"
 #include "update/file_list.h"
 #include "update/local_hash.h"
+#include "update/patching.h"
 
 const char kMainList[] = "files.txt";
 const char kIconsList[] = "clan_icons_list.txt";
@@ -77,6 +78,7 @@ UpdateEnd replaceLauncher(const std::string& launcherName, bool restarted) {
 
 UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restarted) {
   DownloadSession session = updater.session(client);
+  PatchRun patches(updater);
   FetchResult list = fetchList(updater, session, updater.updateSource, kMainList, true, "");
   if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
   list = fetchList(updater, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
@@ -88,10 +90,11 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
     // A name that leads out of the program directory is never fetched.
     entry.needsDownload = isSafeRelativePath(entry.directory + entry.name) && checkLocalFile(updater, entry);
   }
-  updater.progress.setBytesTotal(sumDownloadSizes(updater.entries));
+  // What is really fetched: a patch instead of a file that has one.
+  updater.progress.setBytesTotal(patches.plan(session, updater.entries));
 
   FetchFailure failure;
-  if (!fetchEntries(updater, client, updater.options.connections, &failure)) {
+  if (!fetchEntries(updater, client, updater.options.connections, &patches, &failure)) {
     // A listed file that bears a list's name fails the way a list does.
     bool list = isListFile(failure.entry->name);
     return ended(list ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, failure.result);

@@ -123,8 +123,10 @@ TEST_F(WorkerTest, FetchesWhatIsMissingOrDifferentInListOrder) {
           {{"7.png", "icon"}, {"8.png", "icon8"}});
   UpdateOutcome o = run();
   EXPECT_EQ(o.end, UpdateEnd::kPlay);
-  EXPECT_EQ(server.requests, (std::vector<std::string>{"upd/3d/files.txt", "ico/swf/clan_icons_list.txt",
-                                                       "upd/3d/new.pak", "upd/3d/old.pak", "ico/swf/8.png"}));
+  // old.pak could be patched: the server is asked for a patch list.
+  EXPECT_EQ(server.requests,
+            (std::vector<std::string>{"upd/3d/files.txt", "ico/swf/clan_icons_list.txt", "upd/3d/patches.txt",
+                                      "upd/3d/new.pak", "upd/3d/old.pak", "ico/swf/8.png"}));
   EXPECT_EQ(testutil::readFile(path("new.pak")), "new");
   EXPECT_EQ(testutil::readFile(path("old.pak")), "newer");
   EXPECT_EQ(testutil::readFile(path("data/textures/8.png")), "icon8");

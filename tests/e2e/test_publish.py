@@ -341,8 +341,14 @@ def test_documented_nginx_config_serves_the_tree_as_the_launcher_needs(tmp_path,
     files = mixed_release(rel)
     write(rel, "data/big.txt", b"compressible text " * 50000)  # gzip would love it
     write(icons, "5.png", b"\x89PNG five")
-    r = run_publish(rel, update, "--icons", icons, "--icons-output", iout, tool=tool)
+    pack = random.Random(5).randbytes(1536 * 1024)
+    write(tmp_path / "prev", "data/pack.dat", pack)
+    write(rel, "data/pack.dat", pack[:1000] + b"new" + pack[1000:])
+    r = run_publish(rel, update, "--icons", icons, "--icons-output", iout, "--previous", tmp_path / "prev",
+                    tool=tool)
     assert r.returncode == 0, r.stderr
+    with zipfile.ZipFile(update / "patches.txt") as z:
+        patch = z.read("patches.txt").split(b"\t")[4].rstrip(b"\r\n").decode()
 
     conf = (ROOT / "docs/nginx/tervalis-update.conf").read_text()
     conf = (conf.replace("/srv/tervalis/update/", f"{update}/").replace("/srv/tervalis/icons/", f"{iout}/")
@@ -388,7 +394,12 @@ http {{
             assert headers["content-type"] == "application/octet-stream"
             want = "no-cache" if path.endswith(".txt") and "/data/" not in path else "max-age=300"
             assert want in headers["cache-control"], (path, headers)
-        for path in ("/3d/.publish-state", "/3d/.publish-lock", "/swf/.publish-state", "/3d/missing", "/other"):
+        for path, disk, want in [("/3d/patches.txt", update / "patches.txt", "no-cache"),
+                                 ("/3d/" + patch, update / patch, "immutable")]:
+            status, headers, body = get(path)
+            assert (status, body, want in headers["cache-control"]) == (200, disk.read_bytes(), True), path
+        for path in ("/3d/.publish-state", "/3d/.publish-lock", "/3d/.publish-patches", "/swf/.publish-state",
+                     "/3d/missing", "/other"):
             assert get(path)[0] == 404, path
         assert get("/3d/files.txt", "-X", "POST")[0] == 403
     finally:

@@ -1,0 +1,148 @@
+#include "update/patching.h"
+
+#include <limits>
+#include <unordered_map>
+
+#include "base/text.h"
+#include "platform/fs.h"
+#include "release/patch_apply.h"
+#include "transfer/archive.h"
+#include "transfer/paths.h"
+
+namespace {
+
+// The staging names below baseDir, as the archive reader takes targets.
+const char kListTarget[] = "data\\update\\patches.txt";
+
+int32_t clampTotal(int64_t total) {
+  if (total > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (total < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(total);
+}
+
+// Reads the one member of the zipped list at zipPath into text, through the
+// unpacked copy at listPath (removed again).
+bool unpackList(const std::string& zipPath, const std::string& listPath, std::string* text) {
+  ArchiveReader* reader = openArchive(zipPath);
+  if (!reader) return false;
+  ArchiveItem item;
+  bool ok = getArchiveItem(reader, -1, item) == kArchiveOk && item.index == 1 &&
+            getArchiveItem(reader, 0, item) == kArchiveOk && item.uncompressedSize <= release::kMaxPatchListBytes &&
+            setArchiveBaseDir(reader, baseDir) == kArchiveOk &&
+            extractArchiveItem(reader, 0, kListTarget) == kArchiveOk;
+  closeArchive(reader);
+  if (!ok) return false;
+  platform::File file = platform::File::openExclusiveRead(listPath);
+  uint64_t size = 0;
+  ok = file.valid() && file.size(&size) && size <= release::kMaxPatchListBytes;
+  if (ok && size > 0) {
+    platform::MappedView view = platform::MappedView::map(file, size);
+    ok = view.valid();
+    if (ok) text->assign(reinterpret_cast<const char*>(view.data()), view.size());
+  }
+  file.close();
+  platform::removeFile(listPath);
+  return ok;
+}
+
+}  // namespace
+
+PatchRun::PatchRun(Updater& updater)
+    : updater_(updater),
+      listFile_(dataPath("update\\patches.txt")),
+      patchFile_(dataPath("update\\patch.tmp")),
+      patchedFile_(dataPath("update\\patched.tmp")) {
+  removeStaging();
+}
+
+PatchRun::~PatchRun() { removeStaging(); }
+
+void PatchRun::removeStaging() {
+  for (const std::string* path : {&listFile_, &patchFile_, &patchedFile_}) platform::removeFile(*path);
+}
+
+void PatchRun::fetchList(DownloadSession& session) {
+  // The display keeps showing the main list while this one arrives.
+  DownloadSession staging{session.client, session.progress, patchFile_, session.game};
+  FetchResult fetched =
+      fetchToTempFile(staging, buildDownloadRequest(session.game, updater_.updateSource, release::kPatchListName));
+  std::string text, error;
+  bool ok = fetched.ok() && (!checkStaged || checkStaged(release::kPatchListName, patchFile_)) &&
+            unpackList(patchFile_, listFile_, &text) && parsePatchList(text.data(), text.size(), &patches_, &error);
+  if (!ok) patches_.clear();
+  platform::removeFile(patchFile_);
+}
+
+bool PatchRun::patchable(const FileListEntry& entry) const {
+  // Only files of files.txt that have a local version, and never the
+  // launcher (it is installed beside itself) or a list.
+  return entry.needsDownload && entry.source == &updater_.updateSource && entry.directory.empty() &&
+         !entry.localDigest.empty() && !equalsNoCase(entry.name, kLauncherExecutable) && !isListFile(entry.name);
+}
+
+int32_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry>& entries) {
+  planned_.clear();
+  total_ = 0;
+  bool anyPatchable = false;
+  for (const FileListEntry& entry : entries) {
+    if (entry.needsDownload) total_ += entry.size;
+    anyPatchable = anyPatchable || patchable(entry);
+  }
+  // A run that has nothing a patch could help with asks for no list.
+  if (!anyPatchable) return clampTotal(total_);
+  fetchList(session);
+
+  std::unordered_multimap<std::string, const release::PatchEntry*> byName;
+  for (const release::PatchEntry& p : patches_) byName.emplace(p.name, &p);
+  for (const FileListEntry& entry : entries) {
+    if (!patchable(entry)) continue;
+    auto range = byName.equal_range(entry.name);
+    for (auto it = range.first; it != range.second; ++it) {
+      const release::PatchEntry& p = *it->second;
+      if (p.baseMd5 == entry.localDigest && p.targetMd5 == entry.digest) {
+        planned_[&entry] = &p;
+        total_ += static_cast<int64_t>(p.size) - entry.size;
+        break;
+      }
+    }
+  }
+  return clampTotal(total_);
+}
+
+bool PatchRun::install(DownloadSession& session, const FileListEntry& entry) {
+  auto it = planned_.find(&entry);
+  if (it == planned_.end()) return false;
+  if (fetchAndApply(session, entry, *it->second)) return true;
+  removeStaging();
+  // What is really fetched: the whole file comes on top of the patch.
+  total_ += entry.size;
+  session.progress.setBytesTotal(clampTotal(total_));
+  session.progress.notify();
+  return false;
+}
+
+bool PatchRun::fetchAndApply(DownloadSession& session, const FileListEntry& entry, const release::PatchEntry& patch) {
+  session.progress.setCurrentFile(entry.name);
+  session.progress.notify();
+  DownloadSession staging{session.client, session.progress, patchFile_, session.game};
+  if (!fetchToTempFile(staging, buildDownloadRequest(session.game, *entry.source, patch.path)).ok()) return false;
+  if (checkStaged && !checkStaged(patch.path, patchFile_)) return false;
+
+  std::string target = baseDir + entry.directory + entry.name;
+  release::PatchApplyResult applied =
+      release::applyPatch(updater_.cryptProvider, target, patchFile_, patchedFile_, entry.digest);
+  platform::removeFile(patchFile_);
+  if (!applied.ok()) return false;
+  if (checkStaged && !checkStaged(entry.directory + entry.name, patchedFile_)) return false;
+
+  // The move a fetched file makes; a read-only target must not block it,
+  // and keeps its attributes when the move fails anyway.
+  uint32_t oldAttributes = 0;
+  bool hadTarget = platform::getAttributes(target, &oldAttributes);
+  platform::setNormalAttributes(target);
+  if (!platform::moveReplace(patchedFile_, target)) {
+    platform::removeFile(patchedFile_);
+    if (hadTarget && !(oldAttributes & platform::kAttrDirectory)) platform::setAttributes(target, oldAttributes);
+  }
+  return true;
+}

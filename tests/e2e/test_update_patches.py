@@ -1,0 +1,151 @@
+"""Patches end to end, with both launchers: the publisher makes patches of a
+large pack from its earlier releases, nginx serves them, and a player whose
+pack is one or two releases old fetches a patch instead of the pack; a
+damaged local pack or a damaged patch falls back to the whole pack; a
+launcher killed while it applies a patch converges on the next start.
+Every road ends with the pack byte for byte as released."""
+import os
+import random
+import shutil
+import subprocess
+import time
+import zipfile
+
+import pytest
+
+from conftest import WINESERVER, win_path
+from publish_helpers import md5_upper, run_publish
+from updates import SETTINGS, road  # noqa: F401
+
+PACK = "data/big.pak"
+
+
+def edited(data, seed, count=6):
+    """data with `count` scattered 200-byte pieces rewritten."""
+    rnd = random.Random(seed)
+    out = bytearray(data)
+    for _ in range(count):
+        at = rnd.randrange(len(out) - 200)
+        out[at:at + 200] = rnd.randbytes(200)
+    return bytes(out)
+
+
+def make_releases(root, size):
+    """Three releases of one pack, each a few scattered edits from the
+    last, published from the newest with patches from the two before.
+    Returns (www, the pack's versions oldest first, patch path by base MD5)."""
+    versions = [random.Random(size).randbytes(size)]
+    for v in (1, 2):
+        versions.append(edited(versions[-1], v))
+    folders = []
+    for v, data in enumerate(versions):
+        folder = root / f"r{v}"
+        (folder / "data").mkdir(parents=True)
+        (folder / PACK).write_bytes(data)
+        (folder / "readme.txt").write_bytes(b"release %d" % v)
+        folders.append(folder)
+    www = root / "www"
+    run_publish(folders[2], www / "3d", "--date", "2024-05-01", "--previous", folders[1], "--previous", folders[0],
+                check=True)
+    (www / "swf").mkdir()
+    (www / "swf" / "clan_icons_list.txt").write_bytes(b"")
+    with zipfile.ZipFile(www / "3d" / "patches.txt") as z:
+        lines = z.read("patches.txt").decode().splitlines()
+    patches = {f[1]: f[4] for f in (line.split("\t") for line in lines)}
+    assert set(patches) == {md5_upper(versions[0]), md5_upper(versions[1])}
+    return www, versions, patches
+
+
+@pytest.fixture(scope="module")
+def releases(tmp_path_factory):
+    return make_releases(tmp_path_factory.mktemp("releases"), 4 << 20)
+
+
+def player(road, versions, local):
+    """An install whose pack is `local` and whose readme is current."""
+    inst = road.install()
+    inst.write_ini(**SETTINGS)
+    (inst.path / "data").mkdir(exist_ok=True)
+    (inst.path / PACK).write_bytes(local)
+    (inst.path / "readme.txt").write_bytes(b"release 2")
+    return inst
+
+
+def assert_converged(inst, versions):
+    assert (inst.path / PACK).read_bytes() == versions[2]
+    assert sorted(os.listdir(inst.path / "data" / "update")) == []
+
+
+@pytest.mark.parametrize("case", ["one release behind", "two releases behind", "damaged local pack",
+                                  "damaged patch on the server"])
+def test_pack_updates_through_a_patch_or_else_whole(road, nginx, releases, tmp_path, case):
+    www, versions, patches = releases
+    local = {"one release behind": versions[1], "two releases behind": versions[0],
+             "damaged local pack": edited(versions[1], 99, 1),
+             "damaged patch on the server": versions[1]}[case]
+    if case == "damaged patch on the server":
+        www = shutil.copytree(www, tmp_path / "www")
+        patch = www / "3d" / patches[md5_upper(versions[1])]
+        data = bytearray(patch.read_bytes())
+        data[len(data) // 2:len(data) // 2 + 16] = bytes(16)
+        patch.write_bytes(bytes(data))
+    server = nginx(www)
+    inst = player(road, versions, local)
+    run = road.run(inst)
+    assert run.code == 0
+    assert len(inst.wait_game_runs()) == 1
+    assert_converged(inst, versions)
+
+    fetched = server.requests()
+    patch = patches.get(md5_upper(local))
+    if case == "damaged local pack":
+        assert not any("/patches/" in p for p in fetched), fetched
+    else:
+        assert "/3d/" + patch in fetched
+    # The server's log says which way the pack came.
+    whole = case in ("damaged local pack", "damaged patch on the server")
+    assert ("/3d/" + PACK in fetched) == whole, fetched
+    assert "/3d/patches.txt" in fetched
+
+
+def start(road, inst):
+    """Starts the launcher without waiting; returns a kill function."""
+    if road.name == "posix":
+        p = subprocess.Popen(road.ns.prefix() + [str(inst.launcher)], cwd=inst.path, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+
+        def kill():
+            p.kill()
+            p.wait(timeout=30)
+        return kill
+    exe = win_path(inst.launcher)
+    p = road.wine.spawn(exe, f'"{exe}"')
+
+    def kill():
+        # Every process of the prefix, the launcher among them, at once.
+        subprocess.run(road.wine.cmd([WINESERVER, "-k"]), env=road.wine.env, timeout=60)
+        p.kill()
+        p.wait(timeout=30)
+    return kill
+
+
+def test_killed_while_applying_converges_next_start(road, nginx, tmp_path):
+    # Large enough that applying takes a while, so the kill lands inside it.
+    www, versions, _ = make_releases(tmp_path / "rel", 64 << 20)
+    server = nginx(www)
+    inst = player(road, versions, versions[1])
+    output = inst.path / "data" / "update" / "patched.tmp"
+    kill = start(road, inst)
+    deadline = time.time() + 120
+    while not output.exists() and time.time() < deadline:
+        time.sleep(0.005)
+    assert output.exists(), "the launcher never started applying"
+    time.sleep(random.uniform(0, 0.05))
+    kill()
+    # The installed pack is the old one or the complete new one.
+    assert (inst.path / PACK).read_bytes() in (versions[1], versions[2])
+
+    run = road.run(inst)
+    assert run.code == 0
+    assert_converged(inst, versions)
+    assert "/3d/" + PACK not in server.requests()
