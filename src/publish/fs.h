@@ -39,6 +39,11 @@ bool makeDirectories(const std::string& path, std::string* error);
 // file or the new one, never a part.
 bool replaceFile(const std::string& from, const std::string& to, std::string* error);
 
+// Creates `path` holding `bytes`, readable and writable by its owner only
+// (POSIX mode 0600; Windows: a protected ACL for the current user). Fails,
+// touching nothing, when anything exists at `path`.
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error);
+
 // Deletes a file; one that is already gone is fine.
 bool removeFile(const std::string& path, std::string* error);
 

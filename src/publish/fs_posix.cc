@@ -123,6 +123,30 @@ bool replaceFile(const std::string& from, const std::string& to, std::string* er
   return true;
 }
 
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = errno == EEXIST ? path + " exists already; it is left as it is"
+                             : "cannot create " + path + ": " + lastErrorText();
+    return false;
+  }
+  bool ok = fchmod(fd, 0600) == 0;  // whatever the umask
+  for (size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  if (!ok) *error = "cannot write " + path + ": " + lastErrorText();
+  if (close(fd) != 0 && ok) {
+    *error = "cannot write " + path + ": " + lastErrorText();
+    ok = false;
+  }
+  if (!ok) unlink(path.c_str());
+  return ok;
+}
+
 bool removeFile(const std::string& path, std::string* error) {
   if (unlink(path.c_str()) != 0 && errno != ENOENT) {
     *error = "cannot delete " + path + ": " + lastErrorText();

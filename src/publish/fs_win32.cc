@@ -87,6 +87,32 @@ bool walk(const std::string& dir, const std::string& prefix, int depth, std::vec
   return ok;
 }
 
+// A security descriptor whose protected ACL grants the current user alone
+// full access; the buffers hold what it points to.
+struct OwnerOnly {
+  std::vector<unsigned char> user, acl;
+  SECURITY_DESCRIPTOR sd;
+
+  bool make() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user.resize(size);
+    bool ok = size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    if (!ok) return false;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
+    acl.resize(aclSize);
+    PACL a = reinterpret_cast<PACL>(acl.data());
+    return InitializeAcl(a, aclSize, ACL_REVISION) && AddAccessAllowedAce(a, ACL_REVISION, GENERIC_ALL, sid) &&
+           InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&sd, TRUE, a, FALSE) &&
+           SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+};
+
 }  // namespace
 
 std::string lastErrorText() { return std::strerror(errno); }
@@ -151,6 +177,33 @@ bool replaceFile(const std::string& from, const std::string& to, std::string* er
     return false;
   }
   return true;
+}
+
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error) {
+  OwnerOnly security;
+  if (!security.make()) {
+    *error = "cannot make an owner-only access list for " + path + ": " + win32ErrorText(GetLastError());
+    return false;
+  }
+  SECURITY_ATTRIBUTES sa = {sizeof sa, &security.sd, FALSE};
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    *error = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS
+                 ? path + " exists already; it is left as it is"
+                 : "cannot create " + path + ": " + win32ErrorText(code);
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(h);
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  if (!ok) {
+    *error = "cannot write " + path + ": " + win32ErrorText(code);
+    DeleteFileA(path.c_str());
+  }
+  return ok;
 }
 
 bool removeFile(const std::string& path, std::string* error) {

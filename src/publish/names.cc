@@ -4,6 +4,8 @@
 #include <map>
 #include <set>
 
+#include "publish/signing.h"
+#include "release/accepted_release.h"
 #include "transfer/archive.h"
 #include "transfer/paths.h"
 
@@ -49,6 +51,10 @@ std::string reservedReason(const std::string& name, Tree tree) {
   if (lower == "tervalisonline2d.exe.new" || lower == "tervalisonline2d.exe.old")
     return "the launcher deletes this file at every start (self-replacement)";
   if (lower == "data/update/update.tmp") return "the launcher's download staging file";
+  if (lower == asciiLower(kManifestName)) return "the signed release manifest is served under this name";
+  if (lower == "data/update/" + std::string(release::kAcceptedReleaseName) ||
+      lower == "data/update/" + std::string(release::kAcceptedReleaseName) + ".tmp")
+    return "the launcher keeps the newest release it accepted in this file";
   return "";
 }
 
