@@ -538,6 +538,10 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     report->signedRelease = true;
     report->release = std::max(previous + 1, static_cast<uint64_t>(std::max<int64_t>(now, 1)));
     report->expires = now + static_cast<int64_t>(o.expiresDays) * 86400;
+    if (!report->hasIcons)
+      report->notes.push_back(std::string(kManifestName) +
+                              " names no clan icons: launchers built with a public key fetch none; sign them in "
+                              "the same run with --icons and --icons-output");
   } else if (pathInfo(game.outPath(kManifestName)).kind != PathKind::Missing) {
     report->notes.push_back(game.outPath(kManifestName) +
                             " is left from a signed run and no longer describes this release; launchers built "

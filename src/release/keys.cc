@@ -37,6 +37,18 @@ std::string publicKeyHex(const PublicKey& key) { return toHex(key.data(), key.si
 
 bool parsePublicKeyHex(std::string_view text, PublicKey* key) { return fromHex(text, key->data(), key->size()); }
 
+bool parsePublicKeyList(std::string_view text, std::vector<PublicKey>* keys) {
+  keys->clear();
+  while (!text.empty()) {
+    size_t comma = text.find(',');
+    PublicKey k;
+    if (!parsePublicKeyHex(text.substr(0, comma), &k) || comma == text.size() - 1) return false;
+    keys->push_back(k);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return true;
+}
+
 std::string formatSecretKeyFile(const SecretKey& key) {
   std::string out = std::string(kMagic) + "\nseed ";
   out += toHex(key.bytes.data(), crypto_sign_SEEDBYTES);

@@ -9,6 +9,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace release {
 
@@ -37,6 +38,10 @@ bool generateKey(SecretKey* key);
 // 64 lower-case hex digits.
 std::string publicKeyHex(const PublicKey& key);
 bool parsePublicKeyHex(std::string_view text, PublicKey* key);
+// The launcher's build option: keys separated by commas (more than one only
+// while a key is being replaced). Empty text gives no keys; false for
+// anything malformed.
+bool parsePublicKeyList(std::string_view text, std::vector<PublicKey>* keys);
 
 std::string formatSecretKeyFile(const SecretKey& key);
 // False with a reason for anything but a file formatSecretKeyFile wrote.

@@ -202,7 +202,7 @@ Verdict parseManifestBody(std::string_view body, Manifest* manifest, std::string
   return Verdict::Accepted;
 }
 
-VerifyResult verifyManifest(std::string_view bytes, const PublicKey& key) {
+VerifyResult verifyManifest(std::string_view bytes, const std::vector<PublicKey>& keys) {
   VerifyResult r;
   if (bytes.size() > kMaxManifestSize) {
     r.verdict = Verdict::TooLarge;
@@ -218,13 +218,13 @@ VerifyResult verifyManifest(std::string_view bytes, const PublicKey& key) {
     r.detail = "the first line is not an Ed25519 signature";
     return r;
   }
-  if (signer != key) {
+  if (std::find(keys.begin(), keys.end(), signer) == keys.end()) {
     r.verdict = Verdict::WrongKey;
-    r.detail = "signed with key " + std::string(keyHex) + ", expected " + publicKeyHex(key);
+    r.detail = "signed with key " + std::string(keyHex) + ", which this launcher does not know";
     return r;
   }
   if (!sodiumReady() || crypto_sign_verify_detached(sig, reinterpret_cast<const unsigned char*>(body.data()),
-                                                    body.size(), key.data()) != 0) {
+                                                    body.size(), signer.data()) != 0) {
     r.verdict = Verdict::BadSignature;
     r.detail = "the signature does not match the contents";
     return r;
@@ -233,14 +233,19 @@ VerifyResult verifyManifest(std::string_view bytes, const PublicKey& key) {
   return r;
 }
 
+VerifyResult verifyManifest(std::string_view bytes, const PublicKey& key) {
+  return verifyManifest(bytes, std::vector<PublicKey>{key});
+}
+
 Verdict checkFreshness(const Manifest& manifest, uint64_t newestAccepted, int64_t now) {
   if (manifest.release < newestAccepted) return Verdict::Rollback;
   if (now >= manifest.expires) return Verdict::Expired;
   return Verdict::Accepted;
 }
 
-VerifyResult acceptManifest(std::string_view bytes, const PublicKey& key, uint64_t newestAccepted, int64_t now) {
-  VerifyResult r = verifyManifest(bytes, key);
+VerifyResult acceptManifest(std::string_view bytes, const std::vector<PublicKey>& keys, uint64_t newestAccepted,
+                            int64_t now) {
+  VerifyResult r = verifyManifest(bytes, keys);
   if (!r.accepted()) return r;
   r.verdict = checkFreshness(r.manifest, newestAccepted, now);
   if (r.verdict == Verdict::Rollback)

@@ -97,7 +97,9 @@ bool writeManifest(const Manifest& manifest, const SecretKey& key, std::string* 
 // or Malformed. Exactly what formatManifestBody writes is accepted.
 Verdict parseManifestBody(std::string_view body, Manifest* manifest, std::string* detail);
 
-// Checks size, signature and form, in that order, with the launcher's key.
+// Checks size, signature and form, in that order, with the launcher's key
+// (or any of its keys while one is being replaced).
+VerifyResult verifyManifest(std::string_view bytes, const std::vector<PublicKey>& keys);
 VerifyResult verifyManifest(std::string_view bytes, const PublicKey& key);
 
 // After verification: Rollback when the manifest's release is older than
@@ -106,7 +108,8 @@ VerifyResult verifyManifest(std::string_view bytes, const PublicKey& key);
 Verdict checkFreshness(const Manifest& manifest, uint64_t newestAccepted, int64_t now);
 
 // verifyManifest, then checkFreshness.
-VerifyResult acceptManifest(std::string_view bytes, const PublicKey& key, uint64_t newestAccepted, int64_t now);
+VerifyResult acceptManifest(std::string_view bytes, const std::vector<PublicKey>& keys, uint64_t newestAccepted,
+                            int64_t now);
 
 // The release number of a manifest's text without checking its signature,
 // or 0. Only for choosing the next number when publishing.

@@ -200,12 +200,29 @@ TEST(Manifest, RollbackAndExpiry) {
     EXPECT_EQ(checkFreshness(m, c.accepted, c.now), c.verdict) << c.release << " " << c.accepted << " " << c.now;
     std::string bytes, error;
     ASSERT_TRUE(writeManifest(m, key, &bytes, &error));
-    VerifyResult r = acceptManifest(bytes, key.publicKey(), c.accepted, c.now);
+    VerifyResult r = acceptManifest(bytes, {key.publicKey()}, c.accepted, c.now);
     EXPECT_EQ(r.verdict, c.verdict);
     EXPECT_EQ(r.detail.empty(), c.verdict == Verdict::Accepted) << r.detail;
   }
   // Freshness is only looked at once the signature holds.
-  EXPECT_EQ(acceptManifest("", key.publicKey(), 0, 0).verdict, Verdict::Unsigned);
+  EXPECT_EQ(acceptManifest("", {key.publicKey()}, 0, 0).verdict, Verdict::Unsigned);
+}
+
+TEST(Manifest, WhileAKeyIsReplacedTheLauncherKnowsBoth) {
+  SecretKey oldKey = newKey(), newer = newKey(), stranger = newKey();
+  std::vector<PublicKey> keys;
+  ASSERT_TRUE(parsePublicKeyList(publicKeyHex(oldKey.publicKey()) + "," + publicKeyHex(newer.publicKey()), &keys));
+  ASSERT_EQ(keys.size(), 2u);
+  const std::string body = formatManifestBody(sample());
+  EXPECT_TRUE(verifyManifest(signManifestBody(body, oldKey), keys).accepted());
+  EXPECT_TRUE(verifyManifest(signManifestBody(body, newer), keys).accepted());
+  EXPECT_EQ(verifyManifest(signManifestBody(body, stranger), keys).verdict, Verdict::WrongKey);
+
+  ASSERT_TRUE(parsePublicKeyList("", &keys));
+  EXPECT_TRUE(keys.empty());
+  const std::string hex = publicKeyHex(oldKey.publicKey());
+  for (const std::string& bad : {hex + ",", "," + hex, hex + ",," + hex, hex + " ", hex.substr(1)})
+    EXPECT_FALSE(parsePublicKeyList(bad, &keys)) << bad;
 }
 
 TEST(Manifest, PeekReadsTheNumberOfAnyWellFormedManifest) {
