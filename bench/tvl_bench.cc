@@ -10,7 +10,7 @@
 #include "platform/process.h"
 #include "transfer/archive.h"
 #include "transfer/paths.h"
-#include "transfer/updater.h"
+#include "update/updater.h"
 #include "update/file_list.h"
 #include "update/local_hash.h"
 
@@ -18,7 +18,8 @@ namespace {
 
 int hashTree(const std::string& tree, const std::string& list) {
   if (!platform::setCurrentDirectory(tree)) return 2;
-  Updater updater(nullptr, nullptr);
+  ConnectionSettings settings;
+  Updater updater(settings, nullptr);
   if (!acquireCryptProvider(updater)) return 3;
   loadFileList(updater, updater.updateSource, list, "", true);
   size_t fetch = 0;

@@ -1,4 +1,5 @@
-# Third-party libraries behind one interface target, tvl_deps.
+# Third-party libraries behind one interface target, tvl_deps, plus libsodium
+# (tvl_sodium) and libzstd (tvl_zstd), which only the code that needs them links.
 add_library(tvl_deps INTERFACE)
 if(WIN32)
   # minizip from Debian's zlib sources (scripts/setup.sh fetches them), over
@@ -12,6 +13,8 @@ if(WIN32)
   target_include_directories(tvl_minizip PUBLIC ${TVL_MINIZIP_DIR})
   target_compile_options(tvl_minizip PRIVATE -w)
   target_link_libraries(tvl_minizip PUBLIC z)
+  add_library(tvl_zip INTERFACE)
+  target_link_libraries(tvl_zip INTERFACE tvl_minizip)
   target_link_libraries(tvl_deps INTERFACE tvl_minizip wininet advapi32 gdiplus gdi32 user32 shlwapi d3d9 ole32)
 else()
   find_package(PkgConfig REQUIRED)
@@ -20,5 +23,32 @@ else()
   find_package(OpenSSL REQUIRED)
   find_package(ZLIB REQUIRED)
   find_package(Threads REQUIRED)
+  add_library(tvl_zip INTERFACE)
+  target_link_libraries(tvl_zip INTERFACE PkgConfig::MINIZIP ZLIB::ZLIB)
   target_link_libraries(tvl_deps INTERFACE PkgConfig::MINIZIP CURL::libcurl OpenSSL::Crypto ZLIB::ZLIB Threads::Threads)
+endif()
+
+add_library(tvl_sodium INTERFACE)
+add_library(tvl_zstd INTERFACE)
+if(WIN32)
+  # Static builds from Debian's source packages (scripts/setup.sh makes them).
+  set(TVL_MINGW_SODIUM_DIR ${PROJECT_SOURCE_DIR}/.cache/mingw-sodium CACHE PATH "libsodium for mingw")
+  set(TVL_MINGW_ZSTD_DIR ${PROJECT_SOURCE_DIR}/.cache/mingw-zstd CACHE PATH "libzstd for mingw")
+  foreach(lib ${TVL_MINGW_SODIUM_DIR}/lib/libsodium.a ${TVL_MINGW_ZSTD_DIR}/lib/libzstd.a)
+    if(NOT EXISTS ${lib})
+      message(FATAL_ERROR "${lib} missing: run scripts/setup.sh")
+    endif()
+  endforeach()
+  target_include_directories(tvl_sodium SYSTEM INTERFACE ${TVL_MINGW_SODIUM_DIR}/include)
+  # Without SODIUM_STATIC its header declares every function as a DLL import.
+  target_compile_definitions(tvl_sodium INTERFACE SODIUM_STATIC)
+  # advapi32: its random numbers come from RtlGenRandom.
+  target_link_libraries(tvl_sodium INTERFACE ${TVL_MINGW_SODIUM_DIR}/lib/libsodium.a advapi32)
+  target_include_directories(tvl_zstd SYSTEM INTERFACE ${TVL_MINGW_ZSTD_DIR}/include)
+  target_link_libraries(tvl_zstd INTERFACE ${TVL_MINGW_ZSTD_DIR}/lib/libzstd.a)
+else()
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+  pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
+  target_link_libraries(tvl_sodium INTERFACE PkgConfig::SODIUM)
+  target_link_libraries(tvl_zstd INTERFACE PkgConfig::ZSTD)
 endif()

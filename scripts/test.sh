@@ -26,6 +26,9 @@ if [ -d tests/fuzz ]; then
   cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j"$JOBS" || exit 1
 fi
 
+step "layer check"
+if python3 scripts/check_layers.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
+
 count_ctest() {  # adds ctest's counts from its log
   local line total bad
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -1)

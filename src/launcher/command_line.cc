@@ -2,51 +2,73 @@
 
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool occurs(const std::string& text, const char* needle) { return findNoCase(text, needle, 0) != npos; }
+
+const char kLinkSwitch[] = "/externlogin=";
 
 }  // namespace
 
-size_t findNoCase(const std::string& text, const std::string& needle, size_t start) {
-  if (text.empty() || start >= text.size()) return npos;
-  if (needle.size() > text.size()) return npos;
-  for (size_t i = start; i + needle.size() <= text.size(); ++i) {
-    size_t k = 0;
-    while (k < needle.size() && lowerAscii(text[i + k]) == lowerAscii(needle[k])) ++k;
-    if (k == needle.size()) return i;
+LinkSplit splitAtLink(const std::string& commandLine) {
+  size_t at = findNoCase(commandLine, kLinkSwitch, 0);
+  if (at == npos) return {commandLine, std::string()};
+  const size_t valueAt = at + sizeof kLinkSwitch - 1;
+  std::string value = commandLine.substr(valueAt);
+  size_t headEnd = at;
+  // A quote that opens the link's argument (it follows a blank) belongs to
+  // the link: left in the head it would stay open and take in the switches
+  // appended after the link.
+  if (at >= 2 && commandLine[at - 1] == '"' && (commandLine[at - 2] == ' ' || commandLine[at - 2] == '\t')) {
+    headEnd = at - 1;
+    if (!value.empty() && value.back() == '"') value.pop_back();
+    std::string unquoted;
+    for (size_t i = 0; i < value.size(); ++i) {
+      if (value[i] == '\\' && i + 1 < value.size() && value[i + 1] == '"') ++i;
+      unquoted += value[i];
+    }
+    value = unquoted;
   }
-  return npos;
+  return {commandLine.substr(0, headEnd), commandLine.substr(at, valueAt - at) + encodeLink(value)};
 }
 
-std::string intToString(int32_t value) {
-  // Work in 64 bits so that the lowest value has a positive counterpart.
-  int64_t v = value;
-  bool negative = v < 0;
-  if (negative) v = -v;
-  char buf[16];
-  size_t i = sizeof buf;
-  do {
-    buf[--i] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  if (negative) buf[--i] = '-';
-  return std::string(buf + i, sizeof buf - i);
+std::string encodeLink(const std::string& link) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(link.size());
+  for (char ch : link) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == '"' || c == 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
 }
 
 std::string buildGameCommandLine(const std::string& commandLine, const GameSettings& game) {
-  std::string line = commandLine;
-  if (!occurs(line, "/server=")) line += " /server=" + game.gameServer;
-  if (!game.socksServer.empty() && !occurs(line, "/proxyServer="))
-    line += " /proxyServer=" + game.socksServer + " /proxyPort=" + game.socksPort;
-  if (!game.gamePort.empty() && !occurs(line, "/editor")) line += " /port=" + game.gamePort;
-  if (!game.editorPort.empty() && occurs(line, "/editor")) line += " /port=" + game.editorPort;
-  return line;
+  const LinkSplit split = splitAtLink(commandLine);
+  // The rules see what earlier rules appended: a server value holding
+  // "/editor" counts as that switch.
+  std::string searched = split.head;
+  std::string appended;
+  auto append = [&](const std::string& text) {
+    searched += text;
+    appended += text;
+  };
+  if (!occurs(searched, "/server=")) append(" /server=" + game.gameServer);
+  if (!game.socksServer.empty() && !occurs(searched, "/proxyServer="))
+    append(" /proxyServer=" + game.socksServer + " /proxyPort=" + game.socksPort);
+  if (!game.gamePort.empty() && !occurs(searched, "/editor")) append(" /port=" + game.gamePort);
+  if (!game.editorPort.empty() && occurs(searched, "/editor")) append(" /port=" + game.editorPort);
+  return split.head + split.link + appended;
 }
 
 bool shouldUpdate(const std::string& commandLine, const ConnectionSettings& settings) {
-  if (occurs(commandLine, "/disableupdate")) return false;
-  if (occurs(commandLine, "/noserver")) return false;
-  if (occurs(commandLine, "/editor")) return false;
+  const std::string head = splitAtLink(commandLine).head;
+  if (occurs(head, "/disableupdate")) return false;
+  if (occurs(head, "/noserver")) return false;
+  if (occurs(head, "/editor")) return false;
   return !settings.update.host.empty();
 }

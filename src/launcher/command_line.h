@@ -4,23 +4,39 @@
 // appended; it is never split into arguments.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "launcher/settings.h"
+#include "base/connection.h"
+#include "base/text.h"
 
-constexpr size_t npos = static_cast<size_t>(-1);
+// A link of the URL scheme arrives as "/externlogin=<link>", always last on
+// the command line. Anyone can write a link, so its text must never steer the
+// launcher: the command line is cut at the first "/externlogin=" (any letter
+// case) and only the text before it is searched for switches. Whatever
+// follows is the link, even a user's own switches typed after it.
+struct LinkSplit {
+  std::string head;  // searched for switches
+  // The switch as written, then the link percent-encoded by encodeLink; empty
+  // when the command line holds no link.
+  std::string link;
+};
 
-// Index of the first occurrence of needle in text at or after start, or npos.
-// Only A-Z are folded; bytes above 127 compare as they are.
-size_t findNoCase(const std::string& text, const std::string& needle, size_t start);
+// The link's argument may come in double quotes as a whole (the POSIX build
+// quotes arguments with blanks when it rebuilds its command line, and a user
+// may type them): the opening quote, a closing one at the very end, and
+// backslash-quote inside are then read as quoting and dropped.
+LinkSplit splitAtLink(const std::string& commandLine);
 
-// Decimal text of a signed 32-bit value.
-std::string intToString(int32_t value);
+// Blanks, double quotes and control characters as %XX, so that the link stays
+// one argument for the game and cannot take in the switches appended after
+// it. Everything else, '%' included, is kept as it is.
+std::string encodeLink(const std::string& link);
 
 // The launcher's command line extended with the game's connection switches.
+// The switch tests see the head and the switches appended so far, never the
+// link; the link keeps its place, encoded, before the appended switches.
 std::string buildGameCommandLine(const std::string& commandLine, const GameSettings& game);
 
 // True when start-up takes the update road: none of "/disableupdate",
-// "/noserver", "/editor" occurs and the update host is set.
+// "/noserver", "/editor" occurs before the link and the update host is set.
 bool shouldUpdate(const std::string& commandLine, const ConnectionSettings& settings);

@@ -2,39 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
-TEST(FindNoCase, Table) {
-  struct Case {
-    const char* text;
-    const char* needle;
-    size_t start;
-    size_t want;
-  } cases[] = {
-      {"abc /EDITOR x", "/editor", 0, 4},
-      {"abc /EdItOr", "/editor", 4, 4},
-      {"abc /editor", "/editor", 5, npos},
-      {"", "", 0, npos},          // an empty text contains nothing
-      {"abc", "", 0, 0},
-      {"abc", "", 3, npos},       // start at the end finds nothing
-      {"abc", "abcd", 0, npos},
-      {"x\xC0Y", "\xE0y", 0, npos},  // bytes above 127 are not folded
-      {"x\xC0Y", "\xC0y", 0, 1},
-      {"\"C:\\a b\\T.exe\" /x", "\"", 1, 13},
-      {"aaa", "aa", 1, 1},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(findNoCase(c.text, c.needle, c.start), c.want) << c.text << " / " << c.needle << " @" << c.start;
-}
-
-TEST(IntToString, Table) {
-  EXPECT_EQ(intToString(0), "0");
-  EXPECT_EQ(intToString(7), "7");
-  EXPECT_EQ(intToString(-5), "-5");
-  EXPECT_EQ(intToString(1500), "1500");
-  EXPECT_EQ(intToString(INT_MAX), "2147483647");
-  EXPECT_EQ(intToString(INT_MIN), "-2147483648");
-}
+#include <cstdio>
 
 namespace {
 GameSettings game(const char* server, const char* socks, const char* socksPort, const char* port, const char* editor) {
@@ -105,4 +73,66 @@ TEST(ShouldUpdate, Table) {
       {"T.exe /disable update", &withHost, true},
   };
   for (const Case& c : cases) EXPECT_EQ(shouldUpdate(c.line, *c.s), c.want) << c.line;
+}
+
+// Whatever a link holds, the launcher obeys only the switches before it; the
+// link reaches the game in its place, blanks, quotes and control characters
+// encoded, ahead of the appended switches.
+TEST(Links, CannotSteerTheLauncher) {
+  ConnectionSettings s;
+  s.update.host = "upd";
+  s.game = game("S", "px", "9", "1", "2");
+  const std::string all = " /server=S /proxyServer=px /proxyPort=9 /port=1";
+  struct Case {
+    std::string line;
+    bool update;
+    std::string game;
+  } cases[] = {
+      {"\"C:\\G\\T.exe\" /externlogin=tervalis3d://join/disableupdate/server=6.6.6.6", true,
+       "\"C:\\G\\T.exe\" /externlogin=tervalis3d://join/disableupdate/server=6.6.6.6" + all},
+      {"T.exe /externlogin=x/NOSERVER", true, "T.exe /externlogin=x/NOSERVER" + all},
+      {"T.exe /externlogin=x/EdItOr", true, "T.exe /externlogin=x/EdItOr" + all},
+      {"T.exe /externlogin=x/ProxyServer=evil/proxyPort=1/port=7", true,
+       "T.exe /externlogin=x/ProxyServer=evil/proxyPort=1/port=7" + all},
+      {"T.exe /ExternLogin=x/editor", true, "T.exe /ExternLogin=x/editor" + all},
+      // blanks and quotes cannot end the link's argument for the game
+      {"T.exe /externlogin=x /port=9 /server=6.6.6.6", true, "T.exe /externlogin=x%20/port=9%20/server=6.6.6.6" + all},
+      {"T.exe /externlogin=x\" /server=6.6.6.6 \"", true, "T.exe /externlogin=x%22%20/server=6.6.6.6%20%22" + all},
+      {"T.exe /externlogin=a\tb\r\n\x7F/disableupdate", true, "T.exe /externlogin=a%09b%0D%0A%7F/disableupdate" + all},
+      // nothing else changes: '%' is not encoded twice, high bytes stay
+      {"T.exe /externlogin=t://a%20b%ZZ\xC0", true, "T.exe /externlogin=t://a%20b%ZZ\xC0" + all},
+      {"T.exe /externlogin=", true, "T.exe /externlogin=" + all},
+      // user switches before the link keep every rule
+      {"T.exe /disableupdate /Server=mine /externlogin=x/server=6", false,
+       "T.exe /disableupdate /Server=mine /externlogin=x/server=6 /proxyServer=px /proxyPort=9 /port=1"},
+      {"T.exe /EDITOR /externlogin=x", false, "T.exe /EDITOR /externlogin=x /server=S /proxyServer=px /proxyPort=9 /port=2"},
+      {"T.exe /proxyserver=u /externlogin=x", true, "T.exe /proxyserver=u /externlogin=x /server=S /port=1"},
+      // switches typed after the link are the link's text
+      {"T.exe /externlogin=x /noserver", true, "T.exe /externlogin=x%20/noserver" + all},
+      {"T.exe /externlogin=a /EXTERNLOGIN=b/editor", true, "T.exe /externlogin=a%20/EXTERNLOGIN=b/editor" + all},
+      // the link's argument in quotes, as the POSIX build writes it: the
+      // quoting goes, the link stays one encoded argument
+      {"/opt/T \"/externlogin=t://a b\\\"c\"", true, "/opt/T /externlogin=t://a%20b%22c" + all},
+      {"/opt/T \"/externlogin=t://a b\\\"", true, "/opt/T /externlogin=t://a%20b\\" + all},
+      {"/opt/T \"/externlogin=a b\" /editor", true, "/opt/T /externlogin=a%20b%22%20/editor" + all},
+      // the program path's closing quote is not the link's
+      {"\"C:\\G\\T.exe\"/externlogin=x", true, "\"C:\\G\\T.exe\"/externlogin=x" + all},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(shouldUpdate(c.line, s), c.update) << c.line;
+    EXPECT_EQ(buildGameCommandLine(c.line, s.game), c.game) << c.line;
+  }
+  // Appended values still count for the later rules.
+  EXPECT_EQ(buildGameCommandLine("T.exe /externlogin=x", game("h/editor", "", "", "1", "2")),
+            "T.exe /externlogin=x /server=h/editor /port=2");
+}
+
+TEST(Links, EncodesOnlyBlanksQuotesAndControls) {
+  for (int b = 1; b < 256; ++b) {
+    const std::string in(1, static_cast<char>(b));
+    const bool encoded = b <= 0x20 || b == '"' || b == 0x7F;
+    char hex[4];
+    snprintf(hex, sizeof hex, "%%%02X", b);
+    EXPECT_EQ(encodeLink(in), encoded ? std::string(hex) : in) << b;
+  }
 }

@@ -2,8 +2,9 @@
 
 #include "launcher/command_line.h"
 #include "platform/process.h"
+#include "platform/restart.h"
+#include "transfer/download.h"
 #include "transfer/paths.h"
-#include "transfer/updater.h"
 
 const char kGameExecutable[] = "TervalisOnline2D.bin";
 
@@ -21,4 +22,9 @@ void launchGame(const GameSettings& game) {
   platform::exitNormally(0);
 }
 
-void launchGame(const Updater& updater) { launchGame(updater.gameSettings); }
+void restartSelf() {
+  std::string path = baseDir + kLauncherExecutable;
+  platform::setRestartMark();
+  if (platform::pathExists(path) && platform::startWithOwnCommandLine(path)) platform::exitNow(0);
+  platform::exitNormally(0);
+}

@@ -3,9 +3,7 @@
 
 #include <string>
 
-#include "launcher/settings.h"
-
-struct Updater;
+#include "base/connection.h"
 
 extern const char kGameExecutable[];  // "TervalisOnline2D.bin"
 
@@ -20,5 +18,6 @@ void runAndExit(const std::string& program, const std::string& commandLine);
 // the game could be started.
 [[noreturn]] void launchGame(const GameSettings& game);
 
-// The same with the Updater's game settings (the worker's roads).
-[[noreturn]] void launchGame(const Updater& updater);
+// Starts the renewed TervalisOnline2D.exe with this process's command line,
+// marked as a restart, and ends this process (exit code 0).
+[[noreturn]] void restartSelf();

@@ -1,4 +1,6 @@
 // Entry point of the headless Linux launcher.
+#include <unistd.h>
+
 #include <string>
 
 #include "launcher/command_line.h"
@@ -6,9 +8,13 @@
 #include "launcher/settings.h"
 #include "launcher/startup.h"
 #include "launcher/system_check.h"
+#include "launcher/terminal_progress.h"
+#include "launcher/update_end.h"
 #include "launcher/url_protocol.h"
+#include "platform/message_box.h"
 #include "platform/process.h"
-#include "update/headless.h"
+#include "platform/restart.h"
+#include "update/worker.h"
 
 int main() {
   enterInstallDir();
@@ -19,5 +25,11 @@ int main() {
   std::string commandLine = platform::commandLine();
   if (!shouldUpdate(commandLine, connectionSettings)) launchGame(connectionSettings.game);
 
-  runHeadlessUpdate(nullptr);
+  bool restarted = platform::takeRestartMark();
+  // Never destroyed, like the run itself: nothing is torn down under it.
+  auto* display = new TerminalProgress(isatty(STDERR_FILENO) != 0);
+  theUpdater = new Updater(connectionSettings, display);
+  finishUpdate(runUpdate(*theUpdater, platformHttpClient(), restarted), connectionSettings.game);
+  platform::messageBox(kUpdateCannotStartText, kUpdateCannotStartCaption, platform::kMbOk | platform::kMbIconError);
+  platform::exitNormally(1);
 }

@@ -1,6 +1,6 @@
 #include "launcher/settings.h"
 
-ConnectionSettings connectionSettings;
+ConnectionSettings& connectionSettings = *new ConnectionSettings;
 
 const char kSettingsFile[] = "./TervalisOnline2D.ini";
 const char kSettingsSection[] = "Connection";

@@ -5,26 +5,11 @@
 
 #include <string>
 
-struct ServerLocation {
-  std::string host;  // host name or address, no scheme, no port
-  std::string path;  // prefix put before a file's list name in a request
-};
+#include "base/connection.h"
 
-struct GameSettings {
-  std::string gameServer;
-  std::string socksServer;
-  std::string socksPort;
-  std::string gamePort;
-  std::string editorPort;
-};
-
-struct ConnectionSettings {
-  GameSettings game;
-  ServerLocation update;
-  ServerLocation icons;
-};
-
-extern ConnectionSettings connectionSettings;
+// Never destroyed: the worker may still read it while the main thread ends
+// the process through the orderly exit.
+extern ConnectionSettings& connectionSettings;
 
 extern const char kSettingsFile[];     // "./TervalisOnline2D.ini"
 extern const char kSettingsSection[];  // "Connection"

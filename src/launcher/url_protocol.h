@@ -1,7 +1,8 @@
 // The launcher as handler of the URL scheme Tervalis3D: a link of that scheme
 // starts the launcher with "/externlogin=<link>" on its command line, which
-// the launcher passes on to the game untouched. Registered anew at every
-// start, on both roads, before the update decision.
+// the launcher passes on to the game without obeying anything in it
+// (splitAtLink). Registered anew at every start, on both roads, before the
+// update decision.
 #pragma once
 
 #include <string>

@@ -1,20 +1,34 @@
-// The parts of File that are the same on every platform: ownership of the
-// handle. Opening, I/O and close() live in the platform files.
+// The parts of MappedView that are the same on every platform: ownership of
+// the view and of the mapping. Mapping and unmapping live in the platform
+// files.
+#include <utility>
+
 #include "platform/fs.h"
 
 namespace platform {
 
-File::~File() { close(); }
+MappedView::~MappedView() { reset(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+MappedView::MappedView(MappedView&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      mapping_(std::move(other.mapping_)) {}
 
-File& File::operator=(File&& other) noexcept {
+MappedView& MappedView::operator=(MappedView&& other) noexcept {
   if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
+    reset();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    mapping_ = std::move(other.mapping_);
   }
   return *this;
+}
+
+void MappedView::reset() {
+  if (data_) unmap();
+  mapping_.reset();
+  data_ = nullptr;
+  size_ = 0;
 }
 
 }  // namespace platform

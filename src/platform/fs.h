@@ -1,14 +1,17 @@
-// The file-system calls of the update and installation code.
+// The file-system calls of the launcher and the publisher.
 //
-// Paths are narrow strings as the rest of the launcher writes them, with "\"
-// or "/" as separator; the POSIX backend turns every "\" into "/". Results
-// are reported as truth values; callers that the installation rules tell to
-// ignore a result simply do.
+// Paths are narrow strings with "\" or "/" as separator; the POSIX backend
+// turns every "\" into "/" (names read from a directory are kept as they
+// are). The launcher's calls report truth values: callers that the
+// installation rules tell to ignore a result simply do. Calls that take a
+// std::string* error describe a failure there, naming the path.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/handle.h"
 
 namespace platform {
 
@@ -41,11 +44,6 @@ bool getAttributes(const std::string& path, uint32_t* attributes);
 class File {
  public:
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
 
   // An existing regular file for reading, shared with nobody: fails while
   // another process has the file open (POSIX: holds an exclusive lock on it).
@@ -56,17 +54,17 @@ class File {
   // given attribute bits (read-only, hidden, system, archive; 0 = normal).
   static File createForWrite(const std::string& path, uint32_t attributes);
 
-  bool valid() const { return handle_ != -1; }
+  bool valid() const { return handle_.valid(); }
   bool size(uint64_t* bytes) const;
   bool write(const void* data, size_t count);
   // A time of 0 leaves that time unchanged. POSIX has no creation time.
   bool setTimes(FileTime creation, FileTime access, FileTime write);
-  bool close();
-  intptr_t handle() const { return handle_; }
+  bool close() { return handle_.reset(); }
+  intptr_t handle() const { return handle_.get(); }
 
  private:
   explicit File(intptr_t handle) : handle_(handle) {}
-  intptr_t handle_ = -1;
+  SystemHandle handle_;
 };
 
 // A read-only view of a whole file; unmapped by the destructor. Move-only.
@@ -88,9 +86,10 @@ class MappedView {
 
  private:
   void reset();
+  void unmap();  // the view only
   void* data_ = nullptr;
   size_t size_ = 0;
-  [[maybe_unused]] intptr_t mapping_ = 0;  // Windows mapping object
+  SystemHandle mapping_;  // Windows' mapping object; POSIX needs none
 };
 
 // The three file times of path (POSIX reports the status-change time as
@@ -100,6 +99,9 @@ bool getFileTimes(const std::string& path, FileTime* creation, FileTime* access,
 // Renames from onto to, replacing an existing file (not a directory).
 bool moveReplace(const std::string& from, const std::string& to);
 bool deleteFile(const std::string& path);
+// Deletes a file even when it is read-only, hidden or system (clears those
+// first); true when it is gone, also when it was not there.
+bool removeFile(const std::string& path, std::string* error = nullptr);
 // Clears read-only, hidden and system so that the file can be replaced.
 bool setNormalAttributes(const std::string& path);
 // Sets the attribute bits (read-only, hidden, system, archive); POSIX keeps
@@ -107,6 +109,46 @@ bool setNormalAttributes(const std::string& path);
 bool setAttributes(const std::string& path, uint32_t attributes);
 // Creates one directory level; false also when it exists already.
 bool createDirectory(const std::string& path);
+
+// Creates path and its missing parents; an existing directory is fine.
+bool makeDirectories(const std::string& path, std::string* error);
+// Deletes a directory if it is empty; says whether it did.
+bool removeEmptyDirectory(const std::string& path);
+
+// Moves from onto to in one step, replacing a file there: a reader sees the
+// old file or the new one, never a part. Unlike moveReplace, on Windows the
+// call returns once the move is on disk.
+bool replaceFile(const std::string& from, const std::string& to, std::string* error);
+
+// Creates path holding bytes, readable and writable by its owner only (POSIX
+// mode 0600; Windows: a protected access list for the current user). Fails,
+// touching nothing, when anything exists at path.
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error);
+
+enum class PathKind { Missing, File, Directory, Other };
+
+struct PathInfo {
+  PathKind kind = PathKind::Missing;
+  uint64_t size = 0;
+  int64_t mtimeNs = 0;  // modification time, nanoseconds since 1970 (UTC)
+};
+
+// What path names, symbolic links followed.
+PathInfo pathInfo(const std::string& path);
+
+// Absolute form of path with symbolic links resolved as far as it exists;
+// "/" as separator.
+std::string absolutePath(const std::string& path);
+
+// dir + separator + name.
+inline std::string joinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  char last = dir.back();
+  return (last == '/' || last == '\\') ? dir + name : dir + "/" + name;
+}
+
+// The C library's text for errno (after fopen, fwrite and the like).
+std::string errnoText();
 
 // Calendar fields taken as local time, converted to UTC; false when the
 // fields are not a valid date and time.

@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "platform/fs.h"
 
@@ -79,7 +83,7 @@ File File::createForWrite(const std::string& path, uint32_t attributes) {
 
 bool File::size(uint64_t* bytes) const {
   struct stat st;
-  if (!valid() || fstat(static_cast<int>(handle_), &st) != 0) return false;
+  if (!valid() || fstat(static_cast<int>(handle_.get()), &st) != 0) return false;
   *bytes = static_cast<uint64_t>(st.st_size);
   return true;
 }
@@ -87,7 +91,7 @@ bool File::size(uint64_t* bytes) const {
 bool File::write(const void* data, size_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
-    ssize_t n = ::write(static_cast<int>(handle_), p, count);
+    ssize_t n = ::write(static_cast<int>(handle_.get()), p, count);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -98,39 +102,12 @@ bool File::write(const void* data, size_t count) {
 
 bool File::setTimes(FileTime /*creation*/, FileTime access, FileTime write) {
   timespec ts[2] = {toTimespec(access), toTimespec(write)};
-  return valid() && futimens(static_cast<int>(handle_), ts) == 0;
+  return valid() && futimens(static_cast<int>(handle_.get()), ts) == 0;
 }
 
-bool File::close() {
-  if (!valid()) return true;
-  int rc = ::close(static_cast<int>(handle_));
-  handle_ = -1;
-  return rc == 0;
-}
+bool SystemHandleTraits::close(intptr_t h) { return ::close(static_cast<int>(h)) == 0; }
 
-MappedView::~MappedView() { reset(); }
-
-MappedView::MappedView(MappedView&& other) noexcept : data_(other.data_), size_(other.size_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-}
-
-MappedView& MappedView::operator=(MappedView&& other) noexcept {
-  if (this != &other) {
-    reset();
-    data_ = other.data_;
-    size_ = other.size_;
-    other.data_ = nullptr;
-    other.size_ = 0;
-  }
-  return *this;
-}
-
-void MappedView::reset() {
-  if (data_) munmap(data_, size_);
-  data_ = nullptr;
-  size_ = 0;
-}
+void MappedView::unmap() { munmap(data_, size_); }
 
 MappedView MappedView::map(const File& file, uint64_t size) {
   MappedView v;
@@ -164,6 +141,15 @@ bool moveReplace(const std::string& from, const std::string& to) {
 
 bool deleteFile(const std::string& path) { return unlink(nativePath(path).c_str()) == 0; }
 
+// The file's mode never stops unlink (the directory's does), so there is
+// nothing to clear first.
+bool removeFile(const std::string& path, std::string* error) {
+  std::string p = nativePath(path);
+  if (unlink(p.c_str()) == 0 || errno == ENOENT) return true;
+  if (error) *error = "cannot delete " + p + ": " + errnoText();
+  return false;
+}
+
 bool setNormalAttributes(const std::string& path) {
   std::string p = nativePath(path);
   struct stat st;
@@ -185,6 +171,112 @@ bool setAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool createDirectory(const std::string& path) { return mkdir(nativePath(path).c_str(), 0777) == 0; }
+
+bool makeDirectories(const std::string& path, std::string* error) {
+  std::string p = nativePath(path);
+  if (p.empty()) return true;
+  struct stat st;
+  if (stat(p.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    *error = "cannot create directory " + p + ": a file of that name is in the way";
+    return false;
+  }
+  size_t slash = p.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !makeDirectories(p.substr(0, slash), error)) return false;
+  if (mkdir(p.c_str(), 0777) != 0 && errno != EEXIST) {
+    *error = "cannot create directory " + p + ": " + errnoText();
+    return false;
+  }
+  return true;
+}
+
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error) {
+  std::string p = nativePath(path);
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = errno == EEXIST ? p + " exists already; it is left as it is" : "cannot create " + p + ": " + errnoText();
+    return false;
+  }
+  bool ok = fchmod(fd, 0600) == 0;  // whatever the umask
+  for (size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  if (!ok) *error = "cannot write " + p + ": " + errnoText();
+  if (::close(fd) != 0 && ok) {
+    *error = "cannot write " + p + ": " + errnoText();
+    ok = false;
+  }
+  if (!ok) unlink(p.c_str());
+  return ok;
+}
+
+bool removeEmptyDirectory(const std::string& path) { return rmdir(nativePath(path).c_str()) == 0; }
+
+bool replaceFile(const std::string& from, const std::string& to, std::string* error) {
+  std::string src = nativePath(from), dst = nativePath(to);
+  if (rename(src.c_str(), dst.c_str()) != 0) {
+    *error = "cannot move " + src + " to " + dst + ": " + errnoText();
+    return false;
+  }
+  return true;
+}
+
+PathInfo pathInfo(const std::string& path) {
+  PathInfo info;
+  struct stat st;
+  if (stat(nativePath(path).c_str(), &st) != 0) return info;
+  info.kind = S_ISREG(st.st_mode) ? PathKind::File : S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::Other;
+  info.size = static_cast<uint64_t>(st.st_size);
+  info.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return info;
+}
+
+std::string absolutePath(const std::string& path) {
+  std::string abs = nativePath(path);
+  if (abs.empty() || abs[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd)) abs = std::string(cwd) + "/" + abs;
+  }
+  // Resolve the longest existing prefix, keep the rest as written.
+  std::string head = abs, tail;
+  for (;;) {
+    char* real = realpath(head.c_str(), nullptr);
+    if (real) {
+      std::string r = real;
+      std::free(real);
+      abs = tail.empty() ? r : (r == "/" ? r + tail : r + "/" + tail);
+      break;
+    }
+    size_t slash = head.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) break;
+    std::string part = head.substr(slash + 1);
+    tail = tail.empty() ? part : part + "/" + tail;
+    head.erase(slash);
+  }
+  // Drop "." and ".." left in the part that does not exist yet.
+  std::vector<std::string> parts;
+  size_t start = 1;
+  while (start <= abs.size()) {
+    size_t slash = abs.find('/', start);
+    std::string part = abs.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  std::string out;
+  for (const std::string& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+std::string errnoText() { return std::strerror(errno); }
 
 bool localTimeToFileTime(int year, int month, int day, int hour, int minute, int second, FileTime* out) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return false;

@@ -1,6 +1,10 @@
-#include <windows.h>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/fs.h"
+#include "platform/win32.h"
 
 namespace platform {
 namespace {
@@ -14,17 +18,64 @@ FILETIME toFileTime(FileTime t) {
   return ft;
 }
 
+int64_t fileTimeNs(const FILETIME& ft) {
+  int64_t t = (static_cast<int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return (t - 116444736000000000LL) * 100;
+}
+
+// Attributes of the file a path finally names (links followed).
+bool followedInfo(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  SystemHandle h(reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
+  return h.valid() && GetFileInformationByHandle(asHandle(h.get()), info) != 0;
+}
+
+// A security descriptor whose protected access list grants the current user
+// alone full access; the buffers hold what it points to.
+struct OwnerOnly {
+  std::vector<unsigned char> user, acl;
+  SECURITY_DESCRIPTOR sd;
+
+  bool make() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user.resize(size);
+    bool ok = size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    if (!ok) return false;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
+    acl.resize(aclSize);
+    PACL a = reinterpret_cast<PACL>(acl.data());
+    return InitializeAcl(a, aclSize, ACL_REVISION) && AddAccessAllowedAce(a, ACL_REVISION, GENERIC_ALL, sid) &&
+           InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&sd, TRUE, a, FALSE) &&
+           SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+};
+
 }  // namespace
+
+std::string win32ErrorText(DWORD code) {
+  char buf[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
+                           sizeof buf, nullptr);
+  while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ' || buf[n - 1] == '.')) --n;
+  if (n == 0) return "error " + std::to_string(code);
+  return std::string(buf, n);
+}
+
+bool SystemHandleTraits::close(intptr_t h) { return CloseHandle(asHandle(h)) != 0; }
 
 std::string nativePath(const std::string& path) { return path; }
 
 bool findPath(const std::string& path) {
   if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(path.c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FindClose(h);
-  return true;
+  return ScopedFind(FindFirstFileA(path.c_str(), &fd)).valid();
 }
 
 bool getAttributes(const std::string& path, uint32_t* attributes) {
@@ -50,7 +101,7 @@ File File::createForWrite(const std::string& path, uint32_t attributes) {
 
 bool File::size(uint64_t* bytes) const {
   LARGE_INTEGER li;
-  if (!valid() || !GetFileSizeEx(asHandle(handle_), &li)) return false;
+  if (!valid() || !GetFileSizeEx(asHandle(handle_.get()), &li)) return false;
   *bytes = static_cast<uint64_t>(li.QuadPart);
   return true;
 }
@@ -60,7 +111,7 @@ bool File::write(const void* data, size_t count) {
   while (count > 0) {
     DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
     DWORD written = 0;
-    if (!WriteFile(asHandle(handle_), p, chunk, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(asHandle(handle_.get()), p, chunk, &written, nullptr) || written == 0) return false;
     p += written;
     count -= written;
   }
@@ -70,59 +121,22 @@ bool File::write(const void* data, size_t count) {
 bool File::setTimes(FileTime creation, FileTime access, FileTime write) {
   if (!valid()) return false;
   FILETIME c = toFileTime(creation), a = toFileTime(access), w = toFileTime(write);
-  return SetFileTime(asHandle(handle_), creation ? &c : nullptr, access ? &a : nullptr, write ? &w : nullptr) != 0;
+  return SetFileTime(asHandle(handle_.get()), creation ? &c : nullptr, access ? &a : nullptr, write ? &w : nullptr) != 0;
 }
 
-bool File::close() {
-  if (!valid()) return true;
-  BOOL ok = CloseHandle(asHandle(handle_));
-  handle_ = -1;
-  return ok != 0;
-}
-
-MappedView::~MappedView() { reset(); }
-
-MappedView::MappedView(MappedView&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapping_(other.mapping_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-  other.mapping_ = 0;
-}
-
-MappedView& MappedView::operator=(MappedView&& other) noexcept {
-  if (this != &other) {
-    reset();
-    data_ = other.data_;
-    size_ = other.size_;
-    mapping_ = other.mapping_;
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.mapping_ = 0;
-  }
-  return *this;
-}
-
-void MappedView::reset() {
-  if (data_) UnmapViewOfFile(data_);
-  if (mapping_) CloseHandle(asHandle(mapping_));
-  data_ = nullptr;
-  size_ = 0;
-  mapping_ = 0;
-}
+void MappedView::unmap() { UnmapViewOfFile(data_); }
 
 MappedView MappedView::map(const File& file, uint64_t size) {
   MappedView v;
   if (!file.valid() || size == 0 || size > SIZE_MAX) return v;
   HANDLE m = CreateFileMappingA(asHandle(file.handle()), nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (!m) return v;
+  SystemHandle mapping(reinterpret_cast<intptr_t>(m));
   void* p = MapViewOfFile(m, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(size));
-  if (!p) {
-    CloseHandle(m);
-    return v;
-  }
+  if (!p) return v;
   v.data_ = p;
   v.size_ = static_cast<size_t>(size);
-  v.mapping_ = reinterpret_cast<intptr_t>(m);
+  v.mapping_ = std::move(mapping);
   return v;
 }
 
@@ -142,6 +156,15 @@ bool moveReplace(const std::string& from, const std::string& to) {
 
 bool deleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+bool removeFile(const std::string& path, std::string* error) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileA(path.c_str())) return true;
+  DWORD code = GetLastError();
+  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+  if (error) *error = "cannot delete " + path + ": " + win32ErrorText(code);
+  return false;
+}
+
 bool setNormalAttributes(const std::string& path) {
   return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }
@@ -152,6 +175,95 @@ bool setAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool createDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool makeDirectories(const std::string& path, std::string* error) {
+  if (path.empty()) return true;
+  PathInfo info = pathInfo(path);
+  if (info.kind == PathKind::Directory) return true;
+  if (info.kind != PathKind::Missing) {
+    *error = "cannot create directory " + path + ": a file of that name is in the way";
+    return false;
+  }
+  size_t slash = path.find_last_of("/\\");
+  if (slash != std::string::npos && slash > 0 && !(slash == 2 && path[1] == ':') &&
+      !makeDirectories(path.substr(0, slash), error))
+    return false;
+  if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    *error = "cannot create directory " + path + ": " + win32ErrorText(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error) {
+  OwnerOnly security;
+  if (!security.make()) {
+    *error = "cannot make an owner-only access list for " + path + ": " + win32ErrorText(GetLastError());
+    return false;
+  }
+  SECURITY_ATTRIBUTES sa = {sizeof sa, &security.sd, FALSE};
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    *error = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS
+                 ? path + " exists already; it is left as it is"
+                 : "cannot create " + path + ": " + win32ErrorText(code);
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(h);
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  if (!ok) {
+    *error = "cannot write " + path + ": " + win32ErrorText(code);
+    DeleteFileA(path.c_str());
+  }
+  return ok;
+}
+
+bool removeEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+
+bool replaceFile(const std::string& from, const std::string& to, std::string* error) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = "cannot move " + from + " to " + to + ": " + win32ErrorText(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+PathInfo pathInfo(const std::string& path) {
+  PathInfo info;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return info;
+  uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  int64_t mtime = fileTimeNs(data.ftLastWriteTime);
+  DWORD attrs = data.dwFileAttributes;
+  if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+    BY_HANDLE_FILE_INFORMATION h;
+    if (!followedInfo(path, &h)) return info;
+    attrs = h.dwFileAttributes;
+    size = (static_cast<uint64_t>(h.nFileSizeHigh) << 32) | h.nFileSizeLow;
+    mtime = fileTimeNs(h.ftLastWriteTime);
+  }
+  info.kind = (attrs & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+  info.size = size;
+  info.mtimeNs = mtime;
+  return info;
+}
+
+std::string absolutePath(const std::string& path) {
+  char buf[MAX_PATH * 4];
+  DWORD n = GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
+  if (n == 0 || n >= sizeof buf) return path;
+  std::string out(buf, n);
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  while (out.size() > 3 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+std::string errnoText() { return std::strerror(errno); }
 
 bool localTimeToFileTime(int year, int month, int day, int hour, int minute, int second, FileTime* out) {
   if (year < 1601 || year > 30827) return false;

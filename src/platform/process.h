@@ -28,6 +28,10 @@ bool pathExists(const std::string& path);
 // handles, environment and working directory. Does not wait.
 bool startProcess(const std::string& program, const std::string& commandLine);
 
+// Whether standard error is a terminal, where progress can be redrawn in
+// place.
+bool stderrIsTerminal();
+
 // Ends the process at once: no exit handlers, no static destructors.
 [[noreturn]] void exitNow(int code);
 

@@ -83,6 +83,8 @@ bool startProcess(const std::string& program, const std::string& commandLine) {
   return posix_spawn(&pid, prog.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
 }
 
+bool stderrIsTerminal() { return isatty(2) != 0; }
+
 void exitNow(int code) { _exit(code); }
 
 void exitNormally(int code) { std::exit(code); }

@@ -1,9 +1,9 @@
 #include "platform/process.h"
 
-#include <windows.h>
-
 #include <cstdlib>
 #include <vector>
+
+#include "platform/win32.h"
 
 namespace platform {
 
@@ -36,10 +36,7 @@ std::string currentDirectory() {
 
 bool pathExists(const std::string& path) {
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(path.c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FindClose(h);
-  return true;
+  return ScopedFind(FindFirstFileA(path.c_str(), &fd)).valid();
 }
 
 bool startProcess(const std::string& program, const std::string& commandLine) {
@@ -56,6 +53,11 @@ bool startProcess(const std::string& program, const std::string& commandLine) {
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return true;
+}
+
+bool stderrIsTerminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 void exitNow(int code) { TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code)); ExitProcess(static_cast<UINT>(code)); }

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "platform/fs.h"
-#include "publish/md5.h"
+#include "publish/md5_test_util.h"
 #include "publish/publisher.h"
 #include "test_util.h"
 #include "transfer/archive.h"

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "publish/fs.h"
+#include "platform/process.h"
 #include "publish/list_format.h"
 #include "publish/options.h"
 #include "publish/publisher.h"
@@ -21,7 +21,7 @@ double mib(uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.
 // place on a terminal, an occasional line otherwise (logs of long runs).
 class Reporter {
  public:
-  explicit Reporter(const publish::Progress& p) : p_(p), tty_(publish::stderrIsTerminal()) {
+  explicit Reporter(const publish::Progress& p) : p_(p), tty_(platform::stderrIsTerminal()) {
     thread_ = std::thread([this] { loop(); });
   }
   ~Reporter() {

@@ -4,10 +4,9 @@
 #include <map>
 #include <set>
 
+#include "base/path_rules.h"
 #include "publish/signing.h"
 #include "release/accepted_release.h"
-#include "transfer/archive.h"
-#include "transfer/paths.h"
 
 namespace publish {
 namespace {

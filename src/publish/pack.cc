@@ -11,12 +11,14 @@
 #include <memory>
 #include <vector>
 
-#include "publish/fs.h"
+#include "platform/fs.h"
+#include "platform/md5.h"
 #include "publish/list_format.h"
-#include "publish/md5.h"
 
 namespace publish {
 namespace {
+
+using platform::errnoText;
 
 constexpr size_t kChunk = 256 * 1024;
 
@@ -58,7 +60,7 @@ class FileInput : public Input {
   bool open(std::string* error) {
     f_.reset(std::fopen(path_.c_str(), "rb"));
     if (!f_) {
-      *error = "cannot open " + path_ + ": " + lastErrorText();
+      *error = "cannot open " + path_ + ": " + errnoText();
       return false;
     }
     std::setvbuf(f_.get(), nullptr, _IONBF, 0);
@@ -67,14 +69,14 @@ class FileInput : public Input {
   bool read(unsigned char* buf, size_t cap, size_t* got, std::string* error) override {
     *got = std::fread(buf, 1, cap, f_.get());
     if (*got == 0 && std::ferror(f_.get())) {
-      *error = "cannot read " + path_ + ": " + lastErrorText();
+      *error = "cannot read " + path_ + ": " + errnoText();
       return false;
     }
     return true;
   }
   bool rewind(std::string* error) override {
     if (std::fseek(f_.get(), 0, SEEK_SET) != 0) {
-      *error = "cannot read " + path_ + " again: " + lastErrorText();
+      *error = "cannot read " + path_ + " again: " + errnoText();
       return false;
     }
     std::clearerr(f_.get());
@@ -156,7 +158,7 @@ class ZipOut {
 
  private:
   bool fail(const char* what) {
-    if (error_->empty()) *error_ = std::string(what) + " " + target_ + ": " + lastErrorText();
+    if (error_->empty()) *error_ = std::string(what) + " " + target_ + ": " + errnoText();
     return false;
   }
   std::string target_;
@@ -165,8 +167,8 @@ class ZipOut {
 };
 
 bool sizeOf(const std::string& path, uint64_t* size, std::string* error) {
-  PathInfo info = pathInfo(path);
-  if (info.kind != PathKind::File) {
+  platform::PathInfo info = platform::pathInfo(path);
+  if (info.kind != platform::PathKind::File) {
     *error = "cannot read back " + path;
     return false;
   }
@@ -198,13 +200,14 @@ bool writeStored(Input& in, const std::string& member, int64_t stamp, const std:
   return zip.finish(size, crc);
 }
 
-bool pack(Input& in, const std::string& displayName, const std::string& member, int64_t stamp, int level,
-          const std::string& target, PackResult* result, std::string* error, const ByteCounter& counter) {
+bool pack(const platform::Md5Provider& provider, Input& in, const std::string& displayName, const std::string& member,
+          int64_t stamp, int level, const std::string& target, PackResult* result, std::string* error,
+          const ByteCounter& counter) {
   if (level < 0 || level > 9) {
     *error = "compression level must be 0 to 9";
     return false;
   }
-  Md5 md5;
+  platform::Md5 md5(provider);
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t size = 0;
   std::vector<unsigned char> inBuf(kChunk);
@@ -281,7 +284,11 @@ bool pack(Input& in, const std::string& displayName, const std::string& member, 
   }
   if (tryDeflate && !drain(Z_FINISH)) return false;
 
-  result->md5 = md5.hexDigest();
+  result->md5 = md5.finalHex();
+  if (result->md5.empty()) {
+    *error = "cannot compute the MD5 of " + displayName;
+    return false;
+  }
   result->size = size;
   result->deflated = tryDeflate && compressed < size;
   if (result->deflated) {
@@ -295,28 +302,30 @@ bool pack(Input& in, const std::string& displayName, const std::string& member, 
 
 }  // namespace
 
-bool packFile(const std::string& source, const std::string& memberName, int64_t stamp, int level,
-              const std::string& target, PackResult* result, std::string* error, const ByteCounter& counter) {
+bool packFile(const platform::Md5Provider& md5, const std::string& source, const std::string& memberName, int64_t stamp,
+              int level, const std::string& target, PackResult* result, std::string* error,
+              const ByteCounter& counter) {
   FileInput in(source);
   if (!in.open(error)) return false;
-  return pack(in, source, memberName, stamp, level, target, result, error, counter);
+  return pack(md5, in, source, memberName, stamp, level, target, result, error, counter);
 }
 
-bool packBytes(const std::string& bytes, const std::string& memberName, int64_t stamp, int level,
-               const std::string& target, PackResult* result, std::string* error) {
+bool packBytes(const platform::Md5Provider& md5, const std::string& bytes, const std::string& memberName, int64_t stamp,
+               int level, const std::string& target, PackResult* result, std::string* error) {
   MemoryInput in(bytes);
-  return pack(in, memberName, memberName, stamp, level, target, result, error, {});
+  return pack(md5, in, memberName, memberName, stamp, level, target, result, error, {});
 }
 
 namespace {
 
 // Reads source whole, hashing and counting it; each chunk also goes to sink
 // when there is one (a false from it stops the read).
-bool streamFile(const std::string& source, PackResult* result, std::string* error, const ByteCounter& counter,
+bool streamFile(const platform::Md5Provider& provider, const std::string& source, PackResult* result,
+                std::string* error, const ByteCounter& counter,
                 const std::function<bool(const unsigned char*, size_t)>& sink) {
   FileInput in(source);
   if (!in.open(error)) return false;
-  Md5 md5;
+  platform::Md5 md5(provider);
   std::vector<unsigned char> buf(kChunk);
   uint64_t size = 0;
   for (;;) {
@@ -328,28 +337,32 @@ bool streamFile(const std::string& source, PackResult* result, std::string* erro
     if (sink && !sink(buf.data(), got)) return false;
     if (counter) counter(got);
   }
-  result->md5 = md5.hexDigest();
+  result->md5 = md5.finalHex();
+  if (result->md5.empty()) {
+    *error = "cannot compute the MD5 of " + source;
+    return false;
+  }
   result->size = size;
   return true;
 }
 
 }  // namespace
 
-bool copyFile(const std::string& source, const std::string& target, PackResult* result, std::string* error,
-              const ByteCounter& counter) {
+bool copyFile(const platform::Md5Provider& md5, const std::string& source, const std::string& target,
+              PackResult* result, std::string* error, const ByteCounter& counter) {
   FilePtr out(std::fopen(target.c_str(), "wb"), std::fclose);
   if (!out) {
-    *error = "cannot create " + target + ": " + lastErrorText();
+    *error = "cannot create " + target + ": " + errnoText();
     return false;
   }
   auto write = [&](const unsigned char* data, size_t n) {
     if (std::fwrite(data, 1, n, out.get()) == n) return true;
-    *error = "cannot write " + target + ": " + lastErrorText();
+    *error = "cannot write " + target + ": " + errnoText();
     return false;
   };
-  if (!streamFile(source, result, error, counter, write)) return false;
+  if (!streamFile(md5, source, result, error, counter, write)) return false;
   if (std::fclose(out.release()) != 0) {
-    *error = "cannot write " + target + ": " + lastErrorText();
+    *error = "cannot write " + target + ": " + errnoText();
     return false;
   }
   result->outputSize = result->size;
@@ -357,18 +370,19 @@ bool copyFile(const std::string& source, const std::string& target, PackResult* 
   return true;
 }
 
-bool hashFile(const std::string& source, PackResult* result, std::string* error, const ByteCounter& counter) {
-  return streamFile(source, result, error, counter, nullptr);
+bool hashFile(const platform::Md5Provider& md5, const std::string& source, PackResult* result, std::string* error,
+              const ByteCounter& counter) {
+  return streamFile(md5, source, result, error, counter, nullptr);
 }
 
 bool writeWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
   FilePtr out(std::fopen(path.c_str(), "wb"), std::fclose);
   if (!out) {
-    *error = "cannot create " + path + ": " + lastErrorText();
+    *error = "cannot create " + path + ": " + errnoText();
     return false;
   }
   if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() || std::fclose(out.release()) != 0) {
-    *error = "cannot write " + path + ": " + lastErrorText();
+    *error = "cannot write " + path + ": " + errnoText();
     return false;
   }
   return true;

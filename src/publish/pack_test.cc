@@ -6,7 +6,7 @@
 #include <random>
 
 #include "publish/list_format.h"
-#include "publish/md5.h"
+#include "publish/md5_test_util.h"
 #include "publish/zip_read_test_util.h"
 #include "test_util.h"
 
@@ -49,7 +49,7 @@ TEST(PackFile, MembersHoldTheWholeFileUnderItsListName) {
     PackResult r;
     std::string error;
     uint64_t counted = 0;
-    ASSERT_TRUE(packFile(dir.file("in"), "data/sub/file.pak", stamp, 6, dir.file("out.zip"), &r, &error,
+    ASSERT_TRUE(packFile(md5Provider(), dir.file("in"), "data/sub/file.pak", stamp, 6, dir.file("out.zip"), &r, &error,
                          [&](uint64_t n) { counted += n; }))
         << error;
     EXPECT_EQ(r.md5, md5Of(c.content));
@@ -81,14 +81,14 @@ TEST(PackFile, SameInputGivesSameBytesAndTimesOutsideTheUtFieldAreLeftOut) {
   writeFile(dir.file("in"), std::string(100000, 'z'));
   PackResult r;
   std::string error;
-  ASSERT_TRUE(packFile(dir.file("in"), "a", 1000000000, 9, dir.file("1.zip"), &r, &error)) << error;
-  ASSERT_TRUE(packFile(dir.file("in"), "a", 1000000000, 9, dir.file("2.zip"), &r, &error)) << error;
+  ASSERT_TRUE(packFile(md5Provider(), dir.file("in"), "a", 1000000000, 9, dir.file("1.zip"), &r, &error)) << error;
+  ASSERT_TRUE(packFile(md5Provider(), dir.file("in"), "a", 1000000000, 9, dir.file("2.zip"), &r, &error)) << error;
   EXPECT_EQ(readFile(dir.file("1.zip")), readFile(dir.file("2.zip")));
-  ASSERT_TRUE(packFile(dir.file("in"), "a", 1000000002, 9, dir.file("3.zip"), &r, &error)) << error;
+  ASSERT_TRUE(packFile(md5Provider(), dir.file("in"), "a", 1000000002, 9, dir.file("3.zip"), &r, &error)) << error;
   EXPECT_NE(readFile(dir.file("1.zip")), readFile(dir.file("3.zip")));
 
   // Before 1980 the DOS time is clamped; before 1970 there is no UT field.
-  ASSERT_TRUE(packFile(dir.file("in"), "a", -86400, 6, dir.file("4.zip"), &r, &error)) << error;
+  ASSERT_TRUE(packFile(md5Provider(), dir.file("in"), "a", -86400, 6, dir.file("4.zip"), &r, &error)) << error;
   Member m = readArchive(dir.file("4.zip"));
   EXPECT_EQ(m.dosDate, dosDateTime(kDosEpoch));
   EXPECT_EQ(m.localExtra, "");
@@ -100,14 +100,14 @@ TEST(PackFile, LevelZeroStoresAndBadInputsFailWithTheirPath) {
   writeFile(dir.file("in"), std::string(5000, 'a'));
   PackResult r;
   std::string error;
-  ASSERT_TRUE(packFile(dir.file("in"), "a", 0, 0, dir.file("s.zip"), &r, &error)) << error;
+  ASSERT_TRUE(packFile(md5Provider(), dir.file("in"), "a", 0, 0, dir.file("s.zip"), &r, &error)) << error;
   EXPECT_FALSE(r.deflated);
   EXPECT_EQ(readArchive(dir.file("s.zip")).method, 0);
 
-  EXPECT_FALSE(packFile(dir.file("missing"), "a", 0, 6, dir.file("m.zip"), &r, &error));
+  EXPECT_FALSE(packFile(md5Provider(), dir.file("missing"), "a", 0, 6, dir.file("m.zip"), &r, &error));
   EXPECT_NE(error.find(dir.file("missing")), std::string::npos) << error;
   error.clear();
-  EXPECT_FALSE(packFile(dir.file("in"), "a", 0, 6, dir.file("no/such/dir/x.zip"), &r, &error));
+  EXPECT_FALSE(packFile(md5Provider(), dir.file("in"), "a", 0, 6, dir.file("no/such/dir/x.zip"), &r, &error));
   EXPECT_NE(error.find("x.zip"), std::string::npos) << error;
 }
 
@@ -116,18 +116,18 @@ TEST(PackBytes, CopyAndHash) {
   std::string list = "a\t1\t2024-01-01T00:00:00Z\t1\t0CC175B9C0F1B6A831C399E269772661\r\n";
   PackResult r;
   std::string error;
-  ASSERT_TRUE(packBytes(list, "files.txt", 1700000000, 6, dir.file("files.txt"), &r, &error)) << error;
+  ASSERT_TRUE(packBytes(md5Provider(), list, "files.txt", 1700000000, 6, dir.file("files.txt"), &r, &error)) << error;
   Member m = readArchive(dir.file("files.txt"));
   EXPECT_EQ(m.name, "files.txt");
   EXPECT_EQ(m.data, list);
 
   std::string bytes = randomBytes(700000, 3);
   writeFile(dir.file("icon.png"), bytes);
-  ASSERT_TRUE(copyFile(dir.file("icon.png"), dir.file("copy.png"), &r, &error)) << error;
+  ASSERT_TRUE(copyFile(md5Provider(), dir.file("icon.png"), dir.file("copy.png"), &r, &error)) << error;
   EXPECT_EQ(readFile(dir.file("copy.png")), bytes);
   EXPECT_EQ(r.md5, md5Of(bytes));
   PackResult h;
-  ASSERT_TRUE(hashFile(dir.file("icon.png"), &h, &error)) << error;
+  ASSERT_TRUE(hashFile(md5Provider(), dir.file("icon.png"), &h, &error)) << error;
   EXPECT_EQ(h.md5, r.md5);
   EXPECT_EQ(h.size, bytes.size());
 }

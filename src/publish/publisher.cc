@@ -7,14 +7,25 @@
 #include <set>
 #include <thread>
 
+#include "platform/fs.h"
+#include "platform/md5.h"
+#include "platform/tree.h"
 #include "publish/list_format.h"
-#include "publish/md5.h"
 #include "publish/pack.h"
 #include "publish/signing.h"
 #include "publish/state.h"
 
 namespace publish {
 namespace {
+
+using platform::joinPath;
+using platform::pathInfo;
+using platform::PathInfo;
+using platform::PathKind;
+using platform::removeEmptyDirectory;
+using platform::removeFile;
+using platform::replaceFile;
+using SourceFile = platform::ListedFile;
 
 constexpr char kTempDir[] = ".publish-tmp";
 constexpr uint64_t kMaxFileSize = 2147483647;  // the launcher's sizes are signed 32-bit
@@ -46,6 +57,7 @@ struct TreeRun {
   std::vector<std::string> removedReport;  // all that left the release
   PublishState next;                        // what finishTree recorded
   TreeReport* report = nullptr;
+  const platform::Md5Provider* md5 = nullptr;
 
   std::string outPath(const std::string& name) const { return joinPath(outputDir, name); }
   std::string tempDir() const { return joinPath(outputDir, kTempDir); }
@@ -72,7 +84,7 @@ void pruneParents(const std::string& outputDir, const std::string& name) {
 }
 
 bool scanTree(const std::string& dir, const char* what, std::vector<SourceFile>* files, std::string* error) {
-  if (!listFiles(dir, files, error)) {
+  if (!platform::listFiles(dir, files, error)) {
     *error = "cannot read the " + std::string(what) + " folder: " + *error;
     return false;
   }
@@ -186,8 +198,9 @@ bool packItem(TreeRun* run, size_t index, const PublishOptions& o, Progress* pro
   std::string temp = joinPath(run->tempDir(), std::to_string(index) + ".tmp");
   PackResult r;
   auto count = [progress](uint64_t n) { progress->bytesDone += n; };
-  bool ok = run->tree == Tree::Game ? packFile(it.src.path, it.src.name, it.stamp, o.level, temp, &r, error, count)
-                                    : copyFile(it.src.path, temp, &r, error, count);
+  bool ok = run->tree == Tree::Game
+                ? packFile(*run->md5, it.src.path, it.src.name, it.stamp, o.level, temp, &r, error, count)
+                : copyFile(*run->md5, it.src.path, temp, &r, error, count);
   ok = ok && unchangedSince(it.src, r.size, error);
   it.sha256.clear();
   // Hashed where it lies, so the digest is of exactly what is moved into place.
@@ -207,7 +220,7 @@ bool doJob(const Job& job, const PublishOptions& o, Progress* progress, std::str
   Item& it = job.run->items[job.index];
   if (it.work == Work::Verify) {
     PackResult r;
-    if (!hashFile(it.src.path, &r, error, [progress](uint64_t n) { progress->bytesDone += n; }) ||
+    if (!hashFile(*job.run->md5, it.src.path, &r, error, [progress](uint64_t n) { progress->bytesDone += n; }) ||
         !unchangedSince(it.src, r.size, error))
       return false;
     if (r.md5 == it.old->md5) {
@@ -262,9 +275,9 @@ bool removeBlockers(TreeRun* run, std::string* error) {
 
 bool clearTempDir(const TreeRun& run, std::string* error) {
   std::string dir = run.tempDir();
-  if (pathInfo(dir).kind == PathKind::Missing) return makeDirectories(dir, error);
+  if (pathInfo(dir).kind == PathKind::Missing) return platform::makeDirectories(dir, error);
   std::vector<SourceFile> stale;
-  if (!listFiles(dir, &stale, error)) return false;
+  if (!platform::listFiles(dir, &stale, error)) return false;
   for (const SourceFile& f : stale)
     if (!removeFile(f.path, error)) return false;
   return true;
@@ -273,9 +286,11 @@ bool clearTempDir(const TreeRun& run, std::string* error) {
 // Writes the list if its text, time or packing differ from what is served.
 bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std::string* error) {
   std::string text = listText(*run, o.releaseLabel);
-  Md5 md5;
-  md5.update(text.data(), text.size());
-  next->listMd5 = md5.hexDigest();
+  next->listMd5 = platform::md5HexOf(*run->md5, text.data(), text.size());
+  if (next->listMd5.empty()) {
+    *error = "cannot compute the MD5 of " + run->listName;
+    return false;
+  }
   next->listStamp = o.fixedStamp ? o.stamp : kDosEpoch;
   if (!o.fixedStamp)
     for (const Item& it : run->items) next->listStamp = std::max(next->listStamp, it.stamp);
@@ -301,7 +316,7 @@ bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std:
   std::string temp = joinPath(run->tempDir(), "list.tmp");
   if (run->tree == Tree::Game) {
     PackResult r;
-    if (!packBytes(text, run->listName, next->listStamp, o.level, temp, &r, error)) return false;
+    if (!packBytes(*run->md5, text, run->listName, next->listStamp, o.level, temp, &r, error)) return false;
     next->listOutputSize = r.outputSize;
   } else {
     if (!writeWholeFile(temp, text, error)) return false;
@@ -309,7 +324,7 @@ bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std:
   }
   if (signing && !sha256OfFile(temp, next->listOutputSize, &next->listSha256, error)) return false;
   // Everything the new list names must be on disk before the list is.
-  flushFileSystem(run->outputDir);
+  platform::flushFileSystem(run->outputDir);
   return replaceFile(temp, target, error);
 }
 
@@ -354,8 +369,8 @@ bool writeReleaseManifest(const TreeRun& game, const std::vector<TreeRun*>& runs
   if (!key.sign(content, &text, error)) return false;
   std::string temp = joinPath(game.tempDir(), "manifest.tmp");
   if (!writeWholeFile(temp, text, error)) return false;
-  flushFileSystem(game.outputDir);
-  for (const TreeRun* run : runs) flushFileSystem(run->outputDir);
+  platform::flushFileSystem(game.outputDir);
+  for (const TreeRun* run : runs) platform::flushFileSystem(run->outputDir);
   return replaceFile(temp, game.outPath(kManifestName), error);
 }
 
@@ -371,17 +386,25 @@ void fillReport(const TreeRun& run) {
   r.fileCount = run.items.size();
 }
 
+// One publisher run at a time per output folder.
+bool lockOutput(platform::LockFile* lock, const std::string& dir, std::string* error) {
+  bool busy = false;
+  if (lock->acquire(joinPath(dir, ".publish-lock"), &busy, error)) return true;
+  if (busy) *error = "another tervalis-publish is writing " + dir;
+  return false;
+}
+
 bool checkFolders(const PublishOptions& o, std::string* error) {
   struct Folder {
     const char* what;
     std::string path;
     bool output;
   };
-  std::vector<Folder> folders = {{"release folder", absolutePath(o.releaseDir), false},
-                                 {"output folder", absolutePath(o.outputDir), true}};
+  std::vector<Folder> folders = {{"release folder", platform::absolutePath(o.releaseDir), false},
+                                 {"output folder", platform::absolutePath(o.outputDir), true}};
   if (!o.iconsDir.empty()) {
-    folders.push_back({"icons folder", absolutePath(o.iconsDir), false});
-    folders.push_back({"icons output folder", absolutePath(o.iconsOutputDir), true});
+    folders.push_back({"icons folder", platform::absolutePath(o.iconsDir), false});
+    folders.push_back({"icons output folder", platform::absolutePath(o.iconsOutputDir), true});
   }
   // An output inside an input would publish itself; outputs inside each other
   // would delete each other's files.
@@ -418,6 +441,8 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     return false;
   }
   if (!checkFolders(o, error)) return false;
+  platform::Md5Provider md5;
+  if (!md5.acquire(error)) return false;
   bool signing = !o.signKeyPath.empty();
   SigningKey key;
   if (signing) {
@@ -435,6 +460,7 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   game.listName = "files.txt";
   game.packing = "zip-1 level " + std::to_string(o.level);
   game.report = &report->game;
+  game.md5 = &md5;
   report->game.outputDir = o.outputDir;
   report->game.listName = game.listName;
   std::vector<TreeRun*> runs = {&game};
@@ -446,6 +472,7 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     icons.listName = "clan_icons_list.txt";
     icons.packing = "plain-1";
     icons.report = &report->icons;
+    icons.md5 = &md5;
     report->icons.outputDir = o.iconsOutputDir;
     report->icons.listName = icons.listName;
     runs.push_back(&icons);
@@ -513,11 +540,11 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
                             "wrong progress total");
 
   // Hold the outputs, then plan against what the last run left.
-  OutputLock locks[2];
+  platform::LockFile locks[2];
   for (size_t i = 0; i < runs.size(); ++i) {
     TreeRun* run = runs[i];
     if (!o.dryRun) {
-      if (!makeDirectories(run->outputDir, error) || !locks[i].acquire(run->outputDir, error) ||
+      if (!platform::makeDirectories(run->outputDir, error) || !lockOutput(&locks[i], run->outputDir, error) ||
           !clearTempDir(*run, error))
         return false;
     }
@@ -558,7 +585,7 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
       progress->bytesTotal += it.src.size;
       if (!o.dryRun)
         for (const std::string& d : parentDirs(it.src.name))
-          if (!makeDirectories(run->outPath(d), error)) return false;
+          if (!platform::makeDirectories(run->outPath(d), error)) return false;
     }
   }
   // Largest first, so one big file does not finish alone at the end.

@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "publish/fs.h"
 #include "publish/names.h"
 
 namespace publish {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "publish/md5.h"
+#include "publish/md5_test_util.h"
 #include "publish/state.h"
 #include "publish/zip_read_test_util.h"
 #include "test_util.h"

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string_view>
 
-#include "publish/fs.h"
+#include "base/text.h"
+#include "platform/fs.h"
 #include "publish/pack.h"
-#include "release/hex.h"
 #include "release/manifest.h"
 
 namespace publish {
@@ -16,8 +16,6 @@ struct SigningKey::Impl {
   release::SecretKey key;
 };
 
-bool signingAvailable() { return release::sodiumReady(); }
-
 bool makeSigningKey(const std::string& path, std::string* publicKeyHex, std::string* error) {
   release::SecretKey key;
   if (!release::generateKey(&key)) {
@@ -25,7 +23,7 @@ bool makeSigningKey(const std::string& path, std::string* publicKeyHex, std::str
     return false;
   }
   std::string text = release::formatSecretKeyFile(key);
-  bool ok = createPrivateFile(path, text, error);
+  bool ok = platform::createPrivateFile(path, text, error);
   std::fill(text.begin(), text.end(), '\0');
   if (ok) *publicKeyHex = release::publicKeyHex(key.publicKey());
   return ok;
@@ -38,7 +36,7 @@ bool SigningKey::load(const std::string& path, std::string* error) {
   impl_.reset();
   std::string text;
   if (!readWholeFile(path, &text)) {
-    *error = "cannot read the signing key " + path + ": " + lastErrorText();
+    *error = "cannot read the signing key " + path + ": " + platform::errnoText();
     return false;
   }
   auto impl = std::make_unique<Impl>();
@@ -70,7 +68,7 @@ bool SigningKey::sign(const ManifestContent& content, std::string* out, std::str
     e.origin = f.icon ? release::Origin::Icons : release::Origin::Update;
     e.name = f.name;
     e.size = f.size;
-    if (!release::fromHex(f.sha256, e.sha256.data(), e.sha256.size())) {
+    if (!parseHexLower(f.sha256, e.sha256.data(), e.sha256.size())) {
       *error = "no SHA-256 known for " + f.name;
       return false;
     }
@@ -87,7 +85,7 @@ bool sha256OfFile(const std::string& path, uint64_t size, std::string* hex, std:
     *error = path + " changed while it was being published; run again";
     return false;
   }
-  *hex = release::toHex(d.data(), d.size());
+  *hex = toHexLower(d.data(), d.size());
   return true;
 }
 

@@ -1,6 +1,5 @@
 // Release signing for the publisher: the key file and the signed release
-// manifest (release formats, libsodium). A build without libsodium has
-// signing.cc replaced by signing_unavailable.cc, whose functions refuse.
+// manifest (release formats, libsodium).
 #pragma once
 
 #include <cstdint>
@@ -12,9 +11,6 @@ namespace publish {
 
 // Served beside files.txt; the same name as release::kManifestName.
 constexpr char kManifestName[] = "release.sig";
-
-// Whether this build can make keys and sign.
-bool signingAvailable();
 
 // Makes a new key pair, writes its secret key to `path` (owner-only, never
 // over an existing file) and gives the public key as hex.

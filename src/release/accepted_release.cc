@@ -1,36 +1,18 @@
 #include "release/accepted_release.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
+#include "platform/fs.h"
+
 namespace release {
-namespace {
-
-using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-// Narrow paths as the launcher's other file calls take them (ANSI code page
-// on Windows). Moves to the platform layer's moveReplace once release formats
-// may link it.
-bool renameOver(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-  return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-}  // namespace
 
 AcceptedRelease readAcceptedRelease(const std::string& path) {
   AcceptedRelease r;
-  FilePtr f(std::fopen(path.c_str(), "rb"), std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(platform::nativePath(path).c_str(), "rb"),
+                                                   std::fclose);
   if (!f && errno == ENOENT) return r;
   r.state = AcceptedRelease::State::Damaged;
   if (!f) return r;
@@ -56,16 +38,16 @@ bool writeAcceptedRelease(const std::string& path, uint64_t number, std::string*
   }
   std::string temp = path + ".tmp";
   std::string text = std::to_string(number) + "\n";
-  FilePtr f(std::fopen(temp.c_str(), "wb"), std::fclose);
-  if (!f) {
-    *error = "cannot create " + temp + ": " + std::strerror(errno);
+  platform::File f = platform::File::createForWrite(temp, 0);
+  if (!f.valid()) {
+    *error = "cannot create " + temp;
     return false;
   }
-  bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  ok = std::fclose(f.release()) == 0 && ok;
-  if (!ok || !renameOver(temp, path)) {
-    *error = "cannot write " + path + (ok ? " (rename failed)" : ": " + std::string(std::strerror(errno)));
-    std::remove(temp.c_str());
+  bool written = f.write(text.data(), text.size());
+  written = f.close() && written;
+  if (!written) *error = "cannot write " + temp;
+  if (!written || !platform::replaceFile(temp, path, error)) {
+    platform::removeFile(temp);
     return false;
   }
   return true;

@@ -2,7 +2,7 @@
 
 #include <sodium.h>
 
-#include "release/hex.h"
+#include "base/text.h"
 
 namespace release {
 namespace {
@@ -33,9 +33,11 @@ bool generateKey(SecretKey* key) {
   return crypto_sign_keypair(pk.data(), key->bytes.data()) == 0;
 }
 
-std::string publicKeyHex(const PublicKey& key) { return toHex(key.data(), key.size()); }
+std::string publicKeyHex(const PublicKey& key) { return toHexLower(key.data(), key.size()); }
 
-bool parsePublicKeyHex(std::string_view text, PublicKey* key) { return fromHex(text, key->data(), key->size()); }
+bool parsePublicKeyHex(std::string_view text, PublicKey* key) {
+  return parseHexLower(text, key->data(), key->size());
+}
 
 bool parsePublicKeyList(std::string_view text, std::vector<PublicKey>* keys) {
   keys->clear();
@@ -51,7 +53,7 @@ bool parsePublicKeyList(std::string_view text, std::vector<PublicKey>* keys) {
 
 std::string formatSecretKeyFile(const SecretKey& key) {
   std::string out = std::string(kMagic) + "\nseed ";
-  out += toHex(key.bytes.data(), crypto_sign_SEEDBYTES);
+  out += toHexLower(key.bytes.data(), crypto_sign_SEEDBYTES);
   out += "\npublic " + publicKeyHex(key.publicKey()) + "\n";
   return out;
 }
@@ -71,7 +73,7 @@ bool parseSecretKeyFile(const std::string& text, SecretKey* key, std::string* er
   }
   unsigned char seed[crypto_sign_SEEDBYTES];
   PublicKey claimed, pk;
-  bool ok = fromHex(std::string_view(text).substr(head.size(), seedHex), seed, sizeof seed) &&
+  bool ok = parseHexLower(std::string_view(text).substr(head.size(), seedHex), seed, sizeof seed) &&
             parsePublicKeyHex(std::string_view(text).substr(head.size() + seedHex + 8, 2 * kPublicKeySize), &claimed);
   ok = ok && crypto_sign_seed_keypair(pk.data(), key->bytes.data(), seed) == 0;
   sodium_memzero(seed, sizeof seed);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "release/hex.h"
+#include "base/text.h"
 
 namespace release {
 namespace {
@@ -88,7 +88,8 @@ std::string formatManifestBody(const Manifest& manifest) {
                     std::to_string(manifest.release) + "\nexpires " + std::to_string(manifest.expires) + "\n";
   for (const FileEntry* f : sorted) {
     out += originTag(f->origin);
-    out += '\t' + std::to_string(f->size) + '\t' + toHex(f->sha256.data(), f->sha256.size()) + '\t' + f->name + '\n';
+    out += '\t' + std::to_string(f->size) + '\t' + toHexLower(f->sha256.data(), f->sha256.size()) + '\t' + f->name;
+    out += '\n';
   }
   return out;
 }
@@ -114,7 +115,8 @@ std::string signManifestBody(std::string_view body, const SecretKey& key) {
   unsigned char sig[kSignatureSize];
   crypto_sign_detached(sig, nullptr, reinterpret_cast<const unsigned char*>(body.data()), body.size(),
                        key.bytes.data());
-  std::string out = std::string(kSignaturePrefix) + publicKeyHex(key.publicKey()) + ' ' + toHex(sig, sizeof sig) + '\n';
+  std::string out =
+      std::string(kSignaturePrefix) + publicKeyHex(key.publicKey()) + ' ' + toHexLower(sig, sizeof sig) + '\n';
   out += body;
   return out;
 }
@@ -187,7 +189,7 @@ Verdict parseManifestBody(std::string_view body, Manifest* manifest, std::string
       return fail("unknown origin");
     }
     if (!parseNumber(line.substr(t1 + 1, t2 - t1 - 1), kMaxI64, &e.size)) return fail("bad size");
-    if (!fromHex(line.substr(t2 + 1, t3 - t2 - 1), e.sha256.data(), e.sha256.size())) return fail("bad SHA-256");
+    if (!parseHexLower(line.substr(t2 + 1, t3 - t2 - 1), e.sha256.data(), e.sha256.size())) return fail("bad SHA-256");
     std::string_view name = line.substr(t3 + 1);
     std::string problem = nameProblem(name);
     if (!problem.empty()) return fail(problem);
@@ -213,7 +215,7 @@ VerifyResult verifyManifest(std::string_view bytes, const std::vector<PublicKey>
   PublicKey signer;
   unsigned char sig[kSignatureSize];
   if (!splitSignature(bytes, &keyHex, &sigHex, &body) || !parsePublicKeyHex(keyHex, &signer) ||
-      !fromHex(sigHex, sig, sizeof sig)) {
+      !parseHexLower(sigHex, sig, sizeof sig)) {
     r.verdict = Verdict::Unsigned;
     r.detail = "the first line is not an Ed25519 signature";
     return r;

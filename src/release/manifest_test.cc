@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "release/hex.h"
+#include "base/text.h"
 
 namespace release {
 namespace {

@@ -1,6 +1,6 @@
 #include "splash/splash_layout.h"
 
-#include "launcher/command_line.h"
+#include "base/text.h"
 
 const char kCheckingText[] = "checking update...";
 

@@ -3,10 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/process.h"
 #include "splash/image_surface_win32.h"
 #include "splash/skin.h"
-#include "transfer/updater.h"
 
 HWND splashWindow = nullptr;
 HINSTANCE splashInstance = nullptr;
@@ -15,6 +13,17 @@ HFONT splashFont = nullptr;
 char windowTitle[100] = "";
 char windowClassName[100] = "";
 SplashPoint dragAnchor = {0, 0};
+const Progress* splashProgress = nullptr;
+
+// Posted, never sent: the worker must not wait for the window thread. The
+// window reads the progress when it handles the message. While one message
+// is on its way no other is posted: the window will read the newest values
+// when it gets to it, and a fast download would otherwise post tens of
+// thousands a second (each post is a round trip to the server under Wine).
+void SplashProgressListener::progressChanged(const Progress& progress) {
+  if (!splashWindow || progress.notifyPending.exchange(true)) return;
+  if (!PostMessageA(splashWindow, WM_USER, 0, 0)) progress.notifyPending.store(false);
+}
 
 namespace {
 
@@ -187,7 +196,7 @@ void drawProgress(HDC windowDC, HDC canvas, const ProgressSnapshot& progress, bo
 }
 
 void paintProgress() {
-  const ProgressSnapshot progress = theUpdater ? theUpdater->progress() : ProgressSnapshot();
+  const ProgressSnapshot progress = splashProgress ? splashProgress->snapshot() : ProgressSnapshot();
   SkinCanvas& skin = skinCanvas();
   if (!skin.refresh()) {
     // No skin to draw on right now (none at all, or being replaced): the
@@ -235,7 +244,11 @@ LRESULT CALLBACK splashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
     case WM_LBUTTONDOWN: {
       const SplashPoint p = mousePoint(static_cast<uint32_t>(lParam));
-      if (kCloseBox.contains(p.x, p.y)) platform::exitNormally(0);
+      if (kCloseBox.contains(p.x, p.y)) {
+        // Ends the message loop, and with it the process (exit code 0).
+        DestroyWindow(window);
+        return 0;
+      }
       dragAnchor = p;
       return 0;
     }

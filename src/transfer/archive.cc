@@ -278,36 +278,6 @@ uint32_t closeArchive(ArchiveReader* reader) {
   return kArchiveOk;
 }
 
-std::string sanitiseItemName(const std::string& name) {
-  // The remaining name is always a suffix, name[pos..]; each pattern's next
-  // occurrence only moves forward, so the work stays linear in the length.
-  static const char* const kParentSteps[] = {"\\..\\", "\\../", "/../", "/..\\"};
-  size_t next[4];
-  for (size_t k = 0; k < 4; ++k) next[k] = name.find(kParentSteps[k]);
-  size_t pos = 0;
-  for (;;) {
-    size_t left = name.size() - pos;
-    if (left >= 2 && name[pos + 1] == ':') {
-      pos += 2;
-      continue;
-    }
-    if (left >= 1 && isSeparator(name[pos])) {
-      pos += 1;
-      continue;
-    }
-    bool cutDone = false;
-    for (size_t k = 0; k < 4 && !cutDone; ++k) {
-      if (next[k] != std::string::npos && next[k] < pos) next[k] = name.find(kParentSteps[k], pos);
-      if (next[k] != std::string::npos) {
-        pos = next[k] + 4;
-        cutDone = true;
-      }
-    }
-    if (!cutDone) break;
-  }
-  return name.substr(pos);
-}
-
 void ensureDirectoryChain(const std::string& root, const std::string& dir) {
   uint32_t attributes;
   if (!root.empty() && !platform::getAttributes(root, &attributes)) platform::createDirectory(root);

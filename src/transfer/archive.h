@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/path_rules.h"
+
 // Result codes of the archive operations.
 enum : uint32_t {
   kArchiveOk = 0,
@@ -64,10 +66,6 @@ uint32_t extractArchiveItem(ArchiveReader* reader, int32_t index, const std::str
 
 // Closes the archive and frees reader.
 uint32_t closeArchive(ArchiveReader* reader);
-
-// Drops drive prefixes, leading separators and everything up to the last
-// embedded parent-directory step ("\..\", "\../", "/../", "/..\").
-std::string sanitiseItemName(const std::string& name);
 
 // Creates root when missing, then each level of dir below it, top down, each
 // only when missing. An empty root stands for the working directory.

@@ -4,64 +4,64 @@
 //
 // A transfer that does not deliver the whole, announced body of a 200
 // response is a failed transfer: the staging file is deleted, nothing
-// installed is touched, and the user is told (the two file lists: the
-// question whether to play without the update; any other file: an error box
-// naming the code and the object path, then exit code -1). downloadFile
-// therefore returns only after a complete transfer, once installation has
-// been attempted.
+// installed is touched, and the failure is returned to the caller, which
+// decides what the user is told. Nothing here shows a box or ends the
+// process.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "launcher/settings.h"
+#include "base/connection.h"
+#include "base/status.h"
 #include "transfer/http.h"
-
-struct Updater;
+#include "transfer/progress.h"
 
 extern const char kDownloadAgent[];           // "TervalisOnline2D"
-extern const char kDownloadErrorCaption[];    // "Error downloading file"
-extern const char kPlayWithoutUpdateText[];   // the Yes/No question, Windows-1251
-extern const char kProgressBugCaption[];      // "BUG in Progress bar"
 extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe"
 extern const char kNewLauncherExecutable[];   // "TervalisOnline2D.exe.new"
 
-void downloadFile(Updater& updater, const ServerLocation& source, const std::string& fileName, int32_t expectedSize,
-                  bool isArchive, const std::string& destDir);
+// What every download of one run shares.
+struct DownloadSession {
+  HttpClient& client;
+  Progress& progress;
+  std::string tempFile;        // the staging file
+  const GameSettings& game;    // its SOCKS proxy is used for every request
+};
 
-// The same through another transport (tests).
-void downloadFile(HttpClient& client, Updater& updater, const ServerLocation& source, const std::string& fileName,
-                  int32_t expectedSize, bool isArchive, const std::string& destDir);
+// The end of one fetch. status carries the code the user is shown and, as
+// its message, the object path. overrun is the (negative) count of bytes
+// still expected when the server sent more than it announced: the user is
+// told of it before the failure itself.
+struct FetchResult {
+  Status status;
+  int32_t overrun = 0;
+  bool ok() const { return status.isOk(); }
+};
+
+// Fetches source.path + fileName and installs it below destDir (unpacked
+// when isArchive). The progress shows fileName while it runs.
+FetchResult downloadFile(DownloadSession& session, const ServerLocation& source, const std::string& fileName,
+                         bool isArchive, const std::string& destDir);
 
 // ---- The steps of downloadFile, for tests.
 
-// The request for source.path + fileName, with the Updater's SOCKS settings.
-HttpRequest buildDownloadRequest(const Updater& updater, const ServerLocation& source, const std::string& fileName);
+// The request for source.path + fileName, with the game settings' SOCKS proxy.
+HttpRequest buildDownloadRequest(const GameSettings& game, const ServerLocation& source, const std::string& fileName);
 
-struct FetchResult {
-  bool complete = false;
-  uint32_t code = 0;  // what the error box names when !complete
-};
-
-// Receives the response into updater.tempFile (opened with up to 11 attempts
+// Receives the response into session.tempFile (opened with up to 11 attempts
 // 200 ms apart), counting progress. Accepts only status 200 with a
 // Content-Length and exactly that many body bytes; anything else deletes the
 // staging file and reports the code: the platform's error, the HTTP status,
 // kHttpErrorHeaderNotFound (no Content-Length), kHttpErrorConnectionAborted
 // (body ended early), kHttpErrorInvalidResponse (more bytes than announced,
-// after the "BUG in Progress bar" box), or the C library's errno when the
-// staging file cannot be opened or written.
-FetchResult fetchToTempFile(HttpClient& client, Updater& updater, const HttpRequest& request);
+// with overrun set), or the C library's errno when the staging file cannot be
+// opened or written.
+FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request);
 
 // Installs the complete staging file for fileName below destDir.
-void installFetchedFile(Updater& updater, const std::string& fileName, bool isArchive, const std::string& destDir);
+void installFetchedFile(DownloadSession& session, const std::string& fileName, bool isArchive,
+                        const std::string& destDir);
 
 // "files.txt" or "clan_icons_list.txt", ASCII letters in any case.
 bool isListFile(const std::string& name);
-
-// "Error downloading file: <code>\nFile: <objectPath>".
-std::string downloadErrorText(uint32_t code, const std::string& objectPath);
-
-// Tells the user and ends the process (or, for a list the user wants to play
-// without, starts the game).
-[[noreturn]] void failDownload(Updater& updater, uint32_t code, const std::string& objectPath);

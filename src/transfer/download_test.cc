@@ -48,12 +48,24 @@ class FakeHttp : public HttpClient {
   int delivered = 0;
 };
 
-using DownloadTest = StagingTest;
+class DownloadTest : public StagingTest {
+ protected:
+  DownloadSession& session() {
+    if (!session_) session_.reset(new DownloadSession(updater_->session(http_)));
+    return *session_;
+  }
+  FetchResult fetch(HttpClient& client, const HttpRequest& request) {
+    DownloadSession s = updater_->session(client);
+    return fetchToTempFile(s, request);
+  }
+  FakeHttp http_{Script()};
+  std::unique_ptr<DownloadSession> session_;
+};
 
 TEST(Download, RequestIsThePlainConcatenation) {
-  connectionSettings.game.socksServer = "";
-  connectionSettings.game.socksPort = "1080";
-  Updater updater(nullptr, nullptr);
+  testutil::settings().game.socksServer = "";
+  testutil::settings().game.socksPort = "1080";
+  const GameSettings& game = testutil::settings().game;
   struct Case {
     const char* prefix;
     const char* name;
@@ -65,18 +77,18 @@ TEST(Download, RequestIsThePlainConcatenation) {
       {"/swf", "a.png", "/swfa.png"},          // nothing inserted
   };
   for (const Case& c : cases) {
-    HttpRequest r = buildDownloadRequest(updater, ServerLocation{"upd.example", c.prefix}, c.name);
+    HttpRequest r = buildDownloadRequest(game, ServerLocation{"upd.example", c.prefix}, c.name);
     EXPECT_EQ(r.objectPath, c.object);
     EXPECT_EQ(r.host, "upd.example");
     EXPECT_EQ(r.port, 80);
     EXPECT_EQ(r.agent, "TervalisOnline2D");
     EXPECT_EQ(r.socksServer, "");
   }
-  connectionSettings.game.socksServer = "px.example";
-  HttpRequest r = buildDownloadRequest(updater, ServerLocation{"h", "/"}, "f");
+  testutil::settings().game.socksServer = "px.example";
+  HttpRequest r = buildDownloadRequest(game, ServerLocation{"h", "/"}, "f");
   EXPECT_EQ(r.socksServer, "px.example");
   EXPECT_EQ(r.socksPort, "1080");
-  connectionSettings.game = GameSettings();
+  testutil::settings().game = GameSettings();
 }
 
 // Every way a response can fall short of "200, Content-Length, that many
@@ -88,46 +100,41 @@ TEST_F(DownloadTest, OnlyTheWholeAnnouncedBodyOfA200Counts) {
     bool complete;
     uint32_t code;
     std::string content;
-    const char* box;  // text of the "BUG in Progress bar" box, if any
+    int32_t overrun;
   } cases[] = {
-      {"body in chunks", {true, 0, 200, true, kAuto, {"abc", "defg"}}, true, 0, "abcdefg", nullptr},
-      {"empty body", {true, 0, 200, true, 0, {}}, true, 0, "", nullptr},
-      {"cannot connect", {false, kHttpErrorCannotConnect}, false, 12029, "", nullptr},
-      {"404 with a page", {true, 0, 404, true, kAuto, {"<html>gone</html>"}}, false, 404, "", nullptr},
-      {"500 with a page", {true, 0, 500, true, kAuto, {"<html>oops</html>"}}, false, 500, "", nullptr},
-      {"206 partial", {true, 0, 206, true, kAuto, {"abc"}}, false, 206, "", nullptr},
-      {"no Content-Length", {true, 0, 200, false, 0, {"abc"}}, false, 12150, "", nullptr},
-      {"negative Content-Length", {true, 0, 200, true, -5, {"abc"}}, false, 12152, "", nullptr},
-      {"closed early", {true, 0, 200, true, 10, {"abc"}}, false, 12030, "", nullptr},
-      {"closed before any byte", {true, 0, 200, true, 10, {}}, false, 12030, "", nullptr},
+      {"body in chunks", {true, 0, 200, true, kAuto, {"abc", "defg"}}, true, 0, "abcdefg", 0},
+      {"empty body", {true, 0, 200, true, 0, {}}, true, 0, "", 0},
+      {"cannot connect", {false, kHttpErrorCannotConnect}, false, 12029, "", 0},
+      {"404 with a page", {true, 0, 404, true, kAuto, {"<html>gone</html>"}}, false, 404, "", 0},
+      {"500 with a page", {true, 0, 500, true, kAuto, {"<html>oops</html>"}}, false, 500, "", 0},
+      {"206 partial", {true, 0, 206, true, kAuto, {"abc"}}, false, 206, "", 0},
+      {"no Content-Length", {true, 0, 200, false, 0, {"abc"}}, false, 12150, "", 0},
+      {"negative Content-Length", {true, 0, 200, true, -5, {"abc"}}, false, 12152, "", 0},
+      {"closed early", {true, 0, 200, true, 10, {"abc"}}, false, 12030, "", 0},
+      {"closed before any byte", {true, 0, 200, true, 10, {}}, false, 12030, "", 0},
       {"stalled", {true, 0, 200, true, 10, {"abc"}, HttpOutcome::kBroken, kHttpErrorTimeout}, false, 12002, "",
-       nullptr},
-      {"more than announced", {true, 0, 200, true, 5, {"abc", "defg"}}, false, 12152, "", "-2"},
+       0},
+      {"more than announced", {true, 0, 200, true, 5, {"abc", "defg"}}, false, 12152, "", -2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    recordedBoxes().clear();
     FakeHttp http(c.script);
-    FetchResult r = fetchToTempFile(http, *updater_, HttpRequest());
-    EXPECT_EQ(r.complete, c.complete);
-    EXPECT_EQ(r.code, c.code);
+    HttpRequest request;
+    request.objectPath = "/3d/a.pak";
+    FetchResult r = fetch(http, request);
+    EXPECT_EQ(r.ok(), c.complete);
+    EXPECT_EQ(r.status.code(), c.code);
+    EXPECT_EQ(r.status.message(), c.complete ? "" : "/3d/a.pak");
+    EXPECT_EQ(r.overrun, c.overrun);
     EXPECT_EQ(testutil::exists(tempPath()), c.complete);
     if (c.complete) EXPECT_EQ(testutil::readFile(tempPath()), c.content);
-    if (c.box) {
-      ASSERT_EQ(recordedBoxes().size(), 1u);
-      EXPECT_EQ(recordedBoxes()[0].caption, "BUG in Progress bar");
-      EXPECT_EQ(recordedBoxes()[0].text, c.box);
-      EXPECT_EQ(recordedBoxes()[0].style, 0x10u);
-    } else {
-      EXPECT_TRUE(recordedBoxes().empty());
-    }
   }
 }
 
 TEST_F(DownloadTest, ReceivingStopsAtTheAnnouncedLength) {
   FakeHttp http(Script{true, 0, 200, true, 3, {"abc", "def"}});
-  FetchResult r = fetchToTempFile(http, *updater_, HttpRequest());
-  EXPECT_TRUE(r.complete);
+  FetchResult r = fetch(http, HttpRequest());
+  EXPECT_TRUE(r.ok());
   EXPECT_EQ(http.delivered, 1);
   EXPECT_EQ(testutil::readFile(tempPath()), "abc");
 }
@@ -135,12 +142,12 @@ TEST_F(DownloadTest, ReceivingStopsAtTheAnnouncedLength) {
 // The lists are fetched while bytesTotal is 0: their bytes never count.
 TEST_F(DownloadTest, BytesCountOnlyOnceTheTotalIsKnown) {
   FakeHttp http(Script{true, 0, 200, true, kAuto, {"abcd", "ef"}});
-  fetchToTempFile(http, *updater_, HttpRequest());
-  EXPECT_EQ(updater_->progress().bytesDone, 0);
-  updater_->setBytesTotal(100);
-  fetchToTempFile(http, *updater_, HttpRequest());
-  fetchToTempFile(http, *updater_, HttpRequest());
-  EXPECT_EQ(updater_->progress().bytesDone, 12);
+  fetch(http, HttpRequest());
+  EXPECT_EQ(updater_->progress.snapshot().bytesDone, 0);
+  updater_->progress.setBytesTotal(100);
+  fetch(http, HttpRequest());
+  fetch(http, HttpRequest());
+  EXPECT_EQ(updater_->progress.snapshot().bytesDone, 12);
 }
 
 TEST_F(DownloadTest, StagingFileThatCannotBeOpenedIsReportedWithErrno) {
@@ -148,12 +155,12 @@ TEST_F(DownloadTest, StagingFileThatCannotBeOpenedIsReportedWithErrno) {
   // writing; the download gives up after its attempts without a request.
   std::filesystem::create_directories(tempPath());
   FakeHttp http(Script{true, 0, 200, true, kAuto, {"abc"}});
-  FetchResult r = fetchToTempFile(http, *updater_, HttpRequest());
-  EXPECT_FALSE(r.complete);
+  FetchResult r = fetch(http, HttpRequest());
+  EXPECT_FALSE(r.ok());
 #ifdef _WIN32
-  EXPECT_EQ(r.code, static_cast<uint32_t>(EACCES));
+  EXPECT_EQ(r.status.code(), static_cast<uint32_t>(EACCES));
 #else
-  EXPECT_EQ(r.code, static_cast<uint32_t>(EISDIR));
+  EXPECT_EQ(r.status.code(), static_cast<uint32_t>(EISDIR));
 #endif
   EXPECT_TRUE(http.requests.empty());
   EXPECT_TRUE(std::filesystem::is_directory(tempPath()));
@@ -161,12 +168,12 @@ TEST_F(DownloadTest, StagingFileThatCannotBeOpenedIsReportedWithErrno) {
 
 TEST_F(DownloadTest, PlainFileIsMovedBelowItsDirectory) {
   testutil::writeFile(tempPath(), "new icon");
-  installFetchedFile(*updater_, "clan/7.png", false, "data/textures/");
+  installFetchedFile(session(), "clan/7.png", false, "data/textures/");
   EXPECT_EQ(testutil::readFile(path("data/textures/clan/7.png")), "new icon");
   EXPECT_FALSE(testutil::exists(tempPath()));
 
   testutil::writeFile(tempPath(), "newer");
-  installFetchedFile(*updater_, "clan/7.png", false, "data/textures/");
+  installFetchedFile(session(), "clan/7.png", false, "data/textures/");
   EXPECT_EQ(testutil::readFile(path("data/textures/clan/7.png")), "newer");
 }
 
@@ -177,9 +184,9 @@ TEST_F(DownloadTest, PackedItemsLandUnderTheEntryName) {
     const char* entryContent;     // at "" + "data/a.pak", or nullptr for untouched
     const char* launcherContent;  // at TervalisOnline2D.exe.new, or nullptr for absent
   } cases[] = {
-      {"any item name", {{"whatever.bin", "A2"}}, "A2", nullptr},
+      {"any item name", {{"whatever.bin", "A2"}}, "A2", 0},
       {"the launcher, any case", {{"tervalisonline2d.EXE", "L2"}}, "A1", "L2"},
-      {"the launcher in a folder is not the launcher", {{"bin/TervalisOnline2D.exe", "B2"}}, "B2", nullptr},
+      {"the launcher in a folder is not the launcher", {{"bin/TervalisOnline2D.exe", "B2"}}, "B2", 0},
       // An item after the launcher must not overwrite the new launcher.
       {"launcher, then the file", {{"TervalisOnline2D.exe", "L3"}, {"a.pak", "A3"}}, "A3", "L3"},
   };
@@ -189,13 +196,13 @@ TEST_F(DownloadTest, PackedItemsLandUnderTheEntryName) {
     testutil::writeFile(path("data/a.pak"), "A1");
     std::filesystem::remove(path("TervalisOnline2D.exe.new"));
     writeZip(tempPath(), c.items);
-    updater_->setCurrentFile("data/a.pak");
-    installFetchedFile(*updater_, "data/a.pak", true, "");
+    updater_->progress.setCurrentFile("data/a.pak");
+    installFetchedFile(session(), "data/a.pak", true, "");
     EXPECT_EQ(testutil::readFile(path("data/a.pak")), c.entryContent);
     EXPECT_EQ(testutil::exists(path("TervalisOnline2D.exe.new")), c.launcherContent != nullptr);
     if (c.launcherContent) {
       EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe.new")), c.launcherContent);
-      EXPECT_EQ(updater_->progress().currentFile, "TervalisOnline2D.exe.new");
+      EXPECT_EQ(updater_->progress.snapshot().currentFile, "TervalisOnline2D.exe.new");
     }
     EXPECT_FALSE(testutil::exists(tempPath()));
   }
@@ -205,18 +212,16 @@ TEST_F(DownloadTest, WhatIsNotAnArchiveInstallsNothing) {
   testutil::writeFile(path("a.pak"), "old");
   for (const char* body : {"", "<html>not found</html>", "PK\x03\x04 broken"}) {
     testutil::writeFile(tempPath(), body);
-    installFetchedFile(*updater_, "a.pak", true, "");
+    installFetchedFile(session(), "a.pak", true, "");
     EXPECT_EQ(testutil::readFile(path("a.pak")), "old");
     EXPECT_FALSE(testutil::exists(tempPath()));
   }
 }
 
-TEST(Download, ListNamesAndErrorText) {
+TEST(Download, ListNames) {
   for (const char* name : {"files.txt", "FILES.TXT", "clan_icons_list.txt", "Clan_Icons_List.TXT"})
     EXPECT_TRUE(isListFile(name)) << name;
   for (const char* name : {"files.txt ", "data/files.txt", "files.tx", ""}) EXPECT_FALSE(isListFile(name)) << name;
-  EXPECT_EQ(downloadErrorText(12029, "/3d/data/a.pak"), "Error downloading file: 12029\nFile: /3d/data/a.pak");
-  EXPECT_EQ(downloadErrorText(404, ""), "Error downloading file: 404\nFile: ");
 }
 
 TEST(Download, ContentLengthText) {

@@ -15,7 +15,7 @@
 #include "platform/process.h"
 #include "test_util.h"
 #include "transfer/paths.h"
-#include "transfer/updater.h"
+#include "update/updater.h"
 
 struct RecordedBox {
   std::string text, caption;
@@ -40,7 +40,7 @@ class StagingTest : public testing::Test {
     saved_ = platform::currentDirectory();
     ASSERT_TRUE(platform::setCurrentDirectory(dir_.path()));
     std::filesystem::create_directories(dir_.file("data"));
-    updater_.reset(new Updater(nullptr, nullptr));
+    updater_.reset(new Updater(testutil::settings(), nullptr));
     recordedBoxes().clear();
     platform::setMessageBoxHandlerForTesting(recordBox);
   }

@@ -138,16 +138,17 @@ class WinInetTest : public StagingTest {
   void SetUp() override {
     StagingTest::SetUp();
     fake = Fake();
-    connectionSettings.game = GameSettings();
+    testutil::settings().game = GameSettings();
   }
   void TearDown() override {
-    connectionSettings.game = GameSettings();
+    testutil::settings().game = GameSettings();
     StagingTest::TearDown();
   }
   FetchResult fetch(const std::string& prefix, const std::string& name) {
     WinInetClient client(kFakeApi);
-    return fetchToTempFile(client, *updater_,
-                           buildDownloadRequest(*updater_, ServerLocation{"upd.example", prefix}, name));
+    DownloadSession session = updater_->session(client);
+    return fetchToTempFile(session,
+                           buildDownloadRequest(updater_->gameSettings, ServerLocation{"upd.example", prefix}, name));
   }
   const Call& call(const std::string& what) {
     for (const Call& c : fake.calls)
@@ -159,10 +160,10 @@ class WinInetTest : public StagingTest {
 };
 
 TEST_F(WinInetTest, ExactRequestThroughTheSocksProxy) {
-  connectionSettings.game.socksServer = "px.example";
-  connectionSettings.game.socksPort = "1080";
+  testutil::settings().game.socksServer = "px.example";
+  testutil::settings().game.socksPort = "1080";
   fake.reads = {"abc", "defg"};
-  EXPECT_TRUE(fetch("/3d/", "data/a b.pak").complete);
+  EXPECT_TRUE(fetch("/3d/", "data/a b.pak").ok());
   EXPECT_EQ(call("InternetOpenA").args,
             (std::vector<std::string>{"\"TervalisOnline2D\"", "3", "\"socks=px.example:1080\"", "null", "0"}));
   EXPECT_EQ(call("InternetConnectA").args,
@@ -189,8 +190,8 @@ TEST_F(WinInetTest, ProxyStringAndAccessType) {
   };
   for (const Case& c : cases) {
     fake = Fake();
-    connectionSettings.game.socksServer = c.server;
-    connectionSettings.game.socksPort = c.port;
+    testutil::settings().game.socksServer = c.server;
+    testutil::settings().game.socksPort = c.port;
     fake.reads = {"1234567"};
     fetch("/", "f");
     EXPECT_EQ(call("InternetOpenA").args[1], c.access) << c.server << ":" << c.port;
@@ -245,8 +246,8 @@ TEST_F(WinInetTest, FailuresAndTheirCodes) {
     fake.reads = c.reads;
     fake.readFailsAtEnd = c.readFailsAtEnd;
     FetchResult r = fetch("/3d/", "a.pak");
-    EXPECT_EQ(r.complete, c.complete);
-    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.ok(), c.complete);
+    EXPECT_EQ(r.status.code(), c.code);
     EXPECT_EQ(fake.closed, c.closed);
     EXPECT_EQ(testutil::exists(tempPath()), c.complete);
   }
@@ -260,22 +261,20 @@ TEST_F(WinInetTest, ReadsFollowWhatHasArrived) {
   fake.reads = {"abc", flowing, std::string(20000, 'y'), "de"};
   std::string length = std::to_string(3 + flowing.size() + 20000 + 2);
   fake.contentLength = length.c_str();
-  EXPECT_TRUE(fetch("/", "f").complete);
+  EXPECT_TRUE(fetch("/", "f").ok());
   EXPECT_EQ(fake.asked, (std::vector<DWORD>{3, 65536, 65536, 2}));
   EXPECT_EQ(testutil::readFile(tempPath()), "abc" + flowing + std::string(20000, 'y') + "de");
 }
 
 // A library that hands over more than Content-Length: the surplus shows the
-// "BUG in Progress bar" box and the file is not taken.
+// overrun (the "BUG in Progress bar" box) and the file is not taken.
 TEST_F(WinInetTest, MoreBytesThanAnnounced) {
   fake.contentLength = "5";
   fake.reads = {"1234567"};
   FetchResult r = fetch("/", "f");
-  EXPECT_FALSE(r.complete);
-  EXPECT_EQ(r.code, 12152u);
-  ASSERT_EQ(recordedBoxes().size(), 1u);
-  EXPECT_EQ(recordedBoxes()[0].caption, "BUG in Progress bar");
-  EXPECT_EQ(recordedBoxes()[0].text, "-2");
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.status.code(), 12152u);
+  EXPECT_EQ(r.overrun, -2);
   EXPECT_FALSE(testutil::exists(tempPath()));
 }
 

@@ -1,20 +1,11 @@
 #include "transfer/paths.h"
 
+#include "base/path_rules.h"
 #include "platform/fs.h"
 
-std::string baseDir;
-
-std::string normalizeRelativePath(const std::string& path) {
-  std::string out;
-  out.reserve(path.size());
-  for (char c : path) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c == '/') c = '\\';
-    out += c;
-  }
-  if (!out.empty() && out[0] == '\\') out.erase(0, 1);
-  return out;
-}
+// Never destroyed: the worker may still read it while the main thread ends
+// the process through the orderly exit.
+std::string& baseDir = *new std::string;
 
 void initBaseDir() {
   baseDir = normalizeRelativePath(".");
@@ -31,25 +22,4 @@ void createParentDirectories(const std::string& path) {
     platform::createDirectory(path.substr(0, i));
     componentStart = i + 1;
   }
-}
-
-bool isSafeRelativePath(const std::string& path) {
-  if (path.empty() || path[0] == '/' || path[0] == '\\') return false;
-  // The system stops reading a name at NUL: what it sees must be checked.
-  if (path.find_first_of(std::string(":\0", 2)) != std::string::npos) return false;
-  int depth = 0;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string::npos) end = path.size();
-    std::string part = path.substr(start, end - start);
-    if (part == "..") {
-      if (--depth < 0) return false;
-    } else if (!part.empty() && part != ".") {
-      if (part.find_first_not_of(". ") == std::string::npos) return false;
-      ++depth;
-    }
-    start = end + 1;
-  }
-  return true;
 }

@@ -1,6 +1,6 @@
 #include "transfer/progress_text.h"
 
-#include "launcher/command_line.h"
+#include "base/text.h"
 
 std::string progressLine(const ProgressSnapshot& p) {
   if (p.bytesTotal == 0) return "checking update... " + p.currentFile;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "transfer/updater.h"
+#include "transfer/progress.h"
 
 // "checking update... files.txt" while a list is fetched (nothing is counted
 // then), otherwise "<file>  <done> / <total> KB (<percent>%)".

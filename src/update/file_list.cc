@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "platform/fs.h"
-#include "transfer/updater.h"
+#include "update/updater.h"
 
 std::vector<std::string> splitFields(const std::string& line, const std::string& delimiters) {
   std::vector<std::string> fields;

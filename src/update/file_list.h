@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/settings.h"
+#include "base/connection.h"
 
 struct Updater;
 

@@ -8,7 +8,7 @@
 #include "platform/fs.h"
 #include "test_util.h"
 #include "transfer/paths.h"
-#include "transfer/updater.h"
+#include "update/updater.h"
 
 namespace {
 
@@ -140,7 +140,7 @@ class FileListFiles : public ::testing::Test {
  protected:
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd{dir.path()};
-  Updater updater{nullptr, nullptr};
+  Updater updater{testutil::settings(), nullptr};
 };
 
 TEST_F(FileListFiles, BothListsInOrder) {

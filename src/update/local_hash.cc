@@ -1,19 +1,17 @@
 #include "update/local_hash.h"
 
 #include "platform/fs.h"
+#include "platform/md5.h"
 #include "transfer/paths.h"
 
+bool acquireCryptProvider(Updater& updater) { return updater.cryptProvider.acquire(); }
+
+void releaseCryptProvider(Updater& updater) { updater.cryptProvider.release(); }
+
+void failCryptProviderForTesting(bool fail) { platform::failMd5ProviderForTesting(fail); }
+
 std::string md5Hex(Updater& updater, const uint8_t* data, uint32_t size) {
-  std::vector<uint8_t> digest;
-  if (!md5Digest(updater.cryptProvider, data, size, digest)) return std::string();
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(digest.size() * 2);
-  for (uint8_t b : digest) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
+  return platform::md5HexOf(updater.cryptProvider, data, size);
 }
 
 bool checkLocalFile(Updater& updater, FileListEntry& entry) {

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "transfer/updater.h"
+#include "update/updater.h"
 #include "update/file_list.h"
 
-// Opens the digest provider into updater.cryptProvider (on Windows the
-// CryptoAPI key container "UpdatePacker", created on first use). False when
-// it cannot be opened.
+// Opens the digest provider updater.cryptProvider (on Windows the CryptoAPI
+// key container "UpdatePacker", created on first use). False when it cannot
+// be opened.
 bool acquireCryptProvider(Updater& updater);
 
-// Releases updater.cryptProvider when it is set, and clears it.
+// Releases updater.cryptProvider when it is held.
 void releaseCryptProvider(Updater& updater);
 
 // The digest text of [data, data + size), or "" when the provider fails.
@@ -31,9 +31,6 @@ std::string md5Hex(Updater& updater, const uint8_t* data, uint32_t size);
 // is an entry whose directory + name leads outside the program directory.
 // Sets entry.localDigest when a digest was computed.
 bool checkLocalFile(Updater& updater, FileListEntry& entry);
-
-// The raw MD5 of [data, data + size) through provider; false on failure.
-bool md5Digest(uintptr_t provider, const uint8_t* data, uint32_t size, std::vector<uint8_t>& digest);
 
 // Tests only: while set, acquireCryptProvider fails as if the system had
 // refused the provider.

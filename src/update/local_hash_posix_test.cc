@@ -16,7 +16,7 @@ namespace {
 TEST(LocalHashPosix, FileHeldByAnotherProcessIsLeftAlone) {
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd(dir.path());
-  Updater updater(nullptr, nullptr);
+  Updater updater(testutil::settings(), nullptr);
   ASSERT_TRUE(acquireCryptProvider(updater));
   testutil::writeFile(dir.file("held.bin"), "hello");
 

@@ -1,5 +1,6 @@
 #include "update/local_hash.h"
 
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,7 +31,7 @@ class LocalHash : public ::testing::Test {
   testutil::TempDir top;
   bool made = std::filesystem::create_directory(top.file("install"));
   testutil::ScopedCurrentDir cwd{top.file("install")};
-  Updater updater{nullptr, nullptr};
+  Updater updater{testutil::settings(), nullptr};
 };
 
 TEST_F(LocalHash, KnownDigests) {
@@ -83,7 +84,7 @@ TEST_F(LocalHash, Outcomes) {
 TEST_F(LocalHash, ProviderFailureFetchesEveryReadableFile) {
   testutil::writeFile(file("hello.txt"), "hello");
   releaseCryptProvider(updater);
-  EXPECT_EQ(updater.cryptProvider, 0u);
+  EXPECT_FALSE(updater.cryptProvider.valid());
   EXPECT_EQ(md5Hex(updater, reinterpret_cast<const uint8_t*>("x"), 1), "");
   FileListEntry e = entry("hello.txt", kHelloMd5);
   EXPECT_TRUE(checkLocalFile(updater, e));
@@ -92,7 +93,7 @@ TEST_F(LocalHash, ProviderFailureFetchesEveryReadableFile) {
   failCryptProviderForTesting(true);
   EXPECT_FALSE(acquireCryptProvider(updater));
   failCryptProviderForTesting(false);
-  EXPECT_EQ(updater.cryptProvider, 0u);
+  EXPECT_FALSE(updater.cryptProvider.valid());
 }
 
 TEST_F(LocalHash, FilesOf4GiBAndMoreAreFetchedUnread) {

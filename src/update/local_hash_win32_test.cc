@@ -51,7 +51,7 @@ class Holder {
 TEST(LocalHashWin32, FileHeldByAnotherProcessIsLeftAlone) {
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd(dir.path());
-  Updater updater(nullptr, nullptr);
+  Updater updater(testutil::settings(), nullptr);
   ASSERT_TRUE(acquireCryptProvider(updater));
   testutil::writeFile(dir.file("held.bin"), "hello");
   FileListEntry e;
@@ -66,27 +66,6 @@ TEST(LocalHashWin32, FileHeldByAnotherProcessIsLeftAlone) {
   EXPECT_TRUE(checkLocalFile(updater, e));
   EXPECT_EQ(e.localDigest, "5D41402ABC4B2A76B9719D911017C592");
   releaseCryptProvider(updater);
-}
-
-// The key container is created when it does not exist yet.
-TEST(LocalHashWin32, ContainerIsCreatedOnFirstUse) {
-  HCRYPTPROV gone = 0;
-  CryptAcquireContextA(&gone, "UpdatePacker", nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
-  HCRYPTPROV probe = 0;
-  ASSERT_FALSE(CryptAcquireContextA(&probe, "UpdatePacker", nullptr, PROV_RSA_FULL, 0));
-  ASSERT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
-
-  testutil::TempDir dir;
-  testutil::ScopedCurrentDir cwd(dir.path());
-  Updater updater(nullptr, nullptr);
-  ASSERT_TRUE(acquireCryptProvider(updater));
-  EXPECT_NE(updater.cryptProvider, 0u);
-  EXPECT_EQ(md5Hex(updater, reinterpret_cast<const uint8_t*>("abc"), 3), "900150983CD24FB0D6963F7D28E17F72");
-  releaseCryptProvider(updater);
-  EXPECT_EQ(updater.cryptProvider, 0u);
-  // And it is found, not created, the second time.
-  ASSERT_TRUE(CryptAcquireContextA(&probe, "UpdatePacker", nullptr, PROV_RSA_FULL, 0));
-  CryptReleaseContext(probe, 0);
 }
 
 }  // namespace

@@ -2,110 +2,95 @@
 
 #include <string>
 
-#include "launcher/launch.h"
 #include "platform/fs.h"
-#include "platform/message_box.h"
-#include "platform/process.h"
 #include "platform/restart.h"
 #include "transfer/download.h"
 #include "transfer/paths.h"
-#include "transfer/updater.h"
+#include "update/updater.h"
 #include "update/file_list.h"
 #include "update/local_hash.h"
 
 const char kMainList[] = "files.txt";
 const char kIconsList[] = "clan_icons_list.txt";
 const char kIconsDirectory[] = "data/textures/";
-const char kListErrorText[] = "Can't load list file ";
-const char kListErrorCaption[] = "File list reading error";
 const char kOldLauncherExecutable[] = "TervalisOnline2D.exe.old";
-const char kSelfUpdateCaption[] = "Launcher update error";
-const char kSelfUpdateFailedText[] =
-    "The new version of the launcher could not be put in place of TervalisOnline2D.exe.\n"
-    "Please make sure the game folder is writable. The game starts with the current launcher.";
-const char kSelfUpdateLoopText[] =
-    "The launcher has just updated itself, but the update server offers yet another TervalisOnline2D.exe.\n"
-    "It is not installed again, to avoid an endless restart. The game starts with the current launcher.";
-
 namespace {
 
-void removeFile(const std::string& path) {
-  platform::setNormalAttributes(path);
-  platform::deleteFile(path);
+UpdateOutcome ended(UpdateEnd end, const FetchResult& fetch = FetchResult()) {
+  UpdateOutcome o;
+  o.end = end;
+  o.status = fetch.status;
+  o.overrun = fetch.overrun;
+  return o;
 }
 
 // Fetches one list and reads its entries; the list file never outlives the
 // run. A stale copy is removed first, so that a list that brings nothing
 // cannot be stood in for by an old one.
-void fetchList(Updater& updater, const ServerLocation& source, const char* name, bool packed,
-               const char* entryDirectory) {
+FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLocation& source, const char* name,
+                      bool packed, const char* entryDirectory) {
   std::string path = baseDir + name;
-  removeFile(path);
-  downloadFile(updater, source, name, 0, packed, "");
-  loadFileList(updater, source, path, entryDirectory, packed);
-  removeFile(path);
+  platform::removeFile(path);
+  FetchResult fetched = downloadFile(session, source, name, packed, "");
+  if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
+  platform::removeFile(path);
+  return fetched;
 }
 
-[[noreturn]] void giveUpSelfUpdate(Updater& updater, const char* text) {
-  removeFile(baseDir + kNewLauncherExecutable);
-  platform::messageBox(text, kSelfUpdateCaption, platform::kMbOk | platform::kMbIconError);
-  releaseCryptProvider(updater);
-  launchGame(updater);
-}
-
-// Swaps the new executable in and restarts it, unless that would repeat for
-// ever: when the renames fail the old launcher would fetch the same file and
-// restart again, and when this process is itself such a restart the server
-// keeps offering an executable that never matches its list entry.
-[[noreturn]] void replaceLauncherAndRestart(Updater& updater, bool restarted) {
-  if (restarted) giveUpSelfUpdate(updater, kSelfUpdateLoopText);
+// Swaps the new executable in, unless that would repeat for ever: when the
+// renames fail the old launcher would fetch the same file and restart
+// again, and when this process is itself such a restart the server keeps
+// offering an executable that never matches its list entry.
+UpdateEnd replaceLauncher(bool restarted) {
   std::string current = baseDir + kLauncherExecutable;
   std::string fresh = baseDir + kNewLauncherExecutable;
   std::string old = baseDir + kOldLauncherExecutable;
+  if (restarted) {
+    platform::removeFile(fresh);
+    return UpdateEnd::kSelfUpdateLoop;
+  }
   bool movedAway = platform::moveReplace(current, old);
   bool movedIn = platform::moveReplace(fresh, current);
   if (!movedIn) {
     if (movedAway && !platform::findPath(current)) platform::moveReplace(old, current);
-    giveUpSelfUpdate(updater, kSelfUpdateFailedText);
+    platform::removeFile(fresh);
+    return UpdateEnd::kSelfUpdateFailed;
   }
   platform::makeExecutable(current);
-  platform::setRestartMark();
-  restartSelf();
+  return UpdateEnd::kRestart;
 }
 
-}  // namespace
-
-void runUpdate() {
-  Updater& updater = *theUpdater;
-  bool restarted = platform::takeRestartMark();
-  if (!acquireCryptProvider(updater)) return;
-
-  fetchList(updater, updater.updateSource, kMainList, true, "");
-  fetchList(updater, updater.iconsSource, kIconsList, false, kIconsDirectory);
-  if (updater.entries.empty()) {
-    platform::messageBox(kListErrorText, kListErrorCaption, platform::kMbOk | platform::kMbIconError);
-    platform::exitNormally(0);
-  }
+UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restarted) {
+  DownloadSession session = updater.session(client);
+  FetchResult list = fetchList(updater, session, updater.updateSource, kMainList, true, "");
+  if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
+  list = fetchList(updater, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
+  if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
+  if (updater.entries.empty()) return ended(UpdateEnd::kNoEntries);
 
   // Every check before the first download, so the total is known up front.
   for (FileListEntry& entry : updater.entries) {
     // A name that leads out of the program directory is never fetched.
     entry.needsDownload = isSafeRelativePath(entry.directory + entry.name) && checkLocalFile(updater, entry);
   }
-  updater.setBytesTotal(sumDownloadSizes(updater.entries));
+  updater.progress.setBytesTotal(sumDownloadSizes(updater.entries));
 
   for (const FileListEntry& entry : updater.entries) {
-    if (entry.needsDownload)
-      downloadFile(updater, *entry.source, entry.name, entry.size, entry.packed, entry.directory);
+    if (!entry.needsDownload) continue;
+    FetchResult fetched = downloadFile(session, *entry.source, entry.name, entry.packed, entry.directory);
+    // A listed file that bears a list's name fails the way a list does.
+    if (!fetched.ok()) return ended(isListFile(entry.name) ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, fetched);
   }
 
-  if (platform::findPath(baseDir + kNewLauncherExecutable)) replaceLauncherAndRestart(updater, restarted);
-  releaseCryptProvider(updater);
-  launchGame(updater);
+  if (platform::findPath(baseDir + kNewLauncherExecutable)) return ended(replaceLauncher(restarted));
+  return ended(UpdateEnd::kPlay);
 }
 
-void restartSelf() {
-  std::string path = baseDir + kLauncherExecutable;
-  if (platform::pathExists(path) && platform::startWithOwnCommandLine(path)) platform::exitNow(0);
-  platform::exitNormally(0);
+}  // namespace
+
+UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
+  if (!acquireCryptProvider(updater)) return ended(UpdateEnd::kCannotStart);
+  UpdateOutcome outcome = runWithProvider(updater, client, restarted);
+  releaseCryptProvider(updater);
+  return outcome;
 }

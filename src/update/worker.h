@@ -1,12 +1,38 @@
-// The update worker: one run from the file lists to the game start (or the
-// restart of a renewed launcher). Runs on its own thread while the window
-// thread paints; every run ends the process, except a failure to open the
-// digest provider, after which runUpdate returns.
+// The update worker: one run from the file lists to the decision what
+// happens next. It fetches, checks and installs, and returns an outcome;
+// whoever started it (an entry point) tells the user, starts the game or
+// restarts the renewed launcher.
 #pragma once
 
-// Runs the update on the calling thread. Needs theUpdater.
-void runUpdate();
+#include <cstdint>
+#include <string>
 
-// Starts the renewed TervalisOnline2D.exe with this process's command line
-// and ends this process.
-[[noreturn]] void restartSelf();
+#include "base/status.h"
+#include "transfer/http.h"
+#include "update/updater.h"
+
+extern const char kMainList[];              // "files.txt"
+extern const char kIconsList[];             // "clan_icons_list.txt"
+extern const char kIconsDirectory[];        // "data/textures/"
+extern const char kOldLauncherExecutable[]; // "TervalisOnline2D.exe.old"
+
+enum class UpdateEnd {
+  kPlay,               // everything is current: start the game
+  kRestart,            // a new launcher is in place: start it with the same command line
+  kCannotStart,        // the digest provider was refused; nothing was fetched
+  kListFailed,         // a list could not be fetched (status: code, object path)
+  kFileFailed,         // a listed file could not be fetched (status: code, object path)
+  kNoEntries,          // neither list named a file
+  kSelfUpdateFailed,   // the new launcher could not be put in place; the old one stays
+  kSelfUpdateLoop,     // a restarted launcher was offered yet another executable
+};
+
+struct UpdateOutcome {
+  UpdateEnd end = UpdateEnd::kPlay;
+  Status status;        // the failed transfer, for kListFailed and kFileFailed
+  int32_t overrun = 0;  // see FetchResult::overrun
+};
+
+// Runs one update on the calling thread over client. restarted: this process
+// was started by a launcher that has just replaced itself.
+UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted);

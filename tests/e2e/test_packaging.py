@@ -1,5 +1,8 @@
-"""The Windows distribution: the archive holds what a player needs, and the
-installer, run silently under Wine, installs a launcher that works."""
+"""The Windows distribution: the archive holds what a player needs, the
+installer, run silently under Wine, installs a launcher that works, and both
+are Authenticode-signed when a certificate is given."""
+import os
+import shutil
 import subprocess
 import time
 import zipfile
@@ -7,19 +10,62 @@ from pathlib import Path
 
 import pytest
 
-from conftest import ROOT, win_path
+from conftest import BUILD_WIN, LAUNCHER, ROOT, win_path
+
+
+def run_package(keep, env=None):
+    """Runs scripts/package.sh and keeps copies of what it made in `keep`."""
+    r = subprocess.run(["bash", str(ROOT / "scripts" / "package.sh")], capture_output=True, text=True, cwd=ROOT,
+                       env={**os.environ, **(env or {})})
+    assert r.returncode == 0, r.stderr
+    keep.mkdir()
+    made = {}
+    for line in r.stdout.splitlines():
+        if line.startswith("package: "):
+            p = Path(ROOT / line.split(": ", 1)[1])
+            made[p.suffix] = Path(shutil.copy(p, keep))
+    with zipfile.ZipFile(made[".zip"]) as z:
+        (keep / LAUNCHER).write_bytes(z.read(LAUNCHER))
+    made["launcher"] = keep / LAUNCHER
+    return made
 
 
 @pytest.fixture(scope="module")
-def package():
-    r = subprocess.run(["bash", str(ROOT / "scripts" / "package.sh")], capture_output=True, text=True, cwd=ROOT)
-    assert r.returncode == 0, r.stderr
-    made = [Path(ROOT / line.split(": ", 1)[1]) for line in r.stdout.splitlines() if line.startswith("package: ")]
-    return {p.suffix: p for p in made}
+def package(tmp_path_factory):
+    tmp = tmp_path_factory.mktemp("package")
+    unsigned = run_package(tmp / "unsigned")
+    # A throw-away self-signed code-signing certificate.
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=TervalisOnline2D test signing", "-addext", "extendedKeyUsage=codeSigning",
+                    "-keyout", str(tmp / "key.pem"), "-out", str(tmp / "cert.pem")], check=True, capture_output=True)
+    signed = run_package(tmp / "signed", {"TVL_SIGN_CERT": str(tmp / "cert.pem"), "TVL_SIGN_KEY": str(tmp / "key.pem")})
+    return {"unsigned": unsigned, "signed": signed, "cert": tmp / "cert.pem"}
+
+
+def verify(exe, cert):
+    r = subprocess.run(["osslsigncode", "verify", "-CAfile", str(cert), "-in", str(exe)], capture_output=True, text=True)
+    return r.returncode == 0 and "Signature verification: ok" in r.stdout
+
+
+def test_signing(package, tmp_path):
+    # verify checks the file's digest against the signature and the signer
+    # against the test certificate; it cannot tell whether Windows would trust
+    # that certificate.
+    cert = package["cert"]
+    for exe in (package["signed"]["launcher"], package["signed"][".exe"]):
+        assert verify(exe, cert), exe
+    tampered = bytearray(package["signed"]["launcher"].read_bytes())
+    tampered[len(tampered) // 3] ^= 1
+    (tmp_path / "tampered.exe").write_bytes(tampered)
+    assert not verify(tmp_path / "tampered.exe", cert)
+    # Without a certificate nothing is signed and the launcher ships as built.
+    for exe in (package["unsigned"]["launcher"], package["unsigned"][".exe"]):
+        assert not verify(exe, cert), exe
+    assert package["unsigned"]["launcher"].read_bytes() == (BUILD_WIN / "bin" / LAUNCHER).read_bytes()
 
 
 def test_archive_contents(package):
-    with zipfile.ZipFile(package[".zip"]) as z:
+    with zipfile.ZipFile(package["signed"][".zip"]) as z:
         names = set(z.namelist())
         ini = z.read("TervalisOnline2D.ini").decode("cp1251")
     assert "TervalisOnline2D.exe" in names
@@ -37,8 +83,8 @@ def install(wine, setup, target):
 
 def test_silent_install_gives_a_working_launcher(wine, package, tmp_path):
     target = tmp_path / "Installed Game"
-    install(wine, package[".exe"], target)
-    assert (target / "TervalisOnline2D.exe").is_file()
+    install(wine, package["signed"][".exe"], target)
+    assert (target / LAUNCHER).read_bytes() == package["signed"]["launcher"].read_bytes()
     assert (target / "TervalisOnline2D.ini").is_file()
     assert (target / "Uninstall.exe").is_file()
     assert (target / "data" / "update").is_dir()
@@ -59,5 +105,5 @@ def test_silent_install_gives_a_working_launcher(wine, package, tmp_path):
 
     # A changed settings file survives a reinstall.
     (target / "TervalisOnline2D.ini").write_text("[Connection]\r\nupdate_server=mine\r\n")
-    install(wine, package[".exe"], target)
+    install(wine, package["signed"][".exe"], target)
     assert "update_server=mine" in (target / "TervalisOnline2D.ini").read_text()

@@ -69,7 +69,7 @@ def test_quoted_start_registers_the_scheme(wine, win_install):
 @pytest.mark.parametrize("make_line", [
     lambda exe: f"{exe} /disableupdate",                          # unquoted
     lambda exe: f'"{exe} /disableupdate',                         # no closing quote
-    lambda exe: f'{exe} /externlogin=tervalis3d://login/abc /noserver',  # a start through the scheme
+    lambda exe: f'{exe} /noserver /externlogin=tervalis3d://login/abc',  # a start through the scheme
     lambda exe: f' "{exe}" /disableupdate',                       # not the first character
 ])
 def test_other_command_lines_write_nothing(wine, win_install, make_line):

@@ -197,12 +197,13 @@ class Run:
         self.command_line, self.code, self.boxes, self.stderr = command_line, code, boxes, stderr
 
 
-def run_win(wine, inst, tail="", answers=(), timeout=120):
-    """Starts the Windows launcher with tail after its quoted path, answers the
-    message boxes it shows with the buttons in answers, in order, and waits
-    for every process of the prefix (a restarted launcher, the game)."""
+def run_win(wine, inst, tail="", answers=(), timeout=120, quoted=True):
+    """Starts the Windows launcher with tail after its path (quoted, unless
+    told otherwise), answers the message boxes it shows with the buttons in
+    answers, in order, and waits for every process of the prefix (a restarted
+    launcher, the game)."""
     exe = win_path(inst.launcher)
-    line = f'"{exe}"' + tail
+    line = (f'"{exe}"' if quoted else exe) + tail
     p = wine.spawn(exe, line)
     boxes = []
     for button in answers:
@@ -279,8 +280,8 @@ class WinRoad:
     def install(self, name="game", game=True):
         return self.make(name, game=game)
 
-    def run(self, inst, tail="", answers=(), timeout=120):
-        return run_win(self.wine, inst, tail, answers, timeout=timeout)
+    def run(self, inst, tail="", answers=(), timeout=120, quoted=True):
+        return run_win(self.wine, inst, tail, answers, timeout=timeout, quoted=quoted)
 
 
 class PosixRoad:

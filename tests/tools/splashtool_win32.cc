@@ -2,7 +2,7 @@
 //
 //   splashtool probe [SHOW COMMAND]
 //     In the working directory (an install with data/updater) opens the
-//     splash window the way the launcher's window road does, with an Updater
+//     splash window the way the launcher's window road does, with a progress
 //     but no worker: the test plays the worker. Prints "SKINS <path>|...",
 //     the list it chose from, "SKIN <path>" and
 //     "WINDOW <left> <top> <width> <height>", then reads commands, one a
@@ -47,9 +47,18 @@
 #include "splash/image_surface_win32.h"
 #include "splash/skin.h"
 #include "splash/splash_window_win32.h"
-#include "transfer/updater.h"
+#include "transfer/progress.h"
 
 namespace {
+
+// The progress the window shows, as the launcher's start-up gives it.
+Progress* toolProgress = nullptr;
+
+void startProgress() {
+  toolProgress = new Progress(new SplashProgressListener);
+  splashProgress = toolProgress;
+}
+
 
 constexpr UINT kSync = WM_APP + 1;
 constexpr UINT kQuit = WM_APP + 2;
@@ -67,12 +76,12 @@ DWORD WINAPI readCommands(LPVOID) {
     std::string word = line.substr(0, line.find(' '));
     std::string arg = line.size() > word.size() ? line.substr(word.size() + 1) : std::string();
     if (word == "file") {
-      theUpdater->setCurrentFile(arg);
+      toolProgress->setCurrentFile(arg);
     } else if (word == "total") {
-      theUpdater->setBytesTotal(std::atoi(arg.c_str()));
+      toolProgress->setBytesTotal(std::atoi(arg.c_str()));
     } else if (word == "done") {
       int32_t want = std::atoi(arg.c_str());
-      theUpdater->addBytesDone(want - theUpdater->progress().bytesDone);
+      toolProgress->addBytesDone(want - toolProgress->snapshot().bytesDone);
     } else if (word == "post") {
       PostMessageA(splashWindow, WM_USER, 0, 0);
     } else if (word == "flood") {
@@ -110,7 +119,7 @@ int probe(int showCommand) {
     say("NOWINDOW");
     return 3;
   }
-  theUpdater = new Updater(splashWindow, instance);
+  startProgress();
   RECT r;
   GetWindowRect(splashWindow, &r);
   char buf[160];
@@ -161,7 +170,7 @@ struct Flood {
 DWORD WINAPI postNotifications(LPVOID arg) {
   Flood* f = static_cast<Flood*>(arg);
   for (long i = 0; i < f->count; ++i) {
-    theUpdater->addBytesDone(8192);
+    toolProgress->addBytesDone(8192);
     PostMessageA(f->window, WM_USER, 0, 0);
   }
   PostThreadMessageA(mainThread, kQuit, 0, 0);
@@ -190,9 +199,9 @@ int benchNotify(const std::string& mode, const std::string& skin, long count) {
     openSplashWindow(instance, SW_SHOWNORMAL);
   }
   if (!splashWindow) return 3;
-  theUpdater = new Updater(splashWindow, instance);
-  theUpdater->setCurrentFile("data/maps/world.pak");
-  theUpdater->setBytesTotal(0x7FFFFFFF);
+  startProgress();
+  toolProgress->setCurrentFile("data/maps/world.pak");
+  toolProgress->setBytesTotal(0x7FFFFFFF);
   mainThread = GetCurrentThreadId();
   MSG m;
   PeekMessageA(&m, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -229,9 +238,9 @@ int bench(const std::string& mode, const std::string& skin, int ms) {
   if (!window) return 3;
   SetLayeredWindowAttributes(window, 0x00FF00FF, 255, LWA_COLORKEY);
   splashWindow = window;
-  theUpdater = new Updater(window, instance);
-  theUpdater->setCurrentFile("data/maps/world.pak");
-  theUpdater->setBytesTotal(400 * 1024 * 1024);
+  startProgress();
+  toolProgress->setCurrentFile("data/maps/world.pak");
+  toolProgress->setBytesTotal(400 * 1024 * 1024);
 
   const bool reload = mode == "reload";
   LARGE_INTEGER freq, start, now;
@@ -240,13 +249,13 @@ int bench(const std::string& mode, const std::string& skin, int ms) {
   long paints = 0;
   double seconds = 0;
   do {
-    theUpdater->addBytesDone(8192);
+    toolProgress->addBytesDone(8192);
     if (reload) {
       // Every paint as first specified: decode the skin anew, draw, copy.
       HDC windowDC = GetDC(window);
       ImageSurface surface;
       surface.load(skinPath);
-      drawProgress(windowDC, surface.acquireDC(), theUpdater->progress(), true);
+      drawProgress(windowDC, surface.acquireDC(), toolProgress->snapshot(), true);
       surface.releaseDC();
       ReleaseDC(window, windowDC);
     } else {

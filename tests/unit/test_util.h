@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "base/connection.h"
+
 namespace testutil {
 
 // A fresh empty directory below the system's temporary directory; removed by
@@ -37,6 +39,12 @@ class ScopedCurrentDir {
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
+
+// Connection settings for code under test, which takes them as a parameter.
+inline ConnectionSettings& settings() {
+  static ConnectionSettings s;
+  return s;
+}
 
 // Path of a file in the source tree (TVL_SOURCE_DIR), for test corpora.
 std::string sourcePath(const std::string& relative);

@@ -1,4 +1,4 @@
-#include "transfer/updater.h"
+#include "update/updater.h"
 
 #include <gtest/gtest.h>
 
@@ -26,16 +26,14 @@ TEST(Updater, ConstructionPreparesTheStagingDirectory) {
   }
   testutil::writeFile(dir.file("TervalisOnline2D.exe"), "launcher");
 
-  Updater u(reinterpret_cast<WindowHandle>(0x1234), nullptr);
+  Updater u(testutil::settings(), nullptr);
   EXPECT_EQ(baseDir, ".\\");
   EXPECT_EQ(u.tempFile, ".\\data\\update\\update.tmp");
-  EXPECT_EQ(u.window, reinterpret_cast<WindowHandle>(0x1234));
-  EXPECT_EQ(&u.updateSource, &connectionSettings.update);
-  EXPECT_EQ(&u.iconsSource, &connectionSettings.icons);
-  EXPECT_EQ(&u.gameSettings, &connectionSettings.game);
+  EXPECT_EQ(&u.updateSource, &testutil::settings().update);
+  EXPECT_EQ(&u.iconsSource, &testutil::settings().icons);
+  EXPECT_EQ(&u.gameSettings, &testutil::settings().game);
   EXPECT_TRUE(u.entries.empty());
-  EXPECT_EQ(u.bytesDone, 0);
-  EXPECT_EQ(u.bytesTotal, 0);
+  EXPECT_EQ(u.progress.snapshot().bytesTotal, 0);
   for (const char* f : leftovers) EXPECT_FALSE(testutil::exists(dir.file(f))) << f;
   EXPECT_TRUE(testutil::exists(dir.file("TervalisOnline2D.exe")));
 }
@@ -43,27 +41,25 @@ TEST(Updater, ConstructionPreparesTheStagingDirectory) {
 TEST(Updater, WithoutDataDirectoryOnlyTheLastLevelIsTried) {
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd(dir.path());
-  Updater u(nullptr, nullptr);
+  Updater u(testutil::settings(), nullptr);
   EXPECT_FALSE(testutil::exists(dir.file("data")));
   fs::create_directory(dir.file("data"));
-  Updater again(nullptr, nullptr);
+  Updater again(testutil::settings(), nullptr);
   EXPECT_TRUE(fs::is_directory(dir.file("data/update")));
 }
 
-TEST(Updater, ProgressCounters) {
-  testutil::TempDir dir;
-  testutil::ScopedCurrentDir cwd(dir.path());
-  Updater u(nullptr, nullptr);
-  u.setCurrentFile("files.txt");
-  u.addBytesDone(100);  // lists do not count while the total is 0
-  EXPECT_EQ(u.progress().bytesDone, 0);
-  u.setBytesTotal(INT32_MAX);
-  u.addBytesDone(INT32_MAX - 5);
-  u.addBytesDone(100);
-  ProgressSnapshot p = u.progress();
-  EXPECT_EQ(p.currentFile, "files.txt");
-  EXPECT_EQ(p.bytesDone, INT32_MAX);
-  EXPECT_EQ(p.bytesTotal, INT32_MAX);
+TEST(Progress, CountersSaturateAndWaitForTheTotal) {
+  Progress p;
+  p.setCurrentFile("files.txt");
+  p.addBytesDone(100);  // lists do not count while the total is 0
+  EXPECT_EQ(p.snapshot().bytesDone, 0);
+  p.setBytesTotal(INT32_MAX);
+  p.addBytesDone(INT32_MAX - 5);
+  p.addBytesDone(100);
+  ProgressSnapshot s = p.snapshot();
+  EXPECT_EQ(s.currentFile, "files.txt");
+  EXPECT_EQ(s.bytesDone, INT32_MAX);
+  EXPECT_EQ(s.bytesTotal, INT32_MAX);
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+// Where the launcher fetches from and what it tells the game: the records of
+// the settings section "Connection". Read once at start-up, read-only
+// afterwards.
+#pragma once
+
+#include <string>
+
+struct ServerLocation {
+  std::string host;  // host name or address, no scheme, no port
+  std::string path;  // prefix put before a file's list name in a request
+};
+
+struct GameSettings {
+  std::string gameServer;
+  std::string socksServer;
+  std::string socksPort;
+  std::string gamePort;
+  std::string editorPort;
+};
+
+struct ConnectionSettings {
+  GameSettings game;
+  ServerLocation update;
+  ServerLocation icons;
+};

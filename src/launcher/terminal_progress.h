@@ -1,0 +1,21 @@
+// Headless progress: one line on standard error, rewritten in place on a
+// terminal, at most a few times a second so that printing never slows the
+// transfer down. Elsewhere (a log, a pipe) each line stands on its own,
+// marked "progress: ", every two seconds and for each new file.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "transfer/progress.h"
+
+class TerminalProgress : public ProgressListener {
+ public:
+  explicit TerminalProgress(bool terminal) : terminal_(terminal) {}
+  void progressChanged(const Progress& progress) override;
+
+ private:
+  bool terminal_;
+  std::chrono::steady_clock::time_point last_;
+  std::string lastFile_;
+};

@@ -1,0 +1,75 @@
+#include "launcher/update_end.h"
+
+#include "base/text.h"
+#include "launcher/launch.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+
+const char kDownloadErrorCaption[] = "Error downloading file";
+// "Не удаётся соеденится с сервером обновлений для проверки наличия новой
+// версии.\nПопробовать войти в игру без последних обновлений?" in Windows-1251.
+const char kPlayWithoutUpdateText[] =
+    "\xCD\xE5 \xF3\xE4\xE0\xB8\xF2\xF1\xFF \xF1\xEE\xE5\xE4\xE5\xED\xE8\xF2\xF1\xFF \xF1 "
+    "\xF1\xE5\xF0\xE2\xE5\xF0\xEE\xEC \xEE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE9 \xE4\xEB\xFF "
+    "\xEF\xF0\xEE\xE2\xE5\xF0\xEA\xE8 \xED\xE0\xEB\xE8\xF7\xE8\xFF \xED\xEE\xE2\xEE\xE9 "
+    "\xE2\xE5\xF0\xF1\xE8\xE8.\n"
+    "\xCF\xEE\xEF\xF0\xEE\xE1\xEE\xE2\xE0\xF2\xFC \xE2\xEE\xE9\xF2\xE8 \xE2 \xE8\xE3\xF0\xF3 "
+    "\xE1\xE5\xE7 \xEF\xEE\xF1\xEB\xE5\xE4\xED\xE8\xF5 \xEE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE9?";
+const char kProgressBugCaption[] = "BUG in Progress bar";
+const char kListErrorText[] = "Can't load list file ";
+const char kListErrorCaption[] = "File list reading error";
+const char kSelfUpdateCaption[] = "Launcher update error";
+const char kSelfUpdateFailedText[] =
+    "The new version of the launcher could not be put in place of TervalisOnline2D.exe.\n"
+    "Please make sure the game folder is writable. The game starts with the current launcher.";
+const char kSelfUpdateLoopText[] =
+    "The launcher has just updated itself, but the update server offers yet another TervalisOnline2D.exe.\n"
+    "It is not installed again, to avoid an endless restart. The game starts with the current launcher.";
+
+const char kUpdateCannotStartText[] =
+    "The update cannot start: the system refused the cryptographic provider needed to check the game files.";
+const char kUpdateCannotStartCaption[] = "TervalisOnline2D";
+
+std::string downloadErrorText(uint32_t code, const std::string& objectPath) {
+  return "Error downloading file: " + intToString(static_cast<int32_t>(code)) + "\nFile: " + objectPath;
+}
+
+namespace {
+
+void showError(const std::string& text, const char* caption) {
+  platform::messageBox(text, caption, platform::kMbOk | platform::kMbIconError);
+}
+
+}  // namespace
+
+void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game) {
+  if (outcome.overrun < 0) {
+    platform::messageBox(intToString(outcome.overrun), kProgressBugCaption, platform::kMbIconError | platform::kMbOk);
+  }
+  switch (outcome.end) {
+    case UpdateEnd::kPlay:
+      launchGame(game);
+    case UpdateEnd::kRestart:
+      restartSelf();
+    case UpdateEnd::kCannotStart:
+      return;
+    case UpdateEnd::kListFailed:
+      if (platform::messageBox(kPlayWithoutUpdateText, kDownloadErrorCaption,
+                               platform::kMbYesNo | platform::kMbIconError) == platform::kIdYes)
+        launchGame(game);
+      platform::exitNormally(-1);
+    case UpdateEnd::kFileFailed:
+      showError(downloadErrorText(outcome.status.code(), outcome.status.message()), kDownloadErrorCaption);
+      platform::exitNormally(-1);
+    case UpdateEnd::kNoEntries:
+      showError(kListErrorText, kListErrorCaption);
+      platform::exitNormally(0);
+    case UpdateEnd::kSelfUpdateFailed:
+      showError(kSelfUpdateFailedText, kSelfUpdateCaption);
+      launchGame(game);
+    case UpdateEnd::kSelfUpdateLoop:
+      showError(kSelfUpdateLoopText, kSelfUpdateCaption);
+      launchGame(game);
+  }
+  platform::exitNormally(-1);
+}

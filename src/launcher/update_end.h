@@ -1,0 +1,28 @@
+// What the user sees and what runs next once an update run has ended: the
+// boxes, the one question, the game start, the restart and the exit codes.
+// Called by the entry points only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/connection.h"
+#include "update/worker.h"
+
+extern const char kDownloadErrorCaption[];    // "Error downloading file"
+extern const char kPlayWithoutUpdateText[];   // the Yes/No question, Windows-1251
+extern const char kProgressBugCaption[];      // "BUG in Progress bar"
+extern const char kListErrorText[];           // "Can't load list file "
+extern const char kListErrorCaption[];        // "File list reading error"
+extern const char kSelfUpdateCaption[];
+extern const char kSelfUpdateFailedText[];
+extern const char kSelfUpdateLoopText[];
+extern const char kUpdateCannotStartText[];
+extern const char kUpdateCannotStartCaption[];  // "TervalisOnline2D"
+
+// "Error downloading file: <code>\nFile: <objectPath>".
+std::string downloadErrorText(uint32_t code, const std::string& objectPath);
+
+// Acts on outcome and ends the process; returns only for kCannotStart,
+// which each entry point handles in its own way.
+void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game);

@@ -1,0 +1,19 @@
+#include "update/updater.h"
+
+#include "platform/fs.h"
+#include "transfer/paths.h"
+
+Updater* theUpdater = nullptr;
+
+Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener)
+    : gameSettings(settings.game), updateSource(settings.update), iconsSource(settings.icons), progress(listener) {
+  initBaseDir();
+  std::string stagingDir = dataPath("update\\");
+  // Only the last level: without data\ every download fails visibly later.
+  platform::createDirectory(stagingDir);
+  tempFile = stagingDir + "update.tmp";
+  // Read-only or hidden leftovers must go too.
+  platform::removeFile(tempFile);
+  platform::removeFile(baseDir + "TervalisOnline2D.exe.new");
+  platform::removeFile(baseDir + "TervalisOnline2D.exe.old");
+}
