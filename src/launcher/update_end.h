@@ -19,9 +19,13 @@ extern const char kSelfUpdateFailedText[];
 extern const char kSelfUpdateLoopText[];
 extern const char kUpdateCannotStartText[];
 extern const char kUpdateCannotStartCaption[];  // "TervalisOnline2D"
+extern const char kReleaseRefusedCaption[];     // "Update refused"
 
 // "Error downloading file: <code>\nFile: <objectPath>".
 std::string downloadErrorText(uint32_t code, const std::string& objectPath);
+
+// What the box of a refused signed release says.
+std::string releaseRefusedText(const ReleaseRefusal& refusal);
 
 // Acts on outcome and ends the process; returns only for kCannotStart,
 // which each entry point handles in its own way.

@@ -21,12 +21,31 @@ extern const char kDownloadAgent[];           // "TervalisOnline2D"
 extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe"
 extern const char kNewLauncherExecutable[];   // "TervalisOnline2D.exe.new"
 
+// Holds one body to what is expected of it while it arrives (a signed
+// release's size and SHA-256), before any of it is written.
+class BodyCheck {
+ public:
+  virtual ~BodyCheck() = default;
+  // The announced length; false refuses the body unread.
+  virtual bool announced(int32_t contentLength) = 0;
+  // The next bytes, before they are written; false refuses them and ends
+  // the transfer.
+  virtual bool received(const char* data, size_t size) = 0;
+  // The whole announced body has arrived; false refuses it.
+  virtual bool complete() = 0;
+};
+
+// The code shown for a body a BodyCheck refused: Windows' TRUST_E_BAD_DIGEST
+// ("the digital signature of the object did not verify").
+constexpr uint32_t kFetchErrorRefused = 0x80096010;
+
 // What every download of one run shares.
 struct DownloadSession {
   HttpClient& client;
   Progress& progress;
   std::string tempFile;        // the staging file
   const GameSettings& game;    // its SOCKS proxy is used for every request
+  BodyCheck* check = nullptr;  // when set, judges every body fetched
 };
 
 // The end of one fetch. status carries the code the user is shown and, as
@@ -36,6 +55,7 @@ struct DownloadSession {
 struct FetchResult {
   Status status;
   int32_t overrun = 0;
+  bool refused = false;  // session.check refused the body (kFetchErrorRefused)
   bool ok() const { return status.isOk(); }
 };
 
@@ -56,7 +76,8 @@ HttpRequest buildDownloadRequest(const GameSettings& game, const ServerLocation&
 // kHttpErrorHeaderNotFound (no Content-Length), kHttpErrorConnectionAborted
 // (body ended early), kHttpErrorInvalidResponse (more bytes than announced,
 // with overrun set), or the C library's errno when the staging file cannot be
-// opened or written.
+// opened or written. With session.check set, a body it refuses fails with
+// kFetchErrorRefused and refused set; refused bytes are never written.
 FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request);
 
 // Installs the complete staging file for fileName below destDir.

@@ -2,11 +2,17 @@
 
 #include "platform/fs.h"
 #include "transfer/paths.h"
+#include "update/release_check.h"
 
 Updater* theUpdater = nullptr;
 
 Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener)
-    : gameSettings(settings.game), updateSource(settings.update), iconsSource(settings.icons), progress(listener) {
+    : gameSettings(settings.game),
+      updateSource(settings.update),
+      iconsSource(settings.icons),
+      progress(listener),
+      releaseKeys(builtInReleaseKeys()),
+      clock(secondsSince1970) {
   initBaseDir();
   std::string stagingDir = dataPath("update\\");
   // Only the last level: without data\ every download fails visibly later.

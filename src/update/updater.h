@@ -12,6 +12,7 @@
 
 #include "base/connection.h"
 #include "platform/md5.h"
+#include "release/keys.h"
 #include "transfer/download.h"
 #include "transfer/progress.h"
 #include "update/file_list.h"
@@ -34,6 +35,12 @@ struct Updater {
 
   platform::Md5Provider cryptProvider;  // held while the run checks files
   std::vector<FileListEntry> entries;
+
+  // The publisher's keys this launcher was built with (none: releases are
+  // not checked) and the clock a release's expiry is read against, in
+  // seconds since 1970 UTC. Tests put their own.
+  std::vector<release::PublicKey> releaseKeys;
+  int64_t (*clock)() = nullptr;
 
   // The transfer side of the run, over client.
   DownloadSession session(HttpClient& client) { return DownloadSession{client, progress, tempFile, gameSettings}; }

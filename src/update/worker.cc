@@ -8,6 +8,7 @@
 #include "transfer/paths.h"
 #include "update/updater.h"
 #include "update/file_list.h"
+#include "update/release_check.h"
 #include "update/local_hash.h"
 
 const char kMainList[] = "files.txt";
@@ -24,14 +25,22 @@ UpdateOutcome ended(UpdateEnd end, const FetchResult& fetch = FetchResult()) {
   return o;
 }
 
+UpdateOutcome refused(const ReleaseRefusal& release) {
+  UpdateOutcome o;
+  o.end = UpdateEnd::kReleaseRefused;
+  o.release = release;
+  return o;
+}
+
 // Fetches one list and reads its entries; the list file never outlives the
 // run. A stale copy is removed first, so that a list that brings nothing
 // cannot be stood in for by an old one.
-FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLocation& source, const char* name,
-                      bool packed, const char* entryDirectory) {
+FetchResult fetchList(Updater& updater, SignedRelease& release, DownloadSession& session, const ServerLocation& source,
+                      const char* name, bool packed, const char* entryDirectory) {
   std::string path = baseDir + name;
   platform::removeFile(path);
-  FetchResult fetched = downloadFile(session, source, name, packed, "");
+  if (!release.names(source, name)) return FetchResult();
+  FetchResult fetched = release.download(session, source, name, packed, "");
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);
   return fetched;
@@ -62,10 +71,14 @@ UpdateEnd replaceLauncher(bool restarted) {
 
 UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restarted) {
   DownloadSession session = updater.session(client);
-  FetchResult list = fetchList(updater, session, updater.updateSource, kMainList, true, "");
-  if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
-  list = fetchList(updater, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
-  if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
+  SignedRelease release(updater);
+  ReleaseRefusal refusal = release.start(session);
+  if (refusal.refused()) return refused(refusal);
+  // A list the signed release refused fails like a file.
+  FetchResult list = fetchList(updater, release, session, updater.updateSource, kMainList, true, "");
+  if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);
+  list = fetchList(updater, release, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
+  if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);
   if (updater.entries.empty()) return ended(UpdateEnd::kNoEntries);
 
   // Every check before the first download, so the total is known up front.
@@ -77,9 +90,11 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
 
   for (const FileListEntry& entry : updater.entries) {
     if (!entry.needsDownload) continue;
-    FetchResult fetched = downloadFile(session, *entry.source, entry.name, entry.packed, entry.directory);
-    // A listed file that bears a list's name fails the way a list does.
-    if (!fetched.ok()) return ended(isListFile(entry.name) ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, fetched);
+    FetchResult fetched = release.download(session, *entry.source, entry.name, entry.packed, entry.directory);
+    // A listed file that bears a list's name fails the way a list does,
+    // unless the signed release refused it.
+    bool asList = isListFile(entry.name) && !fetched.refused;
+    if (!fetched.ok()) return ended(asList ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, fetched);
   }
 
   if (platform::findPath(baseDir + kNewLauncherExecutable)) return ended(replaceLauncher(restarted));
