@@ -17,6 +17,7 @@ extern const char kListErrorCaption[];        // "File list reading error"
 extern const char kSelfUpdateCaption[];      // "Launcher update error"
 extern const char kUpdateCannotStartText[];
 extern const char kUpdateCannotStartCaption[];  // "TervalisOnline2D"
+extern const char kReleaseRefusedCaption[];     // "Update refused"
 
 // "Error downloading file: <code>\nFile: <objectPath>".
 std::string downloadErrorText(uint32_t code, const std::string& objectPath);
@@ -24,6 +25,8 @@ std::string downloadErrorText(uint32_t code, const std::string& objectPath);
 // The boxes of kSelfUpdateFailed and kSelfUpdateLoop, naming the launcher.
 std::string selfUpdateFailedText(const std::string& launcherName);
 std::string selfUpdateLoopText(const std::string& launcherName);
+// What the box of a refused signed release says.
+std::string releaseRefusedText(const ReleaseRefusal& refusal);
 
 // Acts on outcome and ends the process; returns only for kCannotStart,
 // which each entry point handles in its own way. launcherName: the running

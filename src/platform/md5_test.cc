@@ -5,6 +5,8 @@
 #include <random>
 #include <utility>
 
+#include "base/text.h"
+
 namespace platform {
 namespace {
 

@@ -5,6 +5,8 @@
 #include <set>
 
 #include "base/path_rules.h"
+#include "publish/signing.h"
+#include "release/accepted_release.h"
 
 namespace publish {
 namespace {
@@ -52,6 +54,10 @@ std::string reservedReason(const std::string& name, Tree tree) {
   if (lower == "data/update/update.tmp") return "the launcher's download staging file";
   if (lower == "data/update/patch.tmp" || lower == "data/update/patched.tmp" || lower == "data/update/patches.txt")
     return "the launcher's patch staging file";
+  if (lower == asciiLower(kManifestName)) return "the signed release manifest is served under this name";
+  if (lower == "data/update/" + std::string(release::kAcceptedReleaseName) ||
+      lower == "data/update/" + std::string(release::kAcceptedReleaseName) + ".tmp")
+    return "the launcher keeps the newest release it accepted in this file";
   return "";
 }
 
