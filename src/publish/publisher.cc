@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/md5.h"
 #include "platform/tree.h"
+#include "release/patch_list.h"
 #include "publish/list_format.h"
 #include "publish/pack.h"
 #include "publish/pool.h"
@@ -343,10 +344,33 @@ ManifestContent manifestContent(const std::vector<TreeRun*>& runs) {
   return c;
 }
 
+// The patch list and the patches served beside the game files: a launcher
+// fetches them instead of whole files, so the manifest names them too.
+bool addServedPatches(const std::string& outputDir, ManifestContent* content, std::string* error) {
+  std::vector<std::pair<std::string, std::string>> served;  // name as requested, path
+  std::string list = joinPath(outputDir, release::kPatchListName);
+  if (pathInfo(list).kind == PathKind::File) served.push_back({release::kPatchListName, list});
+  std::string dir = joinPath(outputDir, "patches");
+  if (pathInfo(dir).kind == PathKind::Directory) {
+    std::vector<platform::ListedFile> files;
+    if (!platform::listFiles(dir, &files, error)) return false;
+    for (const platform::ListedFile& f : files) served.push_back({"patches/" + f.name, f.path});
+  }
+  for (const auto& f : served) {
+    ManifestFile m;
+    m.name = f.first;
+    m.size = pathInfo(f.second).size;
+    if (!sha256OfFile(f.second, m.size, &m.sha256, error)) return false;
+    content->files.push_back(m);
+  }
+  return true;
+}
+
 // The signed manifest goes last, when everything it names is in place.
 bool writeReleaseManifest(const TreeRun& game, const std::vector<TreeRun*>& runs, const SigningKey& key,
                           const PublishReport& report, std::string* error) {
   ManifestContent content = manifestContent(runs);
+  if (!addServedPatches(game.outputDir, &content, error)) return false;
   content.release = report.release;
   content.expires = report.expires;
   std::string text;
