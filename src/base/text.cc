@@ -1,5 +1,8 @@
 #include "base/text.h"
 
+namespace tvl {
+
+
 namespace {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -67,3 +70,5 @@ bool parseHexLower(std::string_view text, uint8_t* out, size_t size) {
   }
   return true;
 }
+
+}  // namespace tvl

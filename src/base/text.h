@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+namespace tvl {
+
+
 constexpr size_t npos = static_cast<size_t>(-1);
 
 // Index of the first occurrence of needle in text at or after start, or npos.
@@ -26,3 +29,5 @@ std::string toHexUpper(const uint8_t* bytes, size_t size);
 // Exactly 2 * size lower-case hex digits into out; false for anything else
 // (upper case included: formats that use it have one spelling).
 bool parseHexLower(std::string_view text, uint8_t* out, size_t size);
+
+}  // namespace tvl

@@ -7,6 +7,9 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 
+namespace tvl {
+
+
 const char kDownloadErrorCaption[] = "Error downloading file";
 // "Не удаётся соеденится с сервером обновлений для проверки наличия новой
 // версии.\nПопробовать войти в игру без последних обновлений?" in Windows-1251.
@@ -125,3 +128,5 @@ void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const 
   }
   platform::exitNormally(-1);
 }
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 #include "base/connection.h"
 #include "update/worker.h"
 
+namespace tvl {
+
+
 extern const char kDownloadErrorCaption[];    // "Error downloading file"
 extern const char kPlayWithoutUpdateText[];   // the Yes/No question, Windows-1251
 extern const char kProgressBugCaption[];      // "BUG in Progress bar"
@@ -32,3 +35,5 @@ std::string releaseRefusedText(const ReleaseRefusal& refusal);
 // which each entry point handles in its own way. launcherName: the running
 // launcher's own file name, restarted after kRestart.
 void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const std::string& launcherName);
+
+}  // namespace tvl

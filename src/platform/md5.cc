@@ -6,6 +6,8 @@
 
 #include "base/text.h"
 
+using namespace tvl;
+
 namespace platform {
 namespace {
 std::atomic<bool> failAcquire{false};

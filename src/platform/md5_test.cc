@@ -7,6 +7,8 @@
 
 #include "base/text.h"
 
+using namespace tvl;
+
 namespace platform {
 namespace {
 

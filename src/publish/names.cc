@@ -8,6 +8,8 @@
 #include "publish/signing.h"
 #include "release/accepted_release.h"
 
+using namespace tvl;
+
 namespace publish {
 namespace {
 
@@ -98,9 +100,9 @@ std::string nameProblem(const std::string& name, Tree tree) {
            " would have " + std::to_string(programPath.size()) + " characters, at most " +
            std::to_string(kMaxProgramPath) + " fit";
   // The launcher's own rules, so that a rule it gains is not missed here.
-  if (!isSafeRelativePath((tree == Tree::Icons ? kIconDir : "") + name))
+  if (!tvl::isSafeRelativePath((tree == Tree::Icons ? kIconDir : "") + name))
     return "the launcher refuses it as leaving its folder";
-  std::string sanitised = sanitiseItemName(name);
+  std::string sanitised = tvl::sanitiseItemName(name);
   if (sanitised != name) return "the launcher would unpack it as '" + sanitised + "'";
   return reservedReason(name, tree);
 }

@@ -8,6 +8,8 @@
 #include "publish/pack.h"
 #include "release/manifest.h"
 
+using namespace tvl;
+
 namespace publish {
 
 static_assert(std::string_view(kManifestName) == release::kManifestName, "one manifest name");

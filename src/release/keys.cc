@@ -4,6 +4,8 @@
 
 #include "base/text.h"
 
+using namespace tvl;
+
 namespace release {
 namespace {
 

@@ -5,6 +5,8 @@
 
 #include "base/text.h"
 
+using namespace tvl;
+
 namespace release {
 namespace {
 

@@ -5,6 +5,8 @@
 #include "base/text.h"
 #include "test_util.h"
 
+using namespace tvl;
+
 namespace release {
 namespace {
 

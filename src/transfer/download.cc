@@ -10,6 +10,9 @@
 #include "transfer/archive.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 const char kDownloadAgent[] = "TervalisOnline2D";
 const char kLauncherExecutable[] = "TervalisOnline2D.exe";
 
@@ -206,3 +209,5 @@ FetchResult downloadFile(DownloadSession& session, const ServerLocation& source,
   if (fetched.ok()) installFetchedFile(session, fileName, isArchive, destDir);
   return fetched;
 }
+
+}  // namespace tvl

@@ -18,6 +18,9 @@
 #include "transfer/http.h"
 #include "transfer/progress.h"
 
+namespace tvl {
+
+
 extern const char kDownloadAgent[];           // "TervalisOnline2D"
 extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe", the Windows launcher
 
@@ -98,3 +101,5 @@ void installFetchedFile(DownloadSession& session, const std::string& fileName, b
 
 // "files.txt" or "clan_icons_list.txt", ASCII letters in any case.
 bool isListFile(const std::string& name);
+
+}  // namespace tvl

@@ -13,6 +13,9 @@
 #include "transfer/retry.h"
 #include "transfer/support_log.h"
 
+namespace tvl {
+
+
 namespace {
 
 // Judges one attempt's response as the one-try sink does (a whole file needs
@@ -212,3 +215,5 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     return result;
   }
 }
+
+}  // namespace tvl

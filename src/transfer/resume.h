@@ -22,6 +22,9 @@
 
 #include "transfer/http.h"
 
+namespace tvl {
+
+
 // Partials of smaller entries are not kept across runs.
 constexpr int64_t kKeepPartialBytes = 1 << 20;
 
@@ -118,3 +121,5 @@ class StagingFile {
   bool resumed_ = false;
   int writeError_ = 0;
 };
+
+}  // namespace tvl

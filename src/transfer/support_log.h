@@ -16,6 +16,9 @@
 #include <mutex>
 #include <string>
 
+namespace tvl {
+
+
 extern const char kSupportLogName[];  // "TervalisOnline2D.log"
 
 struct SupportLogLimits {
@@ -60,3 +63,5 @@ class SupportLog {
 
 // The launcher's one log.
 SupportLog& supportLog();
+
+}  // namespace tvl

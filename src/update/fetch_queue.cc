@@ -14,6 +14,9 @@
 #include "transfer/resilient_fetch.h"
 #include "transfer/resume.h"
 
+namespace tvl {
+
+
 namespace {
 
 // A body assembled from several transfers is the listed file only when it
@@ -217,3 +220,5 @@ bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRu
   Queue queue(updater, client, work, connections, patches, release);
   return queue.run(connections, failure);
 }
+
+}  // namespace tvl

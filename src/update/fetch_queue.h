@@ -15,6 +15,9 @@
 #include "update/release_check.h"
 #include "update/updater.h"
 
+namespace tvl {
+
+
 struct FetchFailure {
   const FileListEntry* entry = nullptr;
   FetchResult result;
@@ -31,3 +34,5 @@ bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRu
 // How far fetchers may run ahead of the installer, in entries: staged files
 // wait on disk until their turn comes.
 size_t fetchWindow(int connections);
+
+}  // namespace tvl

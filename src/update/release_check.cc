@@ -11,6 +11,9 @@
 #include "transfer/paths.h"
 #include "update/updater.h"
 
+namespace tvl {
+
+
 namespace {
 
 // The manifest itself: any size up to the largest a launcher reads.
@@ -176,3 +179,5 @@ FetchResult SignedRelease::download(DownloadSession& session, const ServerLocati
   session.check = nullptr;
   return r;
 }
+
+}  // namespace tvl

@@ -18,6 +18,9 @@
 #include "release/manifest.h"
 #include "transfer/download.h"
 
+namespace tvl {
+
+
 struct Updater;
 
 // The keys this launcher was built with; empty when it has none.
@@ -87,3 +90,5 @@ class SignedRelease {
   bool enabled_;
   release::Manifest manifest_;
 };
+
+}  // namespace tvl

@@ -15,6 +15,9 @@
 #include "update/local_hash.h"
 #include "update/worker.h"
 
+namespace tvl {
+
+
 namespace {
 
 using release::Origin;
@@ -286,3 +289,5 @@ TEST_F(SignedReleaseTest, ListTheManifestDoesNotNameIsNotFetched) {
 }
 
 }  // namespace
+
+}  // namespace tvl

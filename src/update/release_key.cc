@@ -2,6 +2,9 @@
 // built with another key recompiles this file alone.
 #include "update/release_check.h"
 
+namespace tvl {
+
+
 std::vector<release::PublicKey> builtInReleaseKeys() {
   std::vector<release::PublicKey> keys;
   // CMake has checked the form; should it ever not parse, a key nobody holds
@@ -9,3 +12,5 @@ std::vector<release::PublicKey> builtInReleaseKeys() {
   if (!release::parsePublicKeyList(TVL_RELEASE_PUBLIC_KEY, &keys)) keys.assign(1, release::PublicKey{});
   return keys;
 }
+
+}  // namespace tvl

@@ -4,6 +4,9 @@
 #include "transfer/paths.h"
 #include "update/release_check.h"
 
+namespace tvl {
+
+
 Updater* theUpdater = nullptr;
 
 Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener, const std::string& launcherName)
@@ -24,3 +27,5 @@ Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener,
   platform::removeFile(baseDir + launcherName + ".new");
   platform::removeFile(baseDir + launcherName + ".old");
 }
+
+}  // namespace tvl

@@ -18,6 +18,9 @@
 #include "transfer/retry.h"
 #include "update/file_list.h"
 
+namespace tvl {
+
+
 struct Updater {
   // Fixes baseDir, creates the staging directory data\update\ and removes
   // what an earlier run left: update.tmp, launcherName + ".new" and ".old".
@@ -65,3 +68,5 @@ struct Updater {
 // The one Updater, created by start-up before the worker starts; never
 // destroyed.
 extern Updater* theUpdater;
+
+}  // namespace tvl

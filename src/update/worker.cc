@@ -16,6 +16,9 @@
 #include "update/local_hash.h"
 #include "update/patching.h"
 
+namespace tvl {
+
+
 const char kMainList[] = "files.txt";
 const char kIconsList[] = "clan_icons_list.txt";
 const char kIconsDirectory[] = "data/textures/";
@@ -139,3 +142,5 @@ UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
   releaseCryptProvider(updater);
   return outcome;
 }
+
+}  // namespace tvl

@@ -12,6 +12,9 @@
 #include "update/release_check.h"
 #include "update/updater.h"
 
+namespace tvl {
+
+
 extern const char kMainList[];              // "files.txt"
 extern const char kIconsList[];             // "clan_icons_list.txt"
 extern const char kIconsDirectory[];        // "data/textures/"
@@ -38,3 +41,5 @@ struct UpdateOutcome {
 // Runs one update on the calling thread over client. restarted: this process
 // was started by a launcher that has just replaced itself.
 UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted);
+
+}  // namespace tvl

@@ -14,6 +14,9 @@
 #include "../transfer/download_test_util.h"
 #include "update/local_hash.h"
 
+namespace tvl {
+
+
 namespace {
 
 struct Answer {
@@ -276,3 +279,5 @@ TEST_F(WorkerTest, NewLauncherIsSwappedInOnceAndNeverAgainAfterARestart) {
 }
 
 }  // namespace
+
+}  // namespace tvl
