@@ -344,10 +344,9 @@ def test_documented_nginx_config_serves_the_tree_as_the_launcher_needs(tmp_path,
     pack = random.Random(5).randbytes(1536 * 1024)
     write(tmp_path / "prev", "data/pack.dat", pack)
     write(rel, "data/pack.dat", pack[:1000] + b"new" + pack[1000:])
-    r = run_publish(rel, update, "--icons", icons, "--icons-output", iout, "--previous", tmp_path / "prev",
     assert subprocess.run([str(tool), "keygen", str(tmp_path / "release.key")], capture_output=True).returncode == 0
-    r = run_publish(rel, update, "--icons", icons, "--icons-output", iout, "--sign-key", tmp_path / "release.key",
-                    tool=tool)
+    r = run_publish(rel, update, "--icons", icons, "--icons-output", iout, "--previous", tmp_path / "prev",
+                    "--sign-key", tmp_path / "release.key", tool=tool)
     assert r.returncode == 0, r.stderr
     with zipfile.ZipFile(update / "patches.txt") as z:
         patch = z.read("patches.txt").split(b"\t")[4].rstrip(b"\r\n").decode()
