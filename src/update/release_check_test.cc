@@ -206,8 +206,12 @@ TEST_F(SignedReleaseTest, RefusedManifestEndsTheRunBeforeAnyList) {
       EXPECT_EQ(o.release.status.code(), 404u);
       EXPECT_EQ(o.release.status.message(), "/3d/release.sig");
     }
-    if (what == "larger than any manifest") EXPECT_EQ(server.taken["upd/3d/release.sig"], 0u);
-    if (what == "expired") EXPECT_EQ(o.release.expires, kNow);
+    if (what == "larger than any manifest") {
+      EXPECT_EQ(server.taken["upd/3d/release.sig"], 0u);
+    }
+    if (what == "expired") {
+      EXPECT_EQ(o.release.expires, kNow);
+    }
   }
 }
 
@@ -272,8 +276,12 @@ TEST_F(SignedReleaseTest, RefusedListOrFileFailsLikeAFileThatCouldNotBeFetched) 
     EXPECT_EQ(server.requests.back(), c.lastRequest);
     // Never more than the manifest allows: refused unread when announced
     // larger, stopped at the first chunk beyond it otherwise.
-    if (what == "file larger than named") EXPECT_EQ(server.taken["upd/3d/b.pak"], 0u);
-    if (what == "more bytes than announced") EXPECT_LE(server.taken["upd/3d/b.pak"], b.body.size() + kHttpChunk);
+    if (what == "file larger than named") {
+      EXPECT_EQ(server.taken["upd/3d/b.pak"], 0u);
+    }
+    if (what == "more bytes than announced") {
+      EXPECT_LE(server.taken["upd/3d/b.pak"], b.body.size() + kHttpChunk);
+    }
   }
 }
 
