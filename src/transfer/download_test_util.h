@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -74,6 +75,15 @@ inline void writeZip(const std::string& path, const std::vector<std::pair<std::s
     ASSERT_EQ(zipCloseFileInZip(z), ZIP_OK);
   }
   ASSERT_EQ(zipClose(z, nullptr), ZIP_OK);
+}
+
+// The bytes of a zip archive holding one item.
+inline std::string zipOf(const std::string& name, const std::string& data) {
+  std::string path = testutil::TempDir().path() + ".zip";
+  writeZip(path, {{name, data}});
+  std::string bytes = testutil::readFile(path);
+  std::remove(path.c_str());
+  return bytes;
 }
 
 }  // namespace tvl

@@ -54,14 +54,6 @@ std::string randomBytes(size_t n, uint32_t seed) {
   return s;
 }
 
-std::string zipOf(const std::string& name, const std::string& data) {
-  std::string path = testutil::TempDir().path() + ".zip";
-  writeZip(path, {{name, data}});
-  std::string bytes = testutil::readFile(path);
-  std::remove(path.c_str());
-  return bytes;
-}
-
 class PatchingTest : public StagingTest {
  protected:
   void SetUp() override {

@@ -55,14 +55,6 @@ class Server : public HttpClient {
   std::map<std::string, size_t> taken;
 };
 
-std::string zipOf(const std::string& name, const std::string& data) {
-  std::string path = testutil::TempDir().path() + ".zip";
-  writeZip(path, {{name, data}});
-  std::string bytes = testutil::readFile(path);
-  std::remove(path.c_str());
-  return bytes;
-}
-
 class SignedReleaseTest : public StagingTest {
  protected:
   using Files = std::vector<std::pair<std::string, std::string>>;

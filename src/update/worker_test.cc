@@ -61,14 +61,6 @@ class FakeServer : public HttpClient {
   int maxInFlight = 0;
 };
 
-std::string zipOf(const std::string& name, const std::string& data) {
-  std::string path = testutil::TempDir().path() + ".zip";
-  writeZip(path, {{name, data}});
-  std::string bytes = testutil::readFile(path);
-  std::remove(path.c_str());
-  return bytes;
-}
-
 class WorkerTest : public StagingTest {
  protected:
   void SetUp() override {
