@@ -89,6 +89,8 @@ class Queue {
   }
 
   bool run(int connections, FetchFailure* failure) {
+    // Named before any byte of it can arrive: the line never lags the bar.
+    updater_.progress.setCurrentFile(work_.front()->name);
     std::vector<std::thread> fetchers;
     for (int i = 0; i < connections; ++i) fetchers.emplace_back([this] { fetchLoop(); });
     bool ok = installInOrder(failure);
