@@ -30,8 +30,12 @@ bool proveBody(const std::string& path, const FetchTarget& target, void* context
 
 FetchResult fetchOne(Updater& updater, DownloadSession& session, const FileListEntry& entry) {
   FetchTarget target{entry.digest, entry.size, entry.packed};
-  return fetchWithRetries(session, buildDownloadRequest(session.game, *entry.source, entry.name), target,
-                          updater.retryPolicy(), proveBody, &updater);
+  HttpRequest request = buildDownloadRequest(session.game, *entry.source, entry.name);
+  // Several connections at once keep them open from file to file: a new
+  // connection per file costs a round trip of its own. One connection is
+  // the plain road, a connection per file.
+  request.reuseConnection = updater.options.connections > 1;
+  return fetchWithRetries(session, request, target, updater.retryPolicy(), proveBody, &updater);
 }
 
 bool isDigestText(const std::string& s) {

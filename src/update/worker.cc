@@ -143,5 +143,6 @@ UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
     releaseCryptProvider(updater);
   }
   supportLog().note(endText(outcome));
+  supportLog().stop();
   return outcome;
 }
