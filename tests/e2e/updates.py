@@ -103,6 +103,7 @@ class FaultyServer:
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.rules_file = self.workdir / "rules.json"
         self.log = self.workdir / "requests.jsonl"
+        self.log.unlink(missing_ok=True)  # a new server, a new log (the benches reuse their folders)
         self.set_rules({})
         self.proc = subprocess.Popen(
             ns.prefix() + [sys.executable, str(HERE / "faulty_server.py"), str(self.root), str(self.rules_file),
