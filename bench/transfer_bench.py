@@ -6,7 +6,9 @@ same run, against one nginx in a private network namespace:
   update    a whole update of a synthetic release (2,000 files, 300 MiB, a
             third changed, half of them packed) vs the ideal pipeline:
             `md5sum` over the install + one `curl` for the changed files +
-            `unzip` of the packed ones
+            `unzip` of the packed ones; then the same update by a launcher
+            with a release key (build/native-signed) over the same tree,
+            signed, vs the launcher without one
 
 Over the network profile of net_shaper.py (round trip 50 ms, 100 Mbit/s):
   shaper         what the shaper imposes, and that it carries far more than
@@ -41,6 +43,9 @@ import make_data  # noqa: E402  the release generator
 WORK = ROOT / "build" / "bench"
 NATIVE = ROOT / "build" / "native-release" / "bin"
 WIN = ROOT / "build" / "win64" / "bin"
+NATIVE_SIGNED = ROOT / "build" / "native-signed" / "bin"
+WIN_SIGNED = ROOT / "build" / "win64-signed" / "bin"
+RELEASE_KEY = ROOT / "build" / "release-test-key" / "secret.key"
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 MiB = 1 << 20
 
@@ -181,6 +186,24 @@ def update_release():
     return WORK / "release" / "www", WORK / "release" / "install", entries
 
 
+def sign_release(www):
+    """release.sig for everything served below www, signed with the test
+    key: size and SHA-256 of each list and file, as the publisher writes it."""
+    lines = []
+    for origin, folder in (("icons", "i"), ("update", "u")):
+        for path in (www / folder).rglob("*"):
+            if path.is_file():
+                data = path.read_bytes()
+                name = path.relative_to(www / folder).as_posix()
+                lines.append((origin, name.encode(), len(data), hashlib.sha256(data).hexdigest()))
+    lines.sort()
+    body = b"tervalis-release 1\nrelease 1\nexpires %d\n" % (int(time.time()) + 86400)
+    body += b"".join(b"%s\t%d\t%s\t%s\n" % (o.encode(), size, d.encode(), n) for o, n, size, d in lines)
+    (WORK / "release-body").write_bytes(body)
+    subprocess.run([str(NATIVE / "releasetool"), "sign", str(RELEASE_KEY), str(WORK / "release-body"),
+                    str(www / "u" / "release.sig")], check=True)
+
+
 def fresh_copy(template, path, launcher, game, ini=INI):
     if path.exists():
         shutil.rmtree(path)
@@ -243,12 +266,36 @@ def bench_update():
         print(f"update: {o / i:.2f}x vs md5sum+curl+unzip ({len(entries)} files, {total / MiB:.0f} MiB, "
               f"{fetched} changed, half packed; launcher {o:.2f} s, pipeline {i:.2f} s; best of 2)")
 
+        # Signing on against off: the same tree, signed, by turns.
+        sign_release(www)
+        plain, signed = [], []
+        for _ in range(3):
+            fresh_copy(template, work, NATIVE / "TervalisOnline2D", NATIVE / "stub_game")
+            plain.append(timed(ns.prefix() + [str(work / "TervalisOnline2D")], cwd=work))
+            fresh_copy(template, work, NATIVE_SIGNED / "TervalisOnline2D", NATIVE / "stub_game")
+            signed.append(timed(ns.prefix() + [str(work / "TervalisOnline2D")], cwd=work))
+            assert (work / "data" / "update" / "release.txt").read_bytes() == b"1\n", "the signed run was refused"
+        p, q = min(plain), min(signed)
+        print(f"update-signed: {q / p:.2f}x vs the same update without a key (release.sig checked, "
+              f"{fetched} files and both lists held to their SHA-256; signed {q:.2f} s, unsigned {p:.2f} s; "
+              f"best of 3)")
+
         if WITH_WINE and (WIN / "TervalisOnline2D.exe").exists():
             wine = WinePrefix(ns)
             fresh_copy(template, work, WIN / "TervalisOnline2D.exe", WIN / "stub_game.exe")
             w = wine.run(work / "TervalisOnline2D.exe", work)
             print(f"update-wine: {w / i:.2f}x vs md5sum+curl+unzip (same release, Windows build under Wine; "
                   f"launcher {w:.2f} s)")
+            if (WIN_SIGNED / "TervalisOnline2D.exe").exists():
+                plain, signed = [w], []
+                for _ in range(2):
+                    fresh_copy(template, work, WIN_SIGNED / "TervalisOnline2D.exe", WIN / "stub_game.exe")
+                    signed.append(wine.run(work / "TervalisOnline2D.exe", work))
+                    fresh_copy(template, work, WIN / "TervalisOnline2D.exe", WIN / "stub_game.exe")
+                    plain.append(wine.run(work / "TervalisOnline2D.exe", work))
+                p, q = min(plain), min(signed)
+                print(f"update-signed-wine: {q / p:.2f}x vs the same update without a key (Windows build under "
+                      f"Wine; signed {q:.2f} s, unsigned {p:.2f} s; best of 2)")
         shutil.rmtree(work, ignore_errors=True)
         nginx.stop()
     finally:

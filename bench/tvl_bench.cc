@@ -14,6 +14,8 @@
 #include "update/file_list.h"
 #include "update/local_hash.h"
 
+using namespace tvl;
+
 namespace {
 
 int hashTree(const std::string& tree, const std::string& list) {

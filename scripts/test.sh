@@ -21,6 +21,8 @@ step "build: native-release"
 cmake --preset native-release >/dev/null && cmake --build build/native-release -j"$JOBS" || exit 1
 step "build: win64 (mingw)"
 cmake --preset win64 >/dev/null && cmake --build build/win64 -j"$JOBS" || exit 1
+step "build: both launchers with a throw-away release key"
+bash scripts/build_signed.sh || exit 1
 if [ -d tests/fuzz ]; then
   step "build: fuzz (clang, libFuzzer)"
   cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j"$JOBS" || exit 1

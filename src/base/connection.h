@@ -5,6 +5,9 @@
 
 #include <string>
 
+namespace tvl {
+
+
 struct ServerLocation {
   std::string host;  // host name or address, no scheme, no port
   std::string path;  // prefix put before a file's list name in a request
@@ -29,3 +32,5 @@ struct UpdateOptions {
   int connections = 1;  // "download_connections": transfers at once
   int retries = 2;      // "download_retries": further attempts after a transient failure
 };
+
+}  // namespace tvl

@@ -1,5 +1,8 @@
 #include "base/path_rules.h"
 
+namespace tvl {
+
+
 namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
@@ -68,3 +71,5 @@ std::string sanitiseItemName(const std::string& name) {
   }
   return name.substr(pos);
 }
+
+}  // namespace tvl

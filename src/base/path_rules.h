@@ -4,6 +4,9 @@
 
 #include <string>
 
+namespace tvl {
+
+
 // A-Z lower-cased, "/" turned into "\", one leading "\" dropped.
 std::string normalizeRelativePath(const std::string& path);
 
@@ -19,3 +22,5 @@ bool isSafeRelativePath(const std::string& path);
 // separators and everything up to the last embedded parent-directory step
 // ("\..\", "\../", "/../", "/..\").
 std::string sanitiseItemName(const std::string& name);
+
+}  // namespace tvl

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+namespace tvl {
+
+
 TEST(PathRules, NormalizeRelativePath) {
   struct Case {
     const char* in;
@@ -49,3 +52,5 @@ TEST(PathRules, SafeRelativePath) {
   };
   for (const Case& c : cases) EXPECT_EQ(isSafeRelativePath(c.path), c.safe) << c.path;
 }
+
+}  // namespace tvl

@@ -8,6 +8,9 @@
 #include <string>
 #include <utility>
 
+namespace tvl {
+
+
 class Status {
  public:
   Status() = default;  // success
@@ -24,3 +27,5 @@ class Status {
   uint32_t code_ = 0;
   std::string message_;
 };
+
+}  // namespace tvl

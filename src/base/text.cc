@@ -1,8 +1,26 @@
 #include "base/text.h"
 
+namespace tvl {
+
+
 namespace {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string hexOf(const uint8_t* bytes, size_t size, const char* digits) {
+  std::string text(size * 2, '0');
+  for (size_t i = 0; i < size; ++i) {
+    text[2 * i] = digits[bytes[i] >> 4];
+    text[2 * i + 1] = digits[bytes[i] & 15];
+  }
+  return text;
+}
+
+int lowerHexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 
 }  // namespace
 
@@ -38,3 +56,19 @@ std::string intToString(int32_t value) {
   if (negative) buf[--i] = '-';
   return std::string(buf + i, sizeof buf - i);
 }
+
+std::string toHexLower(const uint8_t* bytes, size_t size) { return hexOf(bytes, size, "0123456789abcdef"); }
+
+std::string toHexUpper(const uint8_t* bytes, size_t size) { return hexOf(bytes, size, "0123456789ABCDEF"); }
+
+bool parseHexLower(std::string_view text, uint8_t* out, size_t size) {
+  if (text.size() != size * 2) return false;
+  for (size_t i = 0; i < size; ++i) {
+    int hi = lowerHexDigit(text[2 * i]), lo = lowerHexDigit(text[2 * i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out[i] = static_cast<uint8_t>(hi << 4 | lo);
+  }
+  return true;
+}
+
+}  // namespace tvl

@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+namespace tvl {
+
 
 constexpr size_t npos = static_cast<size_t>(-1);
 
@@ -17,3 +21,13 @@ bool equalsNoCase(const std::string& a, const std::string& b);
 
 // Decimal text of a signed 32-bit value.
 std::string intToString(int32_t value);
+
+// Hexadecimal text of bytes, two digits a byte.
+std::string toHexLower(const uint8_t* bytes, size_t size);
+std::string toHexUpper(const uint8_t* bytes, size_t size);
+
+// Exactly 2 * size lower-case hex digits into out; false for anything else
+// (upper case included: formats that use it have one spelling).
+bool parseHexLower(std::string_view text, uint8_t* out, size_t size);
+
+}  // namespace tvl

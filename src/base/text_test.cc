@@ -4,6 +4,9 @@
 
 #include <climits>
 
+namespace tvl {
+
+
 TEST(FindNoCase, Table) {
   struct Case {
     const char* text;
@@ -42,3 +45,5 @@ TEST(EqualsNoCase, Table) {
   EXPECT_FALSE(equalsNoCase("files.txt", "files.txt "));
   EXPECT_FALSE(equalsNoCase("\xC0", "\xE0"));  // bytes above 127 are not folded
 }
+
+}  // namespace tvl

@@ -1,5 +1,8 @@
 #include "launcher/command_line.h"
 
+namespace tvl {
+
+
 namespace {
 
 bool occurs(const std::string& text, const char* needle) { return findNoCase(text, needle, 0) != npos; }
@@ -72,3 +75,5 @@ bool shouldUpdate(const std::string& commandLine, const ConnectionSettings& sett
   if (occurs(head, "/editor")) return false;
   return !settings.update.host.empty();
 }
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 #include "base/connection.h"
 #include "base/text.h"
 
+namespace tvl {
+
+
 // A link of the URL scheme arrives as "/externlogin=<link>", always last on
 // the command line. Anyone can write a link, so its text must never steer the
 // launcher: the command line is cut at the first "/externlogin=" (any letter
@@ -40,3 +43,5 @@ std::string buildGameCommandLine(const std::string& commandLine, const GameSetti
 // True when start-up takes the update road: none of "/disableupdate",
 // "/noserver", "/editor" occurs before the link and the update host is set.
 bool shouldUpdate(const std::string& commandLine, const ConnectionSettings& settings);
+
+}  // namespace tvl

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+namespace tvl {
+
+
 namespace {
 GameSettings game(const char* server, const char* socks, const char* socksPort, const char* port, const char* editor) {
   return GameSettings{server, socks, socksPort, port, editor};
@@ -136,3 +139,5 @@ TEST(Links, EncodesOnlyBlanksQuotesAndControls) {
     EXPECT_EQ(encodeLink(in), encoded ? std::string(hex) : in) << b;
   }
 }
+
+}  // namespace tvl

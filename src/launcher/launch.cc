@@ -5,6 +5,9 @@
 #include "platform/restart.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 const char kGameExecutable[] = "TervalisOnline2D.bin";
 
 void runAndExit(const std::string& program, const std::string& commandLine) {
@@ -27,3 +30,5 @@ void restartSelf(const std::string& launcherName) {
   if (platform::pathExists(path) && platform::startWithOwnCommandLine(path)) platform::exitNow(0);
   platform::exitNormally(0);
 }
+
+}  // namespace tvl

@@ -5,6 +5,9 @@
 
 #include "base/connection.h"
 
+namespace tvl {
+
+
 extern const char kGameExecutable[];  // "TervalisOnline2D.bin"
 
 // Starts program with commandLine as its whole command line and ends this
@@ -22,3 +25,5 @@ void runAndExit(const std::string& program, const std::string& commandLine);
 // this process's command line, marked as a restart, and ends this process
 // (exit code 0).
 [[noreturn]] void restartSelf(const std::string& launcherName);
+
+}  // namespace tvl

@@ -16,6 +16,8 @@
 #include "platform/restart.h"
 #include "update/worker.h"
 
+using namespace tvl;
+
 int main() {
   enterInstallDir();
   checkSystem();

@@ -20,6 +20,8 @@
 #include "splash/splash_window_win32.h"
 #include "update/worker.h"
 
+using namespace tvl;
+
 namespace {
 
 bool restartedLauncher = false;

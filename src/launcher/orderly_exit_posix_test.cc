@@ -11,6 +11,9 @@
 #include "platform/process.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 namespace {
 
 [[noreturn]] void exitWhileReading() {
@@ -38,3 +41,5 @@ TEST(OrderlyExit, WorkersStillReadingSettingsDoNotBreakTheExit) {
 }
 
 }  // namespace
+
+}  // namespace tvl

@@ -3,6 +3,9 @@
 #include <optional>
 #include <vector>
 
+namespace tvl {
+
+
 namespace {
 
 // The blanks of the system reader: ASCII white space and ^Z (a DOS end of
@@ -126,3 +129,5 @@ std::string profileGetString(const std::string* fileText, const std::string& sec
   const Key* k = find(sections, section, key);
   return copyEntry((k && k->value) ? *k->value : def, bufferSize);
 }
+
+}  // namespace tvl

@@ -14,8 +14,13 @@
 #include <cstddef>
 #include <string>
 
+namespace tvl {
+
+
 constexpr size_t kProfileBufferSize = 0x7FFF;
 
 // fileText null means that the file does not exist.
 std::string profileGetString(const std::string* fileText, const std::string& section, const std::string& key,
                              const std::string& defaultValue, size_t bufferSize);
+
+}  // namespace tvl

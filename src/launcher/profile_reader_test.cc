@@ -4,6 +4,9 @@
 
 #include "ini_corpus.h"
 
+namespace tvl {
+
+
 namespace {
 
 std::string read(const std::string& fileName, const char* section, const char* key, const char* def) {
@@ -86,3 +89,5 @@ TEST(ProfileReader, MissingFileGivesDefaults) {
   EXPECT_EQ(profileGetString(nullptr, "Connection", "k", "d  ", kProfileBufferSize), "d");
   EXPECT_EQ(profileGetString(nullptr, "Connection", "", "d", kProfileBufferSize), "d");
 }
+
+}  // namespace tvl

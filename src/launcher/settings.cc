@@ -1,5 +1,8 @@
 #include "launcher/settings.h"
 
+namespace tvl {
+
+
 ConnectionSettings& connectionSettings = *new ConnectionSettings;
 
 const char kSettingsFile[] = "./TervalisOnline2D.ini";
@@ -36,3 +39,5 @@ UpdateOptions loadUpdateOptions() {
   o.retries = settingNumber(readSetting(kSettingsSection, "download_retries", "", kSettingsFile), 0, 10, o.retries);
   return o;
 }
+
+}  // namespace tvl

@@ -7,6 +7,9 @@
 
 #include "base/connection.h"
 
+namespace tvl {
+
+
 // Never destroyed: the worker may still read it while the main thread ends
 // the process through the orderly exit.
 extern ConnectionSettings& connectionSettings;
@@ -30,3 +33,5 @@ int settingNumber(const std::string& text, int low, int high, int fallback);
 // characters, so values are cut to 32766).
 std::string readSetting(const std::string& section, const std::string& key, const std::string& defaultValue,
                         const std::string& fileName);
+
+}  // namespace tvl

@@ -5,6 +5,9 @@
 #include "platform/process.h"
 #include "test_util.h"
 
+namespace tvl {
+
+
 namespace {
 
 void loadIn(const testutil::TempDir& dir) {
@@ -59,3 +62,5 @@ TEST(Settings, UpdateOptionsTakeWholeNumbersInRange) {
   EXPECT_EQ(o.connections, 4);
   EXPECT_EQ(o.retries, 2);
 }
+
+}  // namespace tvl

@@ -2,6 +2,9 @@
 
 #include "launcher/settings.h"
 
+namespace tvl {
+
+
 namespace {
 // One buffer for start-up only; 32 KiB is too much for the stack of a
 // worker that may one day call this.
@@ -15,3 +18,5 @@ std::string readSetting(const std::string& section, const std::string& key, cons
                            fileName.c_str());
   return std::string(settingBuffer);
 }
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 #include "launcher/settings.h"
 #include "test_util.h"
 
+namespace tvl {
+
+
 TEST(SettingsDifferential, SystemReaderAndOursAgree) {
   testutil::TempDir dir;
   int compared = 0;
@@ -29,3 +32,5 @@ TEST(SettingsDifferential, SystemReaderAndOursAgree) {
         << "missing file " << q.key;
   EXPECT_GT(compared, 300);
 }
+
+}  // namespace tvl

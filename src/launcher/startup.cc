@@ -4,6 +4,9 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 
+namespace tvl {
+
+
 const char kPathTooLongCaption[] = "TervalisOnline2D";
 
 // Paths this long no longer fit the classic Windows limits.
@@ -29,3 +32,5 @@ void enterInstallDir() {
   }
   // Otherwise relative paths resolve against the inherited directory.
 }
+
+}  // namespace tvl

@@ -3,6 +3,9 @@
 
 #include <string>
 
+namespace tvl {
+
+
 // The directory part of the executable's path, separator included, or ""
 // when the path has no separator.
 std::string installDirOf(const std::string& modulePath, char separator);
@@ -14,3 +17,5 @@ void enterInstallDir();
 
 extern const char kPathTooLongCaption[];
 std::string pathTooLongText(size_t length);
+
+}  // namespace tvl

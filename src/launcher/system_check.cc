@@ -3,6 +3,9 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 
+namespace tvl {
+
+
 const char kOldWindowsCaption[] = "Incorrect Windows version";
 const char kOldWindowsText[] = "Your OS is too old. Needs Windows 98 or higher to run properly";
 const char kNoDirectXCaption[] = "DirectX error";
@@ -25,3 +28,5 @@ bool gameNeedsDisplay(const std::string& imageHead) {
     if (imageHead.find(lib) != std::string::npos) return true;
   return false;
 }
+
+}  // namespace tvl

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+namespace tvl {
+
+
 extern const char kOldWindowsCaption[];  // "Incorrect Windows version"
 extern const char kOldWindowsText[];
 extern const char kNoDirectXCaption[];   // "DirectX error"
@@ -26,3 +29,5 @@ void checkSystem();
 // which runs through a Windows layer that needs one, or names a graphics or
 // windowing library.
 bool gameNeedsDisplay(const std::string& imageHead);
+
+}  // namespace tvl

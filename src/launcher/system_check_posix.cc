@@ -5,6 +5,9 @@
 
 #include "launcher/launch.h"
 
+namespace tvl {
+
+
 namespace {
 
 bool hasDisplay() {
@@ -27,3 +30,5 @@ void checkSystem() {
   head.resize(static_cast<size_t>(in.gcount()));
   if (gameNeedsDisplay(head) && !hasDisplay()) refuseToRun(kNoDirectXText, kNoDirectXCaption);
 }
+
+}  // namespace tvl

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+namespace tvl {
+
+
 TEST(WindowsVersion, Table) {
   struct Case {
     uint32_t major, minor;
@@ -49,3 +52,5 @@ TEST(GameNeedsDisplay, Table) {
   };
   for (const Case& c : cases) EXPECT_EQ(gameNeedsDisplay(c.head), c.needs) << c.head;
 }
+
+}  // namespace tvl

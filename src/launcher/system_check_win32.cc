@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <d3d9.h>
 
+namespace tvl {
+
+
 static_assert(sizeof(OSVERSIONINFOA) == 148, "the version record is the 148-byte form");
 
 void checkSystem() {
@@ -18,3 +21,5 @@ void checkSystem() {
   if (!d3d) refuseToRun(kNoDirectXText, kNoDirectXCaption);
   d3d->Release();
 }
+
+}  // namespace tvl

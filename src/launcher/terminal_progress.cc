@@ -4,6 +4,9 @@
 
 #include "transfer/progress_text.h"
 
+namespace tvl {
+
+
 void TerminalProgress::progressChanged(const Progress& progress) {
   std::lock_guard<std::mutex> hold(lock_);
   ProgressSnapshot p = progress.snapshot();
@@ -21,3 +24,5 @@ void TerminalProgress::progressChanged(const Progress& progress) {
     std::fprintf(stderr, "progress: %s\n", line.c_str());
   std::fflush(stderr);
 }
+
+}  // namespace tvl

@@ -10,6 +10,9 @@
 
 #include "transfer/progress.h"
 
+namespace tvl {
+
+
 class TerminalProgress : public ProgressListener {
  public:
   explicit TerminalProgress(bool terminal) : terminal_(terminal) {}
@@ -21,3 +24,5 @@ class TerminalProgress : public ProgressListener {
   std::chrono::steady_clock::time_point last_;
   std::string lastFile_;
 };
+
+}  // namespace tvl

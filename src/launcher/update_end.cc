@@ -1,9 +1,14 @@
 #include "launcher/update_end.h"
 
+#include <ctime>
+
 #include "base/text.h"
 #include "launcher/launch.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
+
+namespace tvl {
+
 
 const char kDownloadErrorCaption[] = "Error downloading file";
 // "Не удаётся соеденится с сервером обновлений для проверки наличия новой
@@ -23,6 +28,7 @@ const char kSelfUpdateCaption[] = "Launcher update error";
 const char kUpdateCannotStartText[] =
     "The update cannot start: the system refused the cryptographic provider needed to check the game files.";
 const char kUpdateCannotStartCaption[] = "TervalisOnline2D";
+const char kReleaseRefusedCaption[] = "Update refused";
 
 std::string downloadErrorText(uint32_t code, const std::string& objectPath) {
   return "Error downloading file: " + intToString(static_cast<int32_t>(code)) + "\nFile: " + objectPath;
@@ -44,7 +50,52 @@ void showError(const std::string& text, const char* caption) {
   platform::messageBox(text, caption, platform::kMbOk | platform::kMbIconError);
 }
 
+// "2024-06-28 10:13 UTC".
+std::string utcText(int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+#ifdef _WIN32
+  bool ok = gmtime_s(&parts, &t) == 0;
+#else
+  bool ok = gmtime_r(&t, &parts) != nullptr;
+#endif
+  char text[32];
+  if (!ok || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &parts) == 0) return "an unknown date";
+  return text;
+}
+
+// Ends the process, after starting the game when the player says so.
+[[noreturn]] void offerPlayWithoutUpdate(const GameSettings& game) {
+  if (platform::messageBox(kPlayWithoutUpdateText, kDownloadErrorCaption,
+                           platform::kMbYesNo | platform::kMbIconError) == platform::kIdYes)
+    launchGame(game);
+  platform::exitNormally(-1);
+}
+
 }  // namespace
+
+std::string releaseRefusedText(const ReleaseRefusal& refusal) {
+  switch (refusal.problem) {
+    case ReleaseProblem::kNone:
+      break;
+    case ReleaseProblem::kMissing:
+      return "The update server did not send the release signature (release.sig).\n" +
+             downloadErrorText(refusal.status.code(), refusal.status.message());
+    case ReleaseProblem::kNotSigned:
+      return "The update on the server is not signed by the game's publisher or was altered on the way. "
+             "It will not be installed.";
+    case ReleaseProblem::kOtherKey:
+      return "The update on the server is signed with a key this launcher does not know. It will not be installed.";
+    case ReleaseProblem::kNewerFormat:
+      return "The update on the server needs a newer launcher. Download the launcher again from the game's website.";
+    case ReleaseProblem::kRollback:
+      return "The update on the server is older than the version already installed. It will not be installed.";
+    case ReleaseProblem::kExpired:
+      return "The update on the server expired on " + utcText(refusal.expires) +
+             ". Check the computer's date and time.";
+  }
+  return "";
+}
 
 void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const std::string& launcherName) {
   if (outcome.overrun < 0) {
@@ -58,10 +109,10 @@ void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const 
     case UpdateEnd::kCannotStart:
       return;
     case UpdateEnd::kListFailed:
-      if (platform::messageBox(kPlayWithoutUpdateText, kDownloadErrorCaption,
-                               platform::kMbYesNo | platform::kMbIconError) == platform::kIdYes)
-        launchGame(game);
-      platform::exitNormally(-1);
+      offerPlayWithoutUpdate(game);
+    case UpdateEnd::kReleaseRefused:
+      showError(releaseRefusedText(outcome.release), kReleaseRefusedCaption);
+      offerPlayWithoutUpdate(game);
     case UpdateEnd::kFileFailed:
       showError(downloadErrorText(outcome.status.code(), outcome.status.message()), kDownloadErrorCaption);
       platform::exitNormally(-1);
@@ -77,3 +128,5 @@ void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const 
   }
   platform::exitNormally(-1);
 }
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 #include "base/connection.h"
 #include "update/worker.h"
 
+namespace tvl {
+
+
 extern const char kDownloadErrorCaption[];    // "Error downloading file"
 extern const char kPlayWithoutUpdateText[];   // the Yes/No question, Windows-1251
 extern const char kProgressBugCaption[];      // "BUG in Progress bar"
@@ -17,6 +20,7 @@ extern const char kListErrorCaption[];        // "File list reading error"
 extern const char kSelfUpdateCaption[];      // "Launcher update error"
 extern const char kUpdateCannotStartText[];
 extern const char kUpdateCannotStartCaption[];  // "TervalisOnline2D"
+extern const char kReleaseRefusedCaption[];     // "Update refused"
 
 // "Error downloading file: <code>\nFile: <objectPath>".
 std::string downloadErrorText(uint32_t code, const std::string& objectPath);
@@ -24,8 +28,12 @@ std::string downloadErrorText(uint32_t code, const std::string& objectPath);
 // The boxes of kSelfUpdateFailed and kSelfUpdateLoop, naming the launcher.
 std::string selfUpdateFailedText(const std::string& launcherName);
 std::string selfUpdateLoopText(const std::string& launcherName);
+// What the box of a refused signed release says.
+std::string releaseRefusedText(const ReleaseRefusal& refusal);
 
 // Acts on outcome and ends the process; returns only for kCannotStart,
 // which each entry point handles in its own way. launcherName: the running
 // launcher's own file name, restarted after kRestart.
 void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const std::string& launcherName);
+
+}  // namespace tvl

@@ -2,6 +2,9 @@
 
 #include "launcher/command_line.h"
 
+namespace tvl {
+
+
 const char kUrlScheme[] = "Tervalis3D";
 const char kUrlVerb[] = "TervalisOnline2D";
 const char kUrlMarkerValue[] = "URL Protocol";
@@ -27,3 +30,5 @@ std::vector<UrlRegistryEntry> urlRegistryEntries(const std::string& launcherPath
       {verb + "\\command", true, "", urlCommandFor(launcherPath)},
   };
 }
+
+}  // namespace tvl

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+namespace tvl {
+
+
 extern const char kUrlScheme[];       // "Tervalis3D"
 extern const char kUrlVerb[];         // "TervalisOnline2D"
 extern const char kUrlMarkerValue[];  // "URL Protocol"
@@ -32,3 +35,5 @@ std::vector<UrlRegistryEntry> urlRegistryEntries(const std::string& launcherPath
 // Reads the process command line itself and registers the scheme. Best
 // effort: every failure is ignored and nothing is reported.
 void registerUrlProtocol();
+
+}  // namespace tvl

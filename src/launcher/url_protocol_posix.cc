@@ -13,6 +13,9 @@
 
 #include "platform/process.h"
 
+namespace tvl {
+
+
 const char kDesktopFileName[] = "tervalis3d-launcher.desktop";
 const char kSchemeMimeType[] = "x-scheme-handler/tervalis3d";
 
@@ -189,3 +192,5 @@ void registerUrlProtocol() {
   if (path.empty() || !xdgDirsFromEnvironment(&dirs)) return;
   registerUrlProtocolAt(path, dirs);
 }
+
+}  // namespace tvl

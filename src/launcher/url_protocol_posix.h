@@ -8,6 +8,9 @@
 
 #include <string>
 
+namespace tvl {
+
+
 extern const char kDesktopFileName[];  // "tervalis3d-launcher.desktop"
 extern const char kSchemeMimeType[];   // "x-scheme-handler/tervalis3d"
 
@@ -36,3 +39,5 @@ bool xdgDirsFromEnvironment(XdgDirs* dirs);
 // temporary name, then renamed) and left alone when already up to date.
 // Returns false when something could not be written.
 bool registerUrlProtocolAt(const std::string& launcherPath, const XdgDirs& dirs);
+
+}  // namespace tvl

@@ -5,6 +5,9 @@
 
 #include "test_util.h"
 
+namespace tvl {
+
+
 TEST(DesktopExecArgument, Table) {
   struct Case {
     const char* arg;
@@ -116,3 +119,5 @@ TEST(XdgDirs, EnvironmentAndFallbacks) {
   restore("XDG_CONFIG_HOME", oldConfig ? savedConfig.c_str() : nullptr);
   restore("HOME", oldHome ? savedHome.c_str() : nullptr);
 }
+
+}  // namespace tvl

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+namespace tvl {
+
+
 TEST(QuotedProgramPath, Table) {
   struct Case {
     const char* line;
@@ -47,3 +50,5 @@ TEST(UrlRegistryEntries, FourKeysInOrder) {
   EXPECT_EQ(e[3].data, "C:\\Games\\T\\TervalisOnline2D.exe /externlogin=%1");
   EXPECT_EQ(urlRegistryEntries("")[3].data, " /externlogin=%1");
 }
+
+}  // namespace tvl

@@ -4,6 +4,9 @@
 
 #include "platform/process.h"
 
+namespace tvl {
+
+
 void registerUrlProtocol() {
   std::string path;
   if (!quotedProgramPath(platform::commandLine(), &path)) return;
@@ -18,3 +21,5 @@ void registerUrlProtocol() {
     RegCloseKey(key);
   }
 }
+
+}  // namespace tvl

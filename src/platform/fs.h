@@ -157,6 +157,11 @@ bool removeEmptyDirectory(const std::string& path);
 // call returns once the move is on disk.
 bool replaceFile(const std::string& from, const std::string& to, std::string* error);
 
+// Creates path holding bytes, readable and writable by its owner only (POSIX
+// mode 0600; Windows: a protected access list for the current user). Fails,
+// touching nothing, when anything exists at path.
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error);
+
 enum class PathKind { Missing, File, Directory, Other };
 
 struct PathInfo {

@@ -257,6 +257,30 @@ bool makeDirectories(const std::string& path, std::string* error) {
   return true;
 }
 
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error) {
+  std::string p = nativePath(path);
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = errno == EEXIST ? p + " exists already; it is left as it is" : "cannot create " + p + ": " + errnoText();
+    return false;
+  }
+  bool ok = fchmod(fd, 0600) == 0;  // whatever the umask
+  for (size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  if (!ok) *error = "cannot write " + p + ": " + errnoText();
+  if (::close(fd) != 0 && ok) {
+    *error = "cannot write " + p + ": " + errnoText();
+    ok = false;
+  }
+  if (!ok) unlink(p.c_str());
+  return ok;
+}
+
 bool removeEmptyDirectory(const std::string& path) { return rmdir(nativePath(path).c_str()) == 0; }
 
 bool replaceFile(const std::string& from, const std::string& to, std::string* error) {

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/fs.h"
 #include "platform/win32.h"
@@ -29,6 +30,32 @@ bool followedInfo(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
                                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
   return h.valid() && GetFileInformationByHandle(asHandle(h.get()), info) != 0;
 }
+
+// A security descriptor whose protected access list grants the current user
+// alone full access; the buffers hold what it points to.
+struct OwnerOnly {
+  std::vector<unsigned char> user, acl;
+  SECURITY_DESCRIPTOR sd;
+
+  bool make() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user.resize(size);
+    bool ok = size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    if (!ok) return false;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
+    acl.resize(aclSize);
+    PACL a = reinterpret_cast<PACL>(acl.data());
+    return InitializeAcl(a, aclSize, ACL_REVISION) && AddAccessAllowedAce(a, ACL_REVISION, GENERIC_ALL, sid) &&
+           InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&sd, TRUE, a, FALSE) &&
+           SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+};
 
 }  // namespace
 
@@ -229,6 +256,33 @@ bool makeDirectories(const std::string& path, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool createPrivateFile(const std::string& path, const std::string& bytes, std::string* error) {
+  OwnerOnly security;
+  if (!security.make()) {
+    *error = "cannot make an owner-only access list for " + path + ": " + win32ErrorText(GetLastError());
+    return false;
+  }
+  SECURITY_ATTRIBUTES sa = {sizeof sa, &security.sd, FALSE};
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    *error = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS
+                 ? path + " exists already; it is left as it is"
+                 : "cannot create " + path + ": " + win32ErrorText(code);
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(h);
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  if (!ok) {
+    *error = "cannot write " + path + ": " + win32ErrorText(code);
+    DeleteFileA(path.c_str());
+  }
+  return ok;
 }
 
 bool removeEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }

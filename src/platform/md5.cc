@@ -4,6 +4,10 @@
 
 #include <atomic>
 
+#include "base/text.h"
+
+using namespace tvl;
+
 namespace platform {
 namespace {
 std::atomic<bool> failAcquire{false};
@@ -36,15 +40,5 @@ std::string md5HexOf(const Md5Provider& provider, const void* data, size_t size)
   return md5.finalHex();
 }
 
-std::string toHexUpper(const uint8_t* bytes, size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(size * 2);
-  for (size_t i = 0; i < size; ++i) {
-    text += kHex[bytes[i] >> 4];
-    text += kHex[bytes[i] & 15];
-  }
-  return text;
-}
 
 }  // namespace platform

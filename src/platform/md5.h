@@ -59,9 +59,6 @@ bool md5Of(const Md5Provider& provider, const void* data, size_t size, Md5Digest
 // The same as text; "" on failure.
 std::string md5HexOf(const Md5Provider& provider, const void* data, size_t size);
 
-// Upper-case hexadecimal text of bytes.
-std::string toHexUpper(const uint8_t* bytes, size_t size);
-
 // Tests only: while set, acquire() fails as if the system had refused.
 void failMd5ProviderForTesting(bool fail);
 

@@ -5,6 +5,10 @@
 #include <random>
 #include <utility>
 
+#include "base/text.h"
+
+using namespace tvl;
+
 namespace platform {
 namespace {
 

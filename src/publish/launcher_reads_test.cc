@@ -14,6 +14,8 @@
 #include "transfer/archive.h"
 #include "update/file_list.h"
 
+using namespace tvl;
+
 namespace publish {
 namespace {
 

@@ -6,8 +6,10 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "publish/list_format.h"
 #include "publish/options.h"
 #include "publish/publisher.h"
+#include "publish/signing.h"
 
 namespace {
 
@@ -116,6 +118,19 @@ int main(int argc, char** argv) {
     std::fputs(publish::kUsage, stdout);
     return 0;
   }
+  if (!cl.keygenPath.empty()) {
+    std::string publicKey;
+    if (!publish::makeSigningKey(cl.keygenPath, &publicKey, &error)) {
+      std::fprintf(stderr, "tervalis-publish: error: %s\n", error.c_str());
+      return 1;
+    }
+    std::fprintf(stderr,
+                 "tervalis-publish: secret key written to %s; keep it offline. Its public key (build the launcher "
+                 "with -DTVL_RELEASE_PUBLIC_KEY=...):\n",
+                 cl.keygenPath.c_str());
+    std::printf("%s\n", publicKey.c_str());
+    return 0;
+  }
   publish::Progress progress;
   publish::PublishReport report;
   publish::Refusal refusal;
@@ -141,5 +156,9 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(pr.tooLarge),
                 !pr.listChanged ? "unchanged" : pr.listed ? "rewritten" : "removed");
   if (report.hasIcons) printTree(report.icons, cl.publish.dryRun, cl.verbose);
+  if (report.signedRelease)
+    std::printf("%s%s %s: release %llu, expires %s\n", cl.publish.dryRun ? "dry run: " : "", publish::kManifestName,
+                cl.publish.dryRun ? "would be signed" : "signed", static_cast<unsigned long long>(report.release),
+                publish::formatUtc(report.expires).c_str());
   return 0;
 }

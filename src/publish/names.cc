@@ -5,6 +5,10 @@
 #include <set>
 
 #include "base/path_rules.h"
+#include "publish/signing.h"
+#include "release/accepted_release.h"
+
+using namespace tvl;
 
 namespace publish {
 namespace {
@@ -52,6 +56,10 @@ std::string reservedReason(const std::string& name, Tree tree) {
   if (lower == "data/update/update.tmp") return "the launcher's download staging file";
   if (lower == "data/update/patch.tmp" || lower == "data/update/patched.tmp" || lower == "data/update/patches.txt")
     return "the launcher's patch staging file";
+  if (lower == asciiLower(kManifestName)) return "the signed release manifest is served under this name";
+  if (lower == "data/update/" + std::string(release::kAcceptedReleaseName) ||
+      lower == "data/update/" + std::string(release::kAcceptedReleaseName) + ".tmp")
+    return "the launcher keeps the newest release it accepted in this file";
   return "";
 }
 
@@ -92,9 +100,9 @@ std::string nameProblem(const std::string& name, Tree tree) {
            " would have " + std::to_string(programPath.size()) + " characters, at most " +
            std::to_string(kMaxProgramPath) + " fit";
   // The launcher's own rules, so that a rule it gains is not missed here.
-  if (!isSafeRelativePath((tree == Tree::Icons ? kIconDir : "") + name))
+  if (!tvl::isSafeRelativePath((tree == Tree::Icons ? kIconDir : "") + name))
     return "the launcher refuses it as leaving its folder";
-  std::string sanitised = sanitiseItemName(name);
+  std::string sanitised = tvl::sanitiseItemName(name);
   if (sanitised != name) return "the launcher would unpack it as '" + sanitised + "'";
   return reservedReason(name, tree);
 }

@@ -48,6 +48,9 @@ TEST(NameProblem, RefusesWhatTheLauncherWouldFetchOrPlaceElsewhere) {
       {"TervalisOnline2D.old", Tree::Game, "deletes"},  // the Linux launcher's
       {"data/update/update.tmp", Tree::Game, "staging"},
       {"Data/Update/Patched.tmp", Tree::Game, "staging"},
+      {"Release.sig", Tree::Game, "release manifest"},
+      {"data/update/release.txt", Tree::Game, "newest release"},
+      {"data/update/release.txt.tmp", Tree::Game, "newest release"},
       {".publish-state", Tree::Game, "publisher"},
       {".publish-tmp/1.tmp", Tree::Icons, "publisher"},
       {"clan_icons_list.txt", Tree::Icons, "icon list"},
@@ -59,6 +62,7 @@ TEST(NameProblem, RefusesWhatTheLauncherWouldFetchOrPlaceElsewhere) {
   }
   // Reserved in one tree only.
   EXPECT_EQ(nameProblem("files.txt", Tree::Icons), "");
+  EXPECT_EQ(nameProblem("release.sig", Tree::Icons), "");
   EXPECT_EQ(nameProblem("data/files.txt", Tree::Game), "");
 }
 

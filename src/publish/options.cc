@@ -8,6 +8,7 @@ namespace publish {
 
 const char kUsage[] =
     "usage: tervalis-publish [options] RELEASE_DIR OUTPUT_DIR\n"
+    "       tervalis-publish keygen SECRET_FILE\n"
     "\n"
     "Writes the tree an HTTP server serves below update_path: every file of\n"
     "RELEASE_DIR as a zip archive of its own, under its own name, and\n"
@@ -44,9 +45,19 @@ const char kUsage[] =
     "  --rehash               hash every file, also those whose size and time match\n"
     "                         the last run\n"
     "  --force                write every archive again\n"
+    "  --sign-key FILE        sign the release: write release.sig beside files.txt,\n"
+    "                         last, naming every served file with its size and\n"
+    "                         SHA-256, signed with the secret key in FILE\n"
+    "  --expires DAYS         launchers refuse the signed release after DAYS days\n"
+    "                         (default 30): publish again before then\n"
     "  -q, --quiet            no progress on stderr\n"
     "  -v, --verbose          also list unchanged files\n"
     "  -h, --help             this text\n"
+    "\n"
+    "keygen writes a new Ed25519 secret key to SECRET_FILE (readable by its owner\n"
+    "only; an existing file is never replaced) and prints its public key, the\n"
+    "value of the launcher's build option TVL_RELEASE_PUBLIC_KEY. Keep the\n"
+    "secret key offline (see docs/serving.md).\n"
     "\n"
     "Exit status: 0 done, 1 failed (nothing half-written is served), 2 bad usage.\n";
 
@@ -67,6 +78,20 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
                       std::string* error) {
   *out = CommandLine();
   out->publish.jobs = defaultJobs > 0 ? defaultJobs : 1;
+  // A release folder named "keygen" is given as ./keygen.
+  if (!args.empty() && args[0] == "keygen") {
+    if (args.size() == 2 && args[1] == "--help") {
+      out->help = true;
+      return true;
+    }
+    if (args.size() != 2 || args[1].empty() || args[1][0] == '-') {
+      *error = "keygen takes one argument, the file to write the secret key to";
+      return false;
+    }
+    out->keygenPath = args[1];
+    return true;
+  }
+  bool expiresGiven = false;
   std::vector<std::string> positional;
   bool optionsEnd = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -171,6 +196,21 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
         return false;
       }
       p.level = static_cast<int>(n);
+    } else if (arg == "--sign-key") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--sign-key needs a file";
+        return false;
+      }
+      p.signKeyPath = value;
+    } else if (arg == "--expires") {
+      if (!takeValue()) return false;
+      if (!parseNumber(value, 1, 3650, &n)) {
+        *error = "--expires: '" + value + "' is not a number of days from 1 to 3650";
+        return false;
+      }
+      p.expiresDays = static_cast<int>(n);
+      expiresGiven = true;
     } else if (arg == "-j" || arg == "--jobs") {
       if (!takeValue()) return false;
       if (!parseNumber(value, 1, 256, &n)) {
@@ -191,6 +231,10 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
   out->publish.outputDir = positional[1];
   if (out->publish.iconsDir.empty() != out->publish.iconsOutputDir.empty()) {
     *error = "--icons and --icons-output go together";
+    return false;
+  }
+  if (expiresGiven && out->publish.signKeyPath.empty()) {
+    *error = "--expires needs --sign-key";
     return false;
   }
   return true;

@@ -11,7 +11,8 @@ TEST(CommandLine, ParsesEveryOption) {
   ASSERT_TRUE(parseCommandLine({"--icons", "ic", "--icons-output=out/ic", "--launcher", "new.exe",
                                 "--linux-launcher=build/TervalisOnline2D", "--include",
                                 "data/**", "--exclude=*.bak", "--release", "2.0 beta", "--date", "2024-01-02",
-                                "--level=9", "-j", "3", "-n", "--rehash", "--force", "-q", "-v", "rel", "out"},
+                                "--level=9", "-j", "3", "-n", "--rehash", "--force", "-q", "-v", "--sign-key", "k",
+                                "--expires=7", "rel", "out"},
                                2, &cl, &error))
       << error;
   const PublishOptions& p = cl.publish;
@@ -30,6 +31,9 @@ TEST(CommandLine, ParsesEveryOption) {
   EXPECT_EQ(p.level, 9);
   EXPECT_EQ(p.jobs, 3u);
   EXPECT_TRUE(p.dryRun && p.rehash && p.force && cl.quiet && cl.verbose);
+  EXPECT_EQ(p.signKeyPath, "k");
+  EXPECT_EQ(p.expiresDays, 7);
+  EXPECT_TRUE(cl.keygenPath.empty());
 
   ASSERT_TRUE(parseCommandLine({"-j4", "a", "b"}, 2, &cl, &error)) << error;
   EXPECT_EQ(cl.publish.jobs, 4u);
@@ -38,6 +42,13 @@ TEST(CommandLine, ParsesEveryOption) {
   EXPECT_EQ(cl.publish.jobs, 1u);  // unknown core count
   EXPECT_EQ(cl.publish.level, 6);
   EXPECT_FALSE(cl.publish.fixedStamp);
+  EXPECT_TRUE(cl.publish.signKeyPath.empty());
+  EXPECT_EQ(cl.publish.expiresDays, 30);
+
+  ASSERT_TRUE(parseCommandLine({"keygen", "secret.key"}, 2, &cl, &error)) << error;
+  EXPECT_EQ(cl.keygenPath, "secret.key");
+  ASSERT_TRUE(parseCommandLine({"./keygen", "out"}, 2, &cl, &error)) << error;
+  EXPECT_TRUE(cl.keygenPath.empty());
 }
 
 TEST(CommandLine, RefusesWhatItCannotUse) {
@@ -56,6 +67,13 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
       {"--icons", "i", "a", "b"},
       {"--icons-output", "i", "a", "b"},
       {"--dry-run=yes", "a", "b"},
+      {"--expires", "7", "a", "b"},  // nothing to sign
+      {"--sign-key", "k", "--expires", "0", "a", "b"},
+      {"--sign-key", "k", "--expires", "3651", "a", "b"},
+      {"--sign-key=", "a", "b"},
+      {"keygen"},
+      {"keygen", "a", "b"},
+      {"keygen", "--force"},
   };
   for (const auto& args : bad) {
     CommandLine cl;

@@ -1,6 +1,7 @@
 #include "publish/publisher.h"
 
 #include <algorithm>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <set>
@@ -10,9 +11,11 @@
 #include "platform/fs.h"
 #include "platform/md5.h"
 #include "platform/tree.h"
+#include "release/patch_list.h"
 #include "publish/list_format.h"
 #include "publish/pack.h"
 #include "publish/pool.h"
+#include "publish/signing.h"
 #include "publish/state.h"
 
 namespace publish {
@@ -29,6 +32,7 @@ using SourceFile = platform::ListedFile;
 
 constexpr char kTempDir[] = ".publish-tmp";
 constexpr uint64_t kMaxFileSize = 2147483647;  // the launcher's sizes are signed 32-bit
+constexpr int kMaxExpiresDays = 3650;
 
 enum class Work { None, Verify, Pack };
 
@@ -40,6 +44,7 @@ struct Item {
   const StateEntry* old = nullptr;
   std::string md5;  // known from the state or found by the work
   uint64_t outputSize = 0;
+  std::string sha256;  // of the output; known from the state or found when signing
 };
 
 struct TreeRun {
@@ -53,6 +58,7 @@ struct TreeRun {
   std::vector<Item> items;  // by name
   std::vector<std::string> removed;         // still to delete
   std::vector<std::string> removedReport;  // all that left the release
+  PublishState next;                        // what finishTree recorded
   TreeReport* report = nullptr;
   const platform::Md5Provider* md5 = nullptr;
 
@@ -131,10 +137,12 @@ void plan(TreeRun* run, const PublishOptions& o) {
       it.outputSize = s->second.outputSize;
       it.change = outputOk ? Change::Unchanged : Change::Changed;
       it.work = outputOk ? Work::None : Work::Pack;
+      if (outputOk) it.sha256 = s->second.outputSha256;
     } else if (outputOk && s->second.size == f.size) {
       it.change = Change::Unchanged;  // unless the hash says otherwise
       it.work = Work::Verify;
       it.outputSize = s->second.outputSize;
+      it.sha256 = s->second.outputSha256;
     } else {
       it.change = Change::Changed;
       it.work = Work::Pack;
@@ -169,6 +177,9 @@ bool packItem(TreeRun* run, size_t index, const PublishOptions& o, Progress* pro
                 ? packFile(*run->md5, it.src.path, it.src.name, it.stamp, o.level, temp, &r, error, count)
                 : copyFile(*run->md5, it.src.path, temp, &r, error, count);
   ok = ok && unchangedSince(it.src, r.size, error);
+  it.sha256.clear();
+  // Hashed where it lies, so the digest is of exactly what is moved into place.
+  ok = ok && (o.signKeyPath.empty() || sha256OfFile(temp, r.outputSize, &it.sha256, error));
   ok = ok && replaceFile(temp, run->outPath(it.src.name), error);
   if (!ok) {
     std::string ignored;
@@ -274,8 +285,12 @@ bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std:
   // A dry run has not hashed the files it would write; their lines are unknown.
   for (const Item& it : run->items) same = same && !it.md5.empty();
   run->report->listChanged = !same;
+  bool signing = !o.signKeyPath.empty();
   if (same) {
     next->listOutputSize = run->old.listOutputSize;
+    next->listSha256 = run->old.listSha256;
+    if (signing && !o.dryRun && next->listSha256.empty())
+      return sha256OfFile(target, next->listOutputSize, &next->listSha256, error);
     return true;
   }
   if (o.dryRun) return true;
@@ -288,6 +303,7 @@ bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std:
     if (!writeWholeFile(temp, text, error)) return false;
     next->listOutputSize = text.size();
   }
+  if (signing && !sha256OfFile(temp, next->listOutputSize, &next->listSha256, error)) return false;
   // Everything the new list names must be on disk before the list is.
   platform::flushFileSystem(run->outputDir);
   return replaceFile(temp, target, error);
@@ -299,8 +315,9 @@ bool finishTree(TreeRun* run, const PublishOptions& o, Patches* patches, std::st
   PublishState next;
   next.packing = run->packing;
   for (const Item& it : run->items)
-    next.entries[it.src.name] = {it.src.size, it.src.mtimeNs, it.md5, it.stamp, it.outputSize};
+    next.entries[it.src.name] = {it.src.size, it.src.mtimeNs, it.md5, it.stamp, it.outputSize, it.sha256};
   if (!publishList(run, o, &next, error)) return false;
+  run->next = next;
   if (o.dryRun) return true;
   if (patches && !patches->publishList(error)) return false;
   for (const std::string& r : run->removed) {
@@ -313,8 +330,56 @@ bool finishTree(TreeRun* run, const PublishOptions& o, Patches* patches, std::st
   if (!(readWholeFile(run->outPath(kStateFile), &current) && current == text) &&
       (!writeWholeFile(temp, text, error) || !replaceFile(temp, run->outPath(kStateFile), error)))
     return false;
-  removeEmptyDirectory(run->tempDir());
   return true;
+}
+
+// What the launcher fetches of both trees, as the manifest names it.
+ManifestContent manifestContent(const std::vector<TreeRun*>& runs) {
+  ManifestContent c;
+  for (const TreeRun* run : runs) {
+    bool icon = run->tree == Tree::Icons;
+    c.files.push_back({icon, run->listName, run->next.listOutputSize, run->next.listSha256});
+    for (const Item& it : run->items) c.files.push_back({icon, it.src.name, it.outputSize, it.sha256});
+  }
+  return c;
+}
+
+// The patch list and the patches served beside the game files: a launcher
+// fetches them instead of whole files, so the manifest names them too.
+bool addServedPatches(const std::string& outputDir, ManifestContent* content, std::string* error) {
+  std::vector<std::pair<std::string, std::string>> served;  // name as requested, path
+  std::string list = joinPath(outputDir, release::kPatchListName);
+  if (pathInfo(list).kind == PathKind::File) served.push_back({release::kPatchListName, list});
+  std::string dir = joinPath(outputDir, "patches");
+  if (pathInfo(dir).kind == PathKind::Directory) {
+    std::vector<platform::ListedFile> files;
+    if (!platform::listFiles(dir, &files, error)) return false;
+    for (const platform::ListedFile& f : files) served.push_back({"patches/" + f.name, f.path});
+  }
+  for (const auto& f : served) {
+    ManifestFile m;
+    m.name = f.first;
+    m.size = pathInfo(f.second).size;
+    if (!sha256OfFile(f.second, m.size, &m.sha256, error)) return false;
+    content->files.push_back(m);
+  }
+  return true;
+}
+
+// The signed manifest goes last, when everything it names is in place.
+bool writeReleaseManifest(const TreeRun& game, const std::vector<TreeRun*>& runs, const SigningKey& key,
+                          const PublishReport& report, std::string* error) {
+  ManifestContent content = manifestContent(runs);
+  if (!addServedPatches(game.outputDir, &content, error)) return false;
+  content.release = report.release;
+  content.expires = report.expires;
+  std::string text;
+  if (!key.sign(content, &text, error)) return false;
+  std::string temp = joinPath(game.tempDir(), "manifest.tmp");
+  if (!writeWholeFile(temp, text, error)) return false;
+  platform::flushFileSystem(game.outputDir);
+  for (const TreeRun* run : runs) platform::flushFileSystem(run->outputDir);
+  return replaceFile(temp, game.outPath(kManifestName), error);
 }
 
 void fillReport(const TreeRun& run) {
@@ -388,6 +453,15 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   if (!md5.acquire(error)) return false;
   Patches patches(o, md5, o.outputDir, joinPath(o.outputDir, kTempDir), &report->patches);
   if (!patches.check(error)) return false;
+  bool signing = !o.signKeyPath.empty();
+  SigningKey key;
+  if (signing) {
+    if (o.expiresDays < 1 || o.expiresDays > kMaxExpiresDays) {
+      *error = "the manifest must expire in 1 to " + std::to_string(kMaxExpiresDays) + " days";
+      return false;
+    }
+    if (!key.load(o.signKeyPath, error)) return false;
+  }
 
   TreeRun game, icons;
   game.tree = Tree::Game;
@@ -498,6 +572,29 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     plan(run, o);
   }
 
+  if (signing) {
+    // Grows from run to run, and past any earlier release even when the
+    // output folder starts afresh: the publishing time, unless the release
+    // served now already has that number or a later one.
+    int64_t now = o.signTime != 0 ? o.signTime : static_cast<int64_t>(std::time(nullptr));
+    uint64_t previous = servedReleaseNumber(game.outPath(kManifestName));
+    if (previous >= static_cast<uint64_t>(INT64_MAX)) {
+      *error = "the served " + std::string(kManifestName) + " carries the highest release number there is";
+      return false;
+    }
+    report->signedRelease = true;
+    report->release = std::max(previous + 1, static_cast<uint64_t>(std::max<int64_t>(now, 1)));
+    report->expires = now + static_cast<int64_t>(o.expiresDays) * 86400;
+    if (!report->hasIcons)
+      report->notes.push_back(std::string(kManifestName) +
+                              " names no clan icons: launchers built with a public key fetch none; sign them in "
+                              "the same run with --icons and --icons-output");
+  } else if (pathInfo(game.outPath(kManifestName)).kind != PathKind::Missing) {
+    report->notes.push_back(game.outPath(kManifestName) +
+                            " is left from a signed run and no longer describes this release; launchers built "
+                            "with a public key refuse its files until you publish with --sign-key");
+  }
+
   std::vector<Job> jobs;
   for (TreeRun* run : runs) {
     if (!o.dryRun && !removeBlockers(run, error)) return false;
@@ -523,11 +620,34 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   for (const Item& it : game.items)
     targets.push_back({it.src.name, it.src.path, it.src.size, it.src.mtimeNs, it.md5, it.outputSize});
   if (!patches.make(targets, listStampOf(game, o), progress, error)) return false;
+  if (signing && !o.dryRun) {
+    // Outputs kept from earlier runs whose SHA-256 the state does not know.
+    std::vector<Job> hashJobs;
+    for (TreeRun* run : runs)
+      for (size_t i = 0; i < run->items.size(); ++i)
+        if (run->items[i].sha256.empty()) {
+          hashJobs.push_back({run, i});
+          progress->bytesTotal += run->items[i].outputSize;
+        }
+    progress->filesTotal += hashJobs.size();
+    auto hashOutput = [&](const Job& j, std::string* e) {
+      Item& it = j.run->items[j.index];
+      if (!sha256OfFile(j.run->outPath(it.src.name), it.outputSize, &it.sha256, e)) return false;
+      progress->bytesDone += it.outputSize;
+      progress->filesDone++;
+      return true;
+    };
+    if (!runPool(o.jobs, hashJobs.size(), [&](size_t i, std::string* e) { return hashOutput(hashJobs[i], e); }, error))
+      return false;
+  }
 
   for (TreeRun* run : runs) {
     if (!finishTree(run, o, run == &game ? &patches : nullptr, error)) return false;
     fillReport(*run);
   }
+  if (signing && !o.dryRun && !writeReleaseManifest(game, runs, key, *report, error)) return false;
+  if (!o.dryRun)
+    for (TreeRun* run : runs) removeEmptyDirectory(run->tempDir());
   return true;
 }
 

@@ -10,8 +10,10 @@
 // something missing: archives are written to a temporary folder inside the
 // output and moved into place one by one; the list follows when all are in
 // place; archives of files that left the release go after the new list; the
-// state file comes last. A run cut short leaves the previous list in force and
-// its state, so the next run redoes what is missing.
+// state file follows. With a signing key, the signed release manifest
+// (release.sig, beside files.txt) that names all of it comes last. A run cut
+// short leaves the previous list in force and its state, so the next run
+// redoes what is missing.
 #pragma once
 
 #include <atomic>
@@ -50,6 +52,11 @@ struct PublishOptions {
   unsigned patchVersions = 3;
   // A patch is kept when smaller than this share of the file's archive.
   unsigned patchKeepPercent = 50;
+  // Signing: the secret key file; empty means no release manifest is
+  // written (and an existing one is left alone).
+  std::string signKeyPath;
+  int expiresDays = 30;
+  int64_t signTime = 0;  // seconds since 1970 UTC; 0: the clock's
 };
 
 enum class Change { Added, Changed, Removed, Unchanged };
@@ -69,6 +76,9 @@ struct PublishReport {
   TreeReport icons;
   bool hasIcons = false;
   PatchReport patches;
+  bool signedRelease = false;  // a manifest was (or, dry, would be) written
+  uint64_t release = 0;
+  int64_t expires = 0;
   std::vector<std::string> notes;  // worth telling the user, not errors
 };
 

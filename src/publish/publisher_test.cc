@@ -208,7 +208,7 @@ TEST_F(PublisherTest, MissingOutputsDamagedStateAndNewLevelAreRepaired) {
   writeFile(dir.file("victim"), "not the publisher's");
   PublishState evil;
   evil.packing = "zip-1 level 6";
-  evil.entries["../victim"] = {1, 1, "D41D8CD98F00B204E9800998ECF8427E", 1, 1};
+  evil.entries["../victim"] = {1, 1, "D41D8CD98F00B204E9800998ECF8427E", 1, 1, ""};
   for (const std::string& state : {std::string("garbage"), serialiseState(evil)}) {
     writeFile(out + "/" + kStateFile, state);
     ASSERT_TRUE(run());

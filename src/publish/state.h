@@ -2,7 +2,10 @@
 // ".publish-state": for every published file the size and modification time
 // it had, its MD5, the time its archive carries and the size of what was
 // written. A file whose size and modification time are unchanged is not read
-// again; an output whose inputs are unchanged is not written again.
+// again; an output whose inputs are unchanged is not written again. Signed
+// runs also keep the SHA-256 of every output, so that an unchanged output is
+// not read again for the release manifest; state files without any are
+// written in the first form ("tervalis-publish-state 1") as before.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +20,7 @@ struct StateEntry {
   std::string md5;
   int64_t stamp = 0;        // time written into the archive and the list
   uint64_t outputSize = 0;  // size of the archive (or plain copy) served
+  std::string outputSha256;  // of what is served, lower-case hex; empty when unknown
 };
 
 struct PublishState {
@@ -28,6 +32,7 @@ struct PublishState {
   std::string listMd5;
   int64_t listStamp = 0;
   uint64_t listOutputSize = 0;
+  std::string listSha256;  // of the served list; empty when unknown
   std::map<std::string, StateEntry> entries;  // by list name
 };
 

@@ -11,8 +11,8 @@ PublishState sample() {
   s.listMd5 = "0CC175B9C0F1B6A831C399E269772661";
   s.listStamp = 1700000000;
   s.listOutputSize = 321;
-  s.entries["a b/c.pak"] = {10, -5, "D41D8CD98F00B204E9800998ECF8427E", 1700000000, 140};
-  s.entries["TervalisOnline2D.exe"] = {4000000000ULL, 1700000000123456789, "900150983CD24FB0D6963F7D28E17F72", -3, 7};
+  s.entries["a b/c.pak"] = {10, -5, "D41D8CD98F00B204E9800998ECF8427E", 1700000000, 140, ""};
+  s.entries["TervalisOnline2D.exe"] = {4000000000ULL, 1700000000123456789, "900150983CD24FB0D6963F7D28E17F72", -3, 7, ""};
   return s;
 }
 
@@ -36,6 +36,32 @@ TEST(State, RoundTrips) {
   EXPECT_TRUE(empty.listMd5.empty());
 }
 
+// Unsigned runs keep writing the first form; a known SHA-256 anywhere
+// brings the column in.
+TEST(State, KeepsOutputDigestsInTheSecondForm) {
+  const std::string sha(64, 'e');
+  EXPECT_EQ(serialiseState(sample()).find("tervalis-publish-state 1\n"), 0u);
+  for (bool onList : {false, true}) {
+    PublishState s = sample();
+    (onList ? s.listSha256 : s.entries["a b/c.pak"].outputSha256) = sha;
+    std::string text = serialiseState(s);
+    EXPECT_EQ(text.find("tervalis-publish-state 2\n"), 0u);
+    PublishState back;
+    ASSERT_TRUE(parseState(text, &back)) << text;
+    EXPECT_EQ(back.listSha256, onList ? sha : "");
+    EXPECT_EQ(back.entries["a b/c.pak"].outputSha256, onList ? "" : sha);
+    EXPECT_EQ(back.entries["TervalisOnline2D.exe"].outputSha256, "");
+    EXPECT_EQ(serialiseState(back), text);
+
+    std::string upper = text;
+    upper.replace(upper.find(sha), 1, "E");
+    EXPECT_FALSE(parseState(upper, &back));
+    std::string firstForm = text;
+    firstForm.replace(0, 24, "tervalis-publish-state 1");
+    EXPECT_FALSE(parseState(firstForm, &back));
+  }
+}
+
 TEST(State, DamageOfAnyKindGivesAnEmptyState) {
   std::string good = serialiseState(sample());
   std::vector<std::string> damaged = {
@@ -43,7 +69,8 @@ TEST(State, DamageOfAnyKindGivesAnEmptyState) {
       good.substr(0, good.size() - 4),    // cut off before "end"
       good.substr(0, good.size() - 1),    // last LF missing
       good + "x",                         // trailing bytes
-      "tervalis-publish-state 2" + good.substr(good.find('\n')),
+      "tervalis-publish-state 3" + good.substr(good.find('\n')),
+      "tervalis-publish-state 2" + good.substr(good.find('\n')),  // the second form lacks its column
   };
   std::string badDigest = good;
   badDigest.replace(badDigest.find("D41D8CD9"), 1, "d");  // lower case

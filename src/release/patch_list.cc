@@ -6,6 +6,8 @@
 
 #include "base/path_rules.h"
 
+using namespace tvl;
+
 namespace release {
 namespace {
 
@@ -29,7 +31,7 @@ std::string nameProblem(const std::string& name) {
     unsigned char u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7f) return "control character in the name";
   }
-  if (!isSafeRelativePath(name)) return "name leads outside the program folder";
+  if (!tvl::isSafeRelativePath(name)) return "name leads outside the program folder";
   return "";
 }
 
@@ -83,7 +85,7 @@ std::string patchPathProblem(const std::string& path) {
     if (slash == std::string::npos) break;
     start = slash + 1;
   }
-  if (!isSafeRelativePath(path)) return "path leads outside the server folder";
+  if (!tvl::isSafeRelativePath(path)) return "path leads outside the server folder";
   return "";
 }
 

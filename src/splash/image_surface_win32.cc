@@ -8,6 +8,9 @@
 
 #include "splash/surface_format.h"
 
+namespace tvl {
+
+
 namespace gp = Gdiplus;
 namespace gpf = Gdiplus::DllExports;
 
@@ -242,3 +245,5 @@ void ImageSurface::releaseDC() {
   dc_ = nullptr;
   savedDC_ = 0;
 }
+
+}  // namespace tvl

@@ -13,6 +13,9 @@
 #include <cstdint>
 #include <string>
 
+namespace tvl {
+
+
 class ImageSurface {
  public:
   ImageSurface();
@@ -57,3 +60,5 @@ class ImageSurface {
   int dcUses_ = 0;
   int savedDC_ = 0;
 };
+
+}  // namespace tvl

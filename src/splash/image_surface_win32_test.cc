@@ -7,6 +7,9 @@
 
 #include "test_util.h"
 
+namespace tvl {
+
+
 namespace {
 
 std::string data(const char* name) { return testutil::sourcePath(std::string("src/splash/testdata/") + name); }
@@ -214,3 +217,5 @@ TEST(ImageSurface, MoreReleasedContextsThanSlotsAreDeleted) {
     if (GetObjectType(dc) == OBJ_MEMDC) ++valid;
   EXPECT_EQ(valid, 4);
 }
+
+}  // namespace tvl

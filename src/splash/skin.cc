@@ -1,5 +1,8 @@
 #include "splash/skin.h"
 
+namespace tvl {
+
+
 std::string skinPath;
 
 const char kSkinDirectory[] = "data/updater";
@@ -34,3 +37,5 @@ std::string pickSkin(const SkinList& list, uint32_t seed) {
   if (list.empty()) return std::string();
   return list[skinIndex(firstDraw(seed), list.size())];
 }
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+namespace tvl {
+
+
 extern std::string skinPath;
 
 extern const char kSkinDirectory[];  // "data/updater"
@@ -45,3 +48,5 @@ SkinList loadSkinList();
 // Sets skinPath to a skin picked with the tick count as seed; leaves it empty
 // (and draws nothing) for an empty list.
 void chooseSkin(const SkinList& list);
+
+}  // namespace tvl

@@ -4,6 +4,9 @@
 
 #include <string>
 
+namespace tvl {
+
+
 TEST(SkinPathSet, AscendingByteOrder) {
   SkinPathSet set = {"data/updater\\a.png", "data/updater\\Z.png", "data/updater\\\xC0.png",
                      "data/updater\\a.png.bak", "data/updater\\_.bmp", "data/updater\\a.png"};
@@ -68,3 +71,5 @@ TEST(SkinChoice, NearUniformOverConsecutiveTicks) {
     EXPECT_LT(c, n / 3 + n / 30);
   }
 }
+
+}  // namespace tvl

@@ -5,6 +5,9 @@
 #include "platform/win32.h"
 #include "splash/image_surface_win32.h"
 
+namespace tvl {
+
+
 void scanDirectory(SkinPathSet& paths, const std::string& directory, const std::string& pattern) {
   std::string prefix;
   if (!scanPrefix(directory, &prefix)) return;
@@ -31,3 +34,5 @@ void chooseSkin(const SkinList& list) {
   if (list.empty()) return;
   skinPath = pickSkin(list, GetTickCount());
 }
+
+}  // namespace tvl

@@ -6,6 +6,9 @@
 
 #include "test_util.h"
 
+namespace tvl {
+
+
 namespace {
 
 std::string data(const char* name) { return testutil::sourcePath(std::string("src/splash/testdata/") + name); }
@@ -82,3 +85,5 @@ TEST(SkinChoice, EmptyListLeavesSkinPathEmptySingleIsChosen) {
   EXPECT_EQ(skinPath, "data/updater\\only.png");
   skinPath.clear();
 }
+
+}  // namespace tvl

@@ -2,6 +2,9 @@
 
 #include "base/text.h"
 
+namespace tvl {
+
+
 const char kCheckingText[] = "checking update...";
 
 namespace {
@@ -42,3 +45,5 @@ SplashPoint mousePoint(uint32_t lParam) {
 SplashPoint centredOrigin(int32_t desktopRight, int32_t desktopBottom, int32_t width, int32_t height) {
   return SplashPoint{(desktopRight - width) / 2, (desktopBottom - height) / 2};
 }
+
+}  // namespace tvl

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+namespace tvl {
+
+
 struct SplashRect {
   int32_t left, top, right, bottom;  // right and bottom exclusive
   int32_t width() const { return right - left; }
@@ -57,3 +60,5 @@ SplashPoint mousePoint(uint32_t lParam);
 // The window's top-left corner that centres width x height on a desktop whose
 // rectangle ends at (desktopRight, desktopBottom).
 SplashPoint centredOrigin(int32_t desktopRight, int32_t desktopBottom, int32_t width, int32_t height);
+
+}  // namespace tvl

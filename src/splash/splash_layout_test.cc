@@ -4,6 +4,9 @@
 
 #include <climits>
 
+namespace tvl {
+
+
 TEST(ProgressFill, Table) {
   struct Case {
     int32_t done, total, want;
@@ -116,3 +119,5 @@ TEST(CentredOrigin, Table) {
     EXPECT_EQ(p.y, c.y);
   }
 }
+
+}  // namespace tvl

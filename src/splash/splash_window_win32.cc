@@ -6,6 +6,9 @@
 #include "splash/image_surface_win32.h"
 #include "splash/skin.h"
 
+namespace tvl {
+
+
 HWND splashWindow = nullptr;
 HINSTANCE splashInstance = nullptr;
 HCURSOR currentCursor = nullptr;
@@ -268,3 +271,5 @@ LRESULT CALLBACK splashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
+
+}  // namespace tvl

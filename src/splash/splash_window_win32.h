@@ -10,6 +10,9 @@
 #include "splash/splash_layout.h"
 #include "transfer/progress.h"
 
+namespace tvl {
+
+
 // Process-wide state of the window side, set on the main thread before the
 // worker starts.
 extern HWND splashWindow;
@@ -46,3 +49,5 @@ void paintProgress();
 // in the two strips); the strips are drawn there and copied to windowDC. Sets
 // currentCursor.
 void drawProgress(HDC windowDC, HDC canvas, const ProgressSnapshot& progress, bool useFont);
+
+}  // namespace tvl

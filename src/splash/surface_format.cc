@@ -1,5 +1,8 @@
 #include "splash/surface_format.h"
 
+namespace tvl {
+
+
 using namespace pixel_format;
 
 SurfaceFormat surfaceFormatFor(uint32_t decoded) {
@@ -12,3 +15,5 @@ SurfaceFormat surfaceFormatFor(uint32_t decoded) {
   }
   return SurfaceFormat{k32bppRgb, 32, false};
 }
+
+}  // namespace tvl

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+namespace tvl {
+
+
 namespace pixel_format {
 constexpr uint32_t kIndexed = 0x00010000;
 constexpr uint32_t kGdi = 0x00020000;
@@ -32,3 +35,5 @@ SurfaceFormat surfaceFormatFor(uint32_t decodedFormat);
 
 inline int formatBitsPerPixel(uint32_t format) { return static_cast<int>((format >> 8) & 0xFF); }
 inline bool formatIsIndexed(uint32_t format) { return (format & pixel_format::kIndexed) != 0; }
+
+}  // namespace tvl

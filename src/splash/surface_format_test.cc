@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+namespace tvl {
+
+
 TEST(SurfaceFormat, Table) {
   using namespace pixel_format;
   const uint32_t k16bppGray = 4 | (16 << 8) | 0x00100000;
@@ -37,3 +40,5 @@ TEST(SurfaceFormat, Table) {
     EXPECT_EQ(f.hasAlpha, c.alpha) << std::hex << c.decoded;
   }
 }
+
+}  // namespace tvl

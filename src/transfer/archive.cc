@@ -10,6 +10,9 @@
 #include "transfer/paths.h"
 #include "unzip.h"
 
+namespace tvl {
+
+
 namespace {
 
 constexpr size_t kBufferSize = 16384;
@@ -357,3 +360,5 @@ bool archiveIsIntact(const std::string& path) {
   unzClose(zip);
   return intact;
 }
+
+}  // namespace tvl

@@ -18,6 +18,9 @@
 
 #include "base/path_rules.h"
 
+namespace tvl {
+
+
 // Result codes of the archive operations.
 enum : uint32_t {
   kArchiveOk = 0,
@@ -88,3 +91,5 @@ uint64_t dosTimeToFileTime(uint32_t dosDateTime);
 // Applies the first "UT" (extended timestamp) block of a local extra field to
 // item's write, access and creation times.
 void applyExtendedTimestamp(const uint8_t* extra, size_t size, ArchiveItem& item);
+
+}  // namespace tvl

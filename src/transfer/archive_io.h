@@ -4,5 +4,10 @@
 
 #include <string>
 
+namespace tvl {
+
+
 // An unzFile, or nullptr.
 void* openZipFile(const std::string& path);
+
+}  // namespace tvl

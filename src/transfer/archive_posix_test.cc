@@ -6,6 +6,9 @@
 #include "test_util.h"
 #include "transfer/archive.h"
 
+namespace tvl {
+
+
 namespace {
 
 std::string fixture(const std::string& name) { return std::string(TVL_ARCHIVE_FIXTURES) + "/" + name; }
@@ -34,3 +37,5 @@ TEST(ArchivePosix, DosTimeIsLocalTime) {
 }
 
 }  // namespace
+
+}  // namespace tvl

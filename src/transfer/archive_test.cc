@@ -9,6 +9,9 @@
 #include "platform/fs.h"
 #include "test_util.h"
 
+namespace tvl {
+
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -335,3 +338,5 @@ TEST_F(Archive, DamagedMembersLeaveTheInstalledFileAlone) {
 }
 
 }  // namespace
+
+}  // namespace tvl

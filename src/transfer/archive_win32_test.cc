@@ -5,6 +5,9 @@
 #include "test_util.h"
 #include "transfer/archive.h"
 
+namespace tvl {
+
+
 namespace {
 
 std::string fixture(const std::string& name) { return std::string(TVL_ARCHIVE_FIXTURES) + "/" + name; }
@@ -80,3 +83,5 @@ TEST(ArchiveWin32, TargetInUseStaysAsItWas) {
 }
 
 }  // namespace
+
+}  // namespace tvl

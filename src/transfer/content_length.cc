@@ -1,5 +1,8 @@
 #include "transfer/content_length.h"
 
+namespace tvl {
+
+
 int32_t parseContentLength(const char* p) {
   while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
   bool negative = false;
@@ -14,3 +17,5 @@ int32_t parseContentLength(const char* p) {
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
 }
+
+}  // namespace tvl

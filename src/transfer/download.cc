@@ -10,6 +10,9 @@
 #include "transfer/archive.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 const char kDownloadAgent[] = "TervalisOnline2D";
 const char kLauncherExecutable[] = "TervalisOnline2D.exe";
 
@@ -24,8 +27,8 @@ constexpr size_t kStagingBuffer = 256 * 1024;
 // taken.
 class TempFileSink : public HttpSink {
  public:
-  TempFileSink(Progress& progress, std::FILE* file, const std::atomic<bool>* cancel)
-      : progress_(progress), file_(file), cancel_(cancel) {}
+  TempFileSink(Progress& progress, std::FILE* file, const std::atomic<bool>* cancel, BodyCheck* check)
+      : progress_(progress), file_(file), cancel_(cancel), check_(check) {}
 
   bool onResponse(int status, bool hasContentLength, int32_t contentLength) override {
     if (status != 200) {
@@ -41,6 +44,11 @@ class TempFileSink : public HttpSink {
       refusal_ = kHttpErrorInvalidResponse;
       return false;
     }
+    if (check_ && !check_->announced(contentLength)) {
+      refusal_ = kFetchErrorRefused;
+      checkRefused_ = true;
+      return false;
+    }
     headSeen_ = true;
     remaining_ = contentLength;
     return true;
@@ -49,6 +57,10 @@ class TempFileSink : public HttpSink {
   bool onData(const char* data, size_t size) override {
     if (!headSeen_) return false;  // a transport that skipped the head
     if (cancel_ && cancel_->load()) return false;
+    if (check_ && !check_->received(data, size)) {
+      checkRefused_ = true;
+      return false;
+    }
     if (std::fwrite(data, size, 1, file_) != 1) {
       writeError_ = errno != 0 ? errno : EIO;
       return false;
@@ -65,11 +77,14 @@ class TempFileSink : public HttpSink {
   bool errorStatus() const { return errorStatus_; }
   int32_t remaining() const { return remaining_; }
   int writeError() const { return writeError_; }
+  bool checkRefused() const { return checkRefused_; }
 
  private:
   Progress& progress_;
   std::FILE* file_;
   const std::atomic<bool>* cancel_;
+  BodyCheck* check_;
+  bool checkRefused_ = false;
   bool headSeen_ = false;
   uint32_t refusal_ = 0;
   bool errorStatus_ = false;
@@ -111,7 +126,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   // by nobody before it is closed, and a write error still surfaces (at
   // the latest when closing).
   std::setvbuf(file, nullptr, _IOFBF, kStagingBuffer);
-  TempFileSink sink(session.progress, file, session.cancel);
+  TempFileSink sink(session.progress, file, session.cancel, session.check);
   HttpResult http = session.client.get(request, sink);
   errno = 0;
   bool closed = std::fclose(file) == 0;
@@ -124,6 +139,8 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   } else if (http.outcome == HttpOutcome::kRefused || !sink.headSeen()) {
     code = sink.refusal() != 0 ? sink.refusal() : kHttpErrorInvalidResponse;
     result.errorStatus = sink.errorStatus();
+  } else if (sink.checkRefused()) {
+    code = kFetchErrorRefused;
   } else if (sink.writeError() != 0) {
     code = static_cast<uint32_t>(sink.writeError());
   } else if (sink.remaining() < 0) {
@@ -135,12 +152,15 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
     code = kHttpErrorConnectionAborted;  // the server closed before the end of the body
   } else if (!closed) {
     code = static_cast<uint32_t>(closeError);
+  } else if (session.check && !session.check->complete()) {
+    code = kFetchErrorRefused;
   } else {
     return result;
   }
   // Whatever arrived is not the file: it must never reach an installed one.
   platform::removeFile(session.tempFile);
   result.status = Status::error(code, request.objectPath);
+  result.refused = code == kFetchErrorRefused;
   return result;
 }
 
@@ -189,3 +209,5 @@ FetchResult downloadFile(DownloadSession& session, const ServerLocation& source,
   if (fetched.ok()) installFetchedFile(session, fileName, isArchive, destDir);
   return fetched;
 }
+
+}  // namespace tvl

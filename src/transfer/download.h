@@ -18,8 +18,31 @@
 #include "transfer/http.h"
 #include "transfer/progress.h"
 
+namespace tvl {
+
+
 extern const char kDownloadAgent[];           // "TervalisOnline2D"
 extern const char kLauncherExecutable[];      // "TervalisOnline2D.exe", the Windows launcher
+
+// Holds one body to what is expected of it while it arrives (a signed
+// release's size and SHA-256), before any of it is written.
+class BodyCheck {
+ public:
+  virtual ~BodyCheck() = default;
+  // The announced length; false refuses the body unread.
+  virtual bool announced(int32_t contentLength) = 0;
+  // The next bytes, before they are written; false refuses them and ends
+  // the transfer.
+  virtual bool received(const char* data, size_t size) = 0;
+  // The whole announced body has arrived; false refuses it.
+  virtual bool complete() = 0;
+  // Forgets what it was shown: a new attempt at the same body follows.
+  virtual void restart() = 0;
+};
+
+// The code shown for a body a BodyCheck refused: Windows' TRUST_E_BAD_DIGEST
+// ("the digital signature of the object did not verify").
+constexpr uint32_t kFetchErrorRefused = 0x80096010;
 
 // What every download of one run shares.
 struct DownloadSession {
@@ -33,6 +56,7 @@ struct DownloadSession {
   // The running launcher's own file name: an archive item of that name
   // (any letter case) is unpacked beside it, as launcherName + ".new".
   std::string launcherName = kLauncherExecutable;
+  BodyCheck* check = nullptr;  // when set, judges every body fetched
 };
 
 // The end of one fetch. status carries the code the user is shown and, as
@@ -45,6 +69,7 @@ struct FetchResult {
   // The server answered, with a status other than 200 (status carries it):
   // it has no such file to give, as opposed to a transfer that broke down.
   bool errorStatus = false;
+  bool refused = false;  // session.check refused the body (kFetchErrorRefused)
   bool ok() const { return status.isOk(); }
 };
 
@@ -62,10 +87,12 @@ HttpRequest buildDownloadRequest(const GameSettings& game, const ServerLocation&
 // 200 ms apart), counting progress. Accepts only status 200 with a
 // Content-Length and exactly that many body bytes; anything else deletes the
 // staging file and reports the code: the platform's error, the HTTP status
-// (with errorStatus set), kHttpErrorHeaderNotFound (no Content-Length),
-// kHttpErrorConnectionAborted (body ended early), kHttpErrorInvalidResponse
-// (more bytes than announced, with overrun set), or the C library's errno
-// when the staging file cannot be opened or written.
+// (with errorStatus set),
+// kHttpErrorHeaderNotFound (no Content-Length), kHttpErrorConnectionAborted
+// (body ended early), kHttpErrorInvalidResponse (more bytes than announced,
+// with overrun set), or the C library's errno when the staging file cannot be
+// opened or written. With session.check set, a body it refuses fails with
+// kFetchErrorRefused and refused set; refused bytes are never written.
 FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request);
 
 // Installs the complete staging file for fileName below destDir.
@@ -74,3 +101,5 @@ void installFetchedFile(DownloadSession& session, const std::string& fileName, b
 
 // "files.txt" or "clan_icons_list.txt", ASCII letters in any case.
 bool isListFile(const std::string& name);
+
+}  // namespace tvl

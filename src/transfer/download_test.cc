@@ -11,6 +11,9 @@
 #include "transfer/content_length.h"
 #include "transfer/http.h"
 
+namespace tvl {
+
+
 namespace {
 
 constexpr int32_t kAuto = INT32_MIN;  // Content-Length: the size of the chunks
@@ -237,3 +240,5 @@ TEST(Download, ContentLengthText) {
 }
 
 }  // namespace
+
+}  // namespace tvl

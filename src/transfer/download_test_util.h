@@ -17,6 +17,9 @@
 #include "transfer/paths.h"
 #include "update/updater.h"
 
+namespace tvl {
+
+
 struct RecordedBox {
   std::string text, caption;
   unsigned style;
@@ -72,3 +75,5 @@ inline void writeZip(const std::string& path, const std::vector<std::pair<std::s
   }
   ASSERT_EQ(zipClose(z, nullptr), ZIP_OK);
 }
+
+}  // namespace tvl

@@ -16,6 +16,9 @@
 #include <cstdint>
 #include <string>
 
+namespace tvl {
+
+
 constexpr size_t kHttpChunk = 8192;
 
 // Codes shown to the user for transfers that fail outside the platform's own
@@ -106,3 +109,5 @@ HttpClient& platformHttpClient();
 
 constexpr int kHttpConnectTimeoutMs = 15000;
 constexpr int kHttpReceiveTimeoutMs = 20000;
+
+}  // namespace tvl

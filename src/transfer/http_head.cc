@@ -2,6 +2,9 @@
 
 #include "transfer/content_length.h"
 
+namespace tvl {
+
+
 namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -89,3 +92,5 @@ void takeHeadField(HttpResponseHead& head, const std::string& name, const std::s
     head.hasContentRange = parseContentRange(v, &head.rangeFirst, &head.rangeLast, &head.rangeTotal);
   }
 }
+
+}  // namespace tvl

@@ -8,6 +8,9 @@
 
 #include "transfer/http.h"
 
+namespace tvl {
+
+
 // The extra request header lines ("Name: value", no line end) for a
 // request's range fields: none for a whole body.
 std::vector<std::string> rangeHeaderLines(const HttpRequest& request);
@@ -25,3 +28,5 @@ bool parseContentRange(const std::string& text, int64_t* first, int64_t* last, i
 // holds (Content-Length, ETag, Last-Modified, Content-Range; names in any
 // case); value is trimmed of surrounding white space.
 void takeHeadField(HttpResponseHead& head, const std::string& name, const std::string& value);
+
+}  // namespace tvl

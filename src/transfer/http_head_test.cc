@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+namespace tvl {
+
+
 namespace {
 
 TEST(HttpHead, ContentRange) {
@@ -62,3 +65,5 @@ TEST(HttpHead, FieldsAndLengths) {
 }
 
 }  // namespace
+
+}  // namespace tvl

@@ -13,6 +13,9 @@
 #include "transfer/http.h"
 #include "transfer/http_head.h"
 
+namespace tvl {
+
+
 namespace {
 
 struct Transfer {
@@ -210,3 +213,5 @@ HttpClient& platformHttpClient() {
   static CurlClient client;
   return client;
 }
+
+}  // namespace tvl

@@ -8,6 +8,9 @@
 
 #include "transfer/http_head.h"
 
+namespace tvl {
+
+
 namespace {
 
 // Closes a WinINet handle through the same table that opened it.
@@ -298,3 +301,5 @@ HttpClient& platformHttpClient() {
   static WinInetClient client(systemWinInet());
   return client;
 }
+
+}  // namespace tvl

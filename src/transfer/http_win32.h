@@ -13,6 +13,9 @@
 
 #include "transfer/http.h"
 
+namespace tvl {
+
+
 struct WinInetApi {
   HINTERNET(WINAPI* internetOpenA)(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass, DWORD flags);
   BOOL(WINAPI* internetSetOptionA)(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length);
@@ -63,3 +66,5 @@ class WinInetClient : public HttpClient {
   std::mutex mutex_;
   std::vector<Session> idle_;
 };
+
+}  // namespace tvl

@@ -13,6 +13,9 @@
 #include "download_test_util.h"
 #include "transfer/download.h"
 
+namespace tvl {
+
+
 namespace {
 
 // Handles are small fake values; 0 is failure.
@@ -448,3 +451,5 @@ TEST_F(WinInetTest, HangingSendIsGivenUpAtTheDeadline) {
 }
 
 }  // namespace
+
+}  // namespace tvl

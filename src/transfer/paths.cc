@@ -3,6 +3,9 @@
 #include "base/path_rules.h"
 #include "platform/fs.h"
 
+namespace tvl {
+
+
 // Never destroyed: the worker may still read it while the main thread ends
 // the process through the orderly exit.
 std::string& baseDir = *new std::string;
@@ -23,3 +26,5 @@ void createParentDirectories(const std::string& path) {
     componentStart = i + 1;
   }
 }
+
+}  // namespace tvl

@@ -5,6 +5,9 @@
 
 #include "base/path_rules.h"
 
+namespace tvl {
+
+
 // Prefix of every path in the program directory: empty until the Updater is
 // constructed, ".\" afterwards (relative to the working directory, which
 // start-up makes the program directory).
@@ -20,3 +23,5 @@ std::string dataPath(const std::string& name);
 // separator ("/" or "\"), top down, ignoring each result. Stops at an empty
 // component (two separators in a row); the file name is never created.
 void createParentDirectories(const std::string& path);
+
+}  // namespace tvl

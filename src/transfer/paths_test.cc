@@ -8,6 +8,9 @@
 
 #include "test_util.h"
 
+namespace tvl {
+
+
 TEST(Paths, BaseDirAndDataPath) {
   initBaseDir();
   EXPECT_EQ(baseDir, ".\\");
@@ -46,3 +49,4 @@ TEST(Paths, CreateParentDirectories) {
   }
 }
 
+}  // namespace tvl

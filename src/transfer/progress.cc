@@ -2,6 +2,9 @@
 
 #include <limits>
 
+namespace tvl {
+
+
 void Progress::setCurrentFile(const std::string& name) {
   std::lock_guard<std::mutex> hold(lock_);
   if (currentFile_ != name) currentFile_ = name;
@@ -30,3 +33,5 @@ ProgressSnapshot Progress::snapshot() const {
   s.bytesTotal = bytesTotal_;
   return s;
 }
+
+}  // namespace tvl

@@ -11,6 +11,9 @@
 #include <mutex>
 #include <string>
 
+namespace tvl {
+
+
 struct ProgressSnapshot {
   std::string currentFile;
   int32_t bytesDone = 0;
@@ -57,3 +60,5 @@ class Progress {
   int32_t bytesDone_ = 0;
   int32_t bytesTotal_ = 0;
 };
+
+}  // namespace tvl

@@ -2,6 +2,9 @@
 
 #include "base/text.h"
 
+namespace tvl {
+
+
 std::string progressLine(const ProgressSnapshot& p) {
   if (p.bytesTotal == 0) return "checking update... " + p.currentFile;
   int64_t done = p.bytesDone < 0 ? 0 : p.bytesDone;
@@ -11,3 +14,5 @@ std::string progressLine(const ProgressSnapshot& p) {
          intToString(static_cast<int32_t>(total / 1024)) + " KB (" + intToString(static_cast<int32_t>(percent)) +
          "%)";
 }
+
+}  // namespace tvl

@@ -5,6 +5,11 @@
 
 #include "transfer/progress.h"
 
+namespace tvl {
+
+
 // "checking update... files.txt" while a list is fetched (nothing is counted
 // then), otherwise "<file>  <done> / <total> KB (<percent>%)".
 std::string progressLine(const ProgressSnapshot& progress);
+
+}  // namespace tvl

@@ -1,13 +1,20 @@
 #include "transfer/resilient_fetch.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <vector>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
+#include "platform/fs.h"
 #include "transfer/resume.h"
 #include "transfer/retry.h"
 #include "transfer/support_log.h"
+
+namespace tvl {
+
 
 namespace {
 
@@ -16,8 +23,9 @@ namespace {
 // the body into the staging file.
 class ResumeSink : public HttpSink {
  public:
-  ResumeSink(StagingFile& staging, Progress& progress, const std::atomic<bool>* cancel, int64_t* counted)
-      : staging_(staging), progress_(progress), cancel_(cancel), counted_(counted) {}
+  ResumeSink(StagingFile& staging, Progress& progress, const std::atomic<bool>* cancel, BodyCheck* check,
+             int64_t* counted)
+      : staging_(staging), progress_(progress), cancel_(cancel), check_(check), counted_(counted) {}
 
   bool onHead(const HttpResponseHead& head) override {
     verdict_ = staging_.begin(head);
@@ -36,6 +44,11 @@ class ResumeSink : public HttpSink {
       refusal_ = kHttpErrorInvalidResponse;
       return false;
     }
+    if (check_ && !showCheck(head)) {
+      refusal_ = kFetchErrorRefused;
+      checkRefused_ = true;
+      return false;
+    }
     if (verdict_ == HeadVerdict::kFromStart && *counted_ != 0) {
       // What earlier attempts showed comes again: the bar must not run ahead.
       progress_.addBytesDone(static_cast<int32_t>(-*counted_));
@@ -46,9 +59,23 @@ class ResumeSink : public HttpSink {
     return true;
   }
 
+  // A head without validators or ranges (what a bare status and length say).
+  bool onResponse(int status, bool hasContentLength, int32_t contentLength) override {
+    HttpResponseHead head;
+    head.status = status;
+    head.hasContentLength = hasContentLength;
+    head.contentLength = contentLength;
+    head.contentLength64 = contentLength;
+    return onHead(head);
+  }
+
   bool onData(const char* data, size_t size) override {
     if (!headSeen_) return false;
     if (cancel_ && cancel_->load()) return false;
+    if (check_ && !check_->received(data, size)) {
+      checkRefused_ = true;
+      return false;
+    }
     if (!staging_.write(data, size)) return false;
     int32_t count = static_cast<int32_t>(size);
     remaining_ = remaining_ < INT32_MIN + count ? INT32_MIN : remaining_ - count;
@@ -60,6 +87,7 @@ class ResumeSink : public HttpSink {
   }
 
   HeadVerdict verdict() const { return verdict_; }
+  bool checkRefused() const { return checkRefused_; }
   bool headSeen() const { return headSeen_; }
   bool errorStatus() const { return errorStatus_; }
   uint32_t refusal() const { return refusal_; }
@@ -67,9 +95,33 @@ class ResumeSink : public HttpSink {
   int64_t received() const { return received_; }
 
  private:
+  // The check sees the whole body of every attempt: a continuation first
+  // shows it what the staging file already holds.
+  bool showCheck(const HttpResponseHead& head) {
+    check_->restart();
+    if (verdict_ == HeadVerdict::kFromStart) return check_->announced(head.contentLength);
+    int64_t total = head.rangeTotal;
+    if (total < 0 || total > INT32_MAX || !check_->announced(static_cast<int32_t>(total))) return false;
+    std::FILE* f = std::fopen(platform::nativePath(staging_.path()).c_str(), "rb");
+    if (!f) return false;
+    std::vector<char> buffer(256 * 1024);
+    int64_t left = staging_.point().from;
+    bool ok = true;
+    while (ok && left > 0) {
+      size_t want = left < static_cast<int64_t>(buffer.size()) ? static_cast<size_t>(left) : buffer.size();
+      size_t got = std::fread(buffer.data(), 1, want, f);
+      ok = got == want && check_->received(buffer.data(), got);
+      left -= static_cast<int64_t>(got);
+    }
+    std::fclose(f);
+    return ok;
+  }
+
   StagingFile& staging_;
   Progress& progress_;
   const std::atomic<bool>* cancel_;
+  BodyCheck* check_;
+  bool checkRefused_ = false;
   int64_t* counted_;
   HeadVerdict verdict_ = HeadVerdict::kFail;
   bool headSeen_ = false;
@@ -106,7 +158,7 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
   for (;;) {
     HttpRequest request = original;
     staging.prepare(request);
-    ResumeSink sink(staging, session.progress, session.cancel, &counted);
+    ResumeSink sink(staging, session.progress, session.cancel, session.check, &counted);
     HttpResult http = session.client.get(request, sink);
 
     uint32_t code = 0;
@@ -120,6 +172,8 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
       code = http.code;
     } else if (http.outcome == HttpOutcome::kRefused || !sink.headSeen()) {
       code = sink.refusal() != 0 ? sink.refusal() : kHttpErrorInvalidResponse;
+    } else if (sink.checkRefused()) {
+      code = kFetchErrorRefused;
     } else if (staging.writeError() != 0) {
       code = static_cast<uint32_t>(staging.writeError());
     } else if (sink.remaining() < 0) {
@@ -131,6 +185,8 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
       code = kHttpErrorConnectionAborted;
     } else if (!staging.complete()) {
       code = staging.writeError() != 0 ? static_cast<uint32_t>(staging.writeError()) : EIO;
+    } else if (session.check && !session.check->complete()) {
+      code = kFetchErrorRefused;
     } else if (staging.resumed() && !proofFailed && prove && !prove(staging.path(), target, proofContext)) {
       // Pieces that do not make the listed file: fetch it whole, once.
       supportLog().startingOver(original.objectPath, "resumed file failed its check");
@@ -143,7 +199,7 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
       return result;
     }
 
-    bool lastTry = session.cancel && session.cancel->load();
+    bool lastTry = (session.cancel && session.cancel->load()) || code == kFetchErrorRefused;
     if (!lastTry && result.overrun == 0 && retrier.again(code, sink.received())) {
       supportLog().retrying(original.objectPath, code, retrier.retriesMade(), retrier.lastDelayMs());
       staging.interrupted();
@@ -152,9 +208,16 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
       continue;
     }
     supportLog().failed(original.objectPath, code);
-    staging.leave();
+    if (code == kFetchErrorRefused) {
+      staging.discard();  // what a signed release refused never waits for another run
+      result.refused = true;
+    } else {
+      staging.leave();
+    }
     result.errorStatus = sink.errorStatus();
     result.status = Status::error(code, original.objectPath);
     return result;
   }
 }
+
+}  // namespace tvl

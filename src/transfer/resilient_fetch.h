@@ -15,6 +15,9 @@
 #include "transfer/download.h"
 #include "transfer/retry.h"
 
+namespace tvl {
+
+
 // What the list says of the file: its digest and size (to tie a partial to
 // its entry) and whether it is packed (how a resumed body is proved).
 struct FetchTarget {
@@ -29,3 +32,5 @@ using BodyProof = bool (*)(const std::string& stagingPath, const FetchTarget& ta
 // policy.retries 0 is the one-try road.
 FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& request, const FetchTarget& target,
                              const RetryPolicy& policy, BodyProof prove, void* proofContext);
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 
 #include "download_test_util.h"
 
+namespace tvl {
+
+
 namespace {
 
 // One scripted answer per request, in order; the last repeats.
@@ -144,3 +147,5 @@ TEST_F(ResilientFetchTest, ResumedBodyIsProvedAndPartialsWaitForTheNextRun) {
 }
 
 }  // namespace
+
+}  // namespace tvl

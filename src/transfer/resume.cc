@@ -8,6 +8,9 @@
 #include "platform/fs.h"
 #include "transfer/http_head.h"
 
+namespace tvl {
+
+
 namespace {
 
 // How often a kept partial's sidecar catches up with the file: at most this
@@ -239,3 +242,5 @@ void StagingFile::discard() {
   point_ = ResumePoint();
   written_ = 0;
 }
+
+}  // namespace tvl

@@ -22,6 +22,9 @@
 
 #include "transfer/http.h"
 
+namespace tvl {
+
+
 // Partials of smaller entries are not kept across runs.
 constexpr int64_t kKeepPartialBytes = 1 << 20;
 
@@ -120,3 +123,5 @@ class StagingFile {
   int64_t resumedFrom_ = 0;
   int writeError_ = 0;
 };
+
+}  // namespace tvl

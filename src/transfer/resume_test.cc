@@ -8,6 +8,9 @@
 
 #include "test_util.h"
 
+namespace tvl {
+
+
 namespace {
 
 HttpResponseHead head(int status, int64_t length, const char* etag = "", const char* range = nullptr,
@@ -227,3 +230,5 @@ TEST_F(StagingFileTest, LeavingKeepsOnlyLargeResumablePartials) {
 }
 
 }  // namespace
+
+}  // namespace tvl

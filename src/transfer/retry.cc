@@ -5,6 +5,9 @@
 #include <random>
 #include <thread>
 
+namespace tvl {
+
+
 FailureKind classifyFailure(uint32_t code) {
   if (code == 408 || code == 429 || (code >= 500 && code <= 599)) return FailureKind::kTransient;
   switch (code) {
@@ -59,3 +62,5 @@ bool Retrier::again(uint32_t code, int64_t newBytes) {
   lastDelay_ = retryDelayMs(policy_, streak_, random_());
   return sleep_(lastDelay_);
 }
+
+}  // namespace tvl

@@ -15,6 +15,9 @@
 #include <cstdint>
 #include <functional>
 
+namespace tvl {
+
+
 enum class FailureKind {
   kTransient,  // may heal: try again
   kPermanent,  // will not heal: fail now
@@ -74,3 +77,5 @@ class Retrier {
   int made_ = 0;
   int lastDelay_ = 0;
 };
+
+}  // namespace tvl

@@ -6,6 +6,9 @@
 
 #include "transfer/http.h"
 
+namespace tvl {
+
+
 namespace {
 
 TEST(Retry, TransientAndPermanentFailures) {
@@ -103,3 +106,5 @@ TEST(Retry, DeadServerBound) {
 }
 
 }  // namespace
+
+}  // namespace tvl

@@ -7,6 +7,9 @@
 
 #include "platform/fs.h"
 
+namespace tvl {
+
+
 const char kSupportLogName[] = "TervalisOnline2D.log";
 
 namespace {
@@ -155,3 +158,5 @@ SupportLog& supportLog() {
   static SupportLog log;
   return log;
 }
+
+}  // namespace tvl

@@ -16,6 +16,9 @@
 #include <mutex>
 #include <string>
 
+namespace tvl {
+
+
 extern const char kSupportLogName[];  // "TervalisOnline2D.log"
 
 struct SupportLogLimits {
@@ -62,3 +65,5 @@ class SupportLog {
 
 // The launcher's one log.
 SupportLog& supportLog();
+
+}  // namespace tvl

@@ -7,6 +7,9 @@
 
 #include "test_util.h"
 
+namespace tvl {
+
+
 namespace {
 
 std::vector<std::string> lines(const std::string& text) {
@@ -97,3 +100,5 @@ TEST_F(SupportLogTest, CannotWriteIsSilent) {
 }
 
 }  // namespace
+
+}  // namespace tvl

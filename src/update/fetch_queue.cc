@@ -1,6 +1,7 @@
 #include "update/fetch_queue.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +14,9 @@
 #include "transfer/archive.h"
 #include "transfer/resilient_fetch.h"
 #include "transfer/resume.h"
+
+namespace tvl {
+
 
 namespace {
 
@@ -28,14 +32,28 @@ bool proveBody(const std::string& path, const FetchTarget& target, void* context
   return view.valid() && platform::md5HexOf(updater->cryptProvider, view.data(), view.size()) == target.digest;
 }
 
-FetchResult fetchOne(Updater& updater, DownloadSession& session, const FileListEntry& entry) {
-  FetchTarget target{entry.digest, entry.size, entry.packed};
+FetchResult fetchOne(Updater& updater, const SignedRelease* release, DownloadSession& session,
+                     const FileListEntry& entry) {
   HttpRequest request = buildDownloadRequest(session.game, *entry.source, entry.name);
+  std::unique_ptr<BodyCheck> check;
+  if (release && release->enabled()) {
+    check = release->checkFor(*entry.source, entry.name);
+    if (!check) {  // nothing the signed release does not name is fetched
+      FetchResult r;
+      r.status = Status::error(kFetchErrorRefused, request.objectPath);
+      r.refused = true;
+      return r;
+    }
+  }
+  session.check = check.get();
+  FetchTarget target{entry.digest, entry.size, entry.packed};
   // Several connections at once keep them open from file to file: a new
   // connection per file costs a round trip of its own. One connection is
   // the plain road, a connection per file.
   request.reuseConnection = updater.options.connections > 1;
-  return fetchWithRetries(session, request, target, updater.retryPolicy(), proveBody, &updater);
+  FetchResult r = fetchWithRetries(session, request, target, updater.retryPolicy(), proveBody, &updater);
+  session.check = nullptr;
+  return r;
 }
 
 bool isDigestText(const std::string& s) {
@@ -86,7 +104,7 @@ void discardStaleStaging(const Updater& updater, const std::vector<const FileLis
 }
 
 bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work,
-                 PatchRun* patches, FetchFailure* failure) {
+                 PatchRun* patches, const SignedRelease* release, FetchFailure* failure) {
   std::vector<std::string> taken;
   for (const FileListEntry* entry : work) {
     DownloadSession session = updater.session(client);
@@ -94,7 +112,7 @@ bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const F
     session.progress.setCurrentFile(entry->name);
     session.progress.notify();
     if (patches && patches->install(session, *entry)) continue;  // otherwise the whole file
-    FetchResult fetched = fetchOne(updater, session, *entry);
+    FetchResult fetched = fetchOne(updater, release, session, *entry);
     if (!fetched.ok()) {
       *failure = FetchFailure{entry, fetched};
       return false;
@@ -108,11 +126,12 @@ bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const F
 class Queue {
  public:
   Queue(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work, int connections,
-        PatchRun* patches)
+        PatchRun* patches, const SignedRelease* release)
       : updater_(updater),
         client_(client),
         work_(work),
         patches_(patches),
+        release_(release),
         window_(fetchWindow(connections)),
         slots_(work.size()) {
     std::vector<std::string> taken;
@@ -163,7 +182,7 @@ class Queue {
       DownloadSession session = updater_.session(client_);
       session.tempFile = slots_[k].tempFile;
       session.cancel = &cancel_;
-      FetchResult fetched = fetchOne(updater_, session, *work_[k]);
+      FetchResult fetched = fetchOne(updater_, release_, session, *work_[k]);
       {
         std::lock_guard<std::mutex> hold(lock_);
         slots_[k].result = fetched;
@@ -190,7 +209,7 @@ class Queue {
       bool patched = false;
       if (slots_[i].state == State::kPatch) {
         patched = patches_->install(session, *work_[i]);
-        if (!patched) fetched = fetchOne(updater_, session, *work_[i]);  // the whole file after all
+        if (!patched) fetched = fetchOne(updater_, release_, session, *work_[i]);  // the whole file after all
       }
       if (!fetched.ok()) {
         *failure = FetchFailure{work_[i], fetched};
@@ -210,6 +229,7 @@ class Queue {
   HttpClient& client_;
   const std::vector<const FileListEntry*>& work_;
   PatchRun* patches_;
+  const SignedRelease* release_;
   const size_t window_;
   std::vector<Slot> slots_;
   std::mutex lock_;
@@ -224,13 +244,16 @@ class Queue {
 
 size_t fetchWindow(int connections) { return connections < 1 ? 1 : static_cast<size_t>(connections) * 4; }
 
-bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRun* patches, FetchFailure* failure) {
+bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRun* patches,
+                  const SignedRelease* release, FetchFailure* failure) {
   std::vector<const FileListEntry*> work;
   for (const FileListEntry& entry : updater.entries)
     if (entry.needsDownload) work.push_back(&entry);
   discardStaleStaging(updater, work);
-  if (connections <= 1 || work.size() <= 1) return fetchInTurn(updater, client, work, patches, failure);
+  if (connections <= 1 || work.size() <= 1) return fetchInTurn(updater, client, work, patches, release, failure);
   if (static_cast<size_t>(connections) > work.size()) connections = static_cast<int>(work.size());
-  Queue queue(updater, client, work, connections, patches);
+  Queue queue(updater, client, work, connections, patches, release);
   return queue.run(connections, failure);
 }
+
+}  // namespace tvl

@@ -12,7 +12,11 @@
 
 #include "transfer/download.h"
 #include "update/patching.h"
+#include "update/release_check.h"
 #include "update/updater.h"
+
+namespace tvl {
+
 
 struct FetchFailure {
   const FileListEntry* entry = nullptr;
@@ -22,9 +26,13 @@ struct FetchFailure {
 // Fetches and installs every entry of updater.entries that needs it. False,
 // with *failure set, when one could not be fetched.
 // Entries that patches planned are patched in their turn by the installing
-// thread (falling back to the whole file); patches may be null.
-bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRun* patches, FetchFailure* failure);
+// thread (falling back to the whole file); patches may be null. With a signed
+// release every body is held to it, and a name it lacks is refused unfetched.
+bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRun* patches,
+                  const SignedRelease* release, FetchFailure* failure);
 
 // How far fetchers may run ahead of the installer, in entries: staged files
 // wait on disk until their turn comes.
 size_t fetchWindow(int connections);
+
+}  // namespace tvl

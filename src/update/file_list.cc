@@ -5,6 +5,9 @@
 #include "platform/fs.h"
 #include "update/updater.h"
 
+namespace tvl {
+
+
 std::vector<std::string> splitFields(const std::string& line, const std::string& delimiters) {
   std::vector<std::string> fields;
   size_t start = line.find_first_not_of(delimiters);
@@ -81,3 +84,5 @@ int32_t sumDownloadSizes(const std::vector<FileListEntry>& entries) {
   if (total < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(total);
 }
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 
 #include "base/connection.h"
 
+namespace tvl {
+
+
 struct Updater;
 
 struct FileListEntry {
@@ -44,3 +47,5 @@ void loadFileList(Updater& updater, const ServerLocation& source, const std::str
 // The byte total of the entries that need a download, clamped to the signed
 // 32-bit range instead of wrapping.
 int32_t sumDownloadSizes(const std::vector<FileListEntry>& entries);
+
+}  // namespace tvl

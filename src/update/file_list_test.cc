@@ -10,6 +10,9 @@
 #include "transfer/paths.h"
 #include "update/updater.h"
 
+namespace tvl {
+
+
 namespace {
 
 struct Row {
@@ -172,3 +175,5 @@ TEST_F(FileListFiles, MissingEmptyOrDirectoryAddsNothing) {
 }
 
 }  // namespace
+
+}  // namespace tvl

@@ -5,6 +5,9 @@
 #include "platform/md5.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 bool acquireCryptProvider(Updater& updater) { return updater.cryptProvider.acquire(); }
 
 void releaseCryptProvider(Updater& updater) { updater.cryptProvider.release(); }
@@ -41,3 +44,5 @@ bool checkLocalFile(Updater& updater, FileListEntry& entry) {
   }
   return entry.localDigest != entry.digest;
 }
+
+}  // namespace tvl

@@ -13,6 +13,9 @@
 #include "update/updater.h"
 #include "update/file_list.h"
 
+namespace tvl {
+
+
 // Opens the digest provider updater.cryptProvider (on Windows the CryptoAPI
 // key container "UpdatePacker", created on first use). False when it cannot
 // be opened.
@@ -38,3 +41,5 @@ bool checkLocalFile(Updater& updater, FileListEntry& entry);
 // Tests only: while set, acquireCryptProvider fails as if the system had
 // refused the provider.
 void failCryptProviderForTesting(bool fail);
+
+}  // namespace tvl

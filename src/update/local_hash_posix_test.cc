@@ -12,6 +12,9 @@
 #include "test_util.h"
 #include "update/local_hash.h"
 
+namespace tvl {
+
+
 namespace {
 
 // A child process that holds path locked (LOCK_EX: as a launcher hashing a
@@ -88,3 +91,5 @@ TEST(LocalHashPosix, FileHeldByAnotherProcessIsLeftAlone) {
 }
 
 }  // namespace
+
+}  // namespace tvl

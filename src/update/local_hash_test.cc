@@ -8,6 +8,9 @@
 #include "test_util.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 namespace {
 
 const char kHelloMd5[] = "5D41402ABC4B2A76B9719D911017C592";  // "hello"
@@ -107,3 +110,5 @@ TEST_F(LocalHash, FilesOf4GiBAndMoreAreFetchedUnread) {
 }
 
 }  // namespace
+
+}  // namespace tvl

@@ -9,6 +9,9 @@
 #include "test_util.h"
 #include "update/local_hash.h"
 
+namespace tvl {
+
+
 namespace {
 
 // Starts "tvltool hold <path>" and waits until it has the file open; shared:
@@ -93,3 +96,5 @@ TEST(LocalHashWin32, FileHeldByAnotherProcessIsLeftAlone) {
 }
 
 }  // namespace
+
+}  // namespace tvl

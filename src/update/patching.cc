@@ -9,6 +9,9 @@
 #include "transfer/archive.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 namespace {
 
 // The staging names below baseDir, as the archive reader takes targets.
@@ -146,3 +149,5 @@ bool PatchRun::fetchAndApply(DownloadSession& session, const FileListEntry& entr
   }
   return true;
 }
+
+}  // namespace tvl

@@ -42,6 +42,9 @@
 #include "update/file_list.h"
 #include "update/updater.h"
 
+namespace tvl {
+
+
 class PatchRun {
  public:
   explicit PatchRun(Updater& updater);
@@ -86,3 +89,5 @@ class PatchRun {
   std::map<const FileListEntry*, const release::PatchEntry*> planned_;
   int64_t total_ = 0;
 };
+
+}  // namespace tvl

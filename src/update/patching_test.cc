@@ -18,6 +18,9 @@
 #include "update/local_hash.h"
 #include "update/worker.h"
 
+namespace tvl {
+
+
 namespace {
 
 class Server : public HttpClient {
@@ -235,3 +238,5 @@ TEST_F(PatchingTest, CheckHookSeesEveryStagedFileAndItsRefusalFallsBack) {
 }
 
 }  // namespace
+
+}  // namespace tvl

@@ -2,6 +2,10 @@
 
 #include "platform/fs.h"
 #include "transfer/paths.h"
+#include "update/release_check.h"
+
+namespace tvl {
+
 
 Updater* theUpdater = nullptr;
 
@@ -10,7 +14,9 @@ Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener,
       updateSource(settings.update),
       iconsSource(settings.icons),
       launcherName(launcherName),
-      progress(listener) {
+      progress(listener),
+      releaseKeys(builtInReleaseKeys()),
+      clock(secondsSince1970) {
   initBaseDir();
   std::string stagingDir = dataPath("update\\");
   // Only the last level: without data\ every download fails visibly later.
@@ -21,3 +27,5 @@ Updater::Updater(const ConnectionSettings& settings, ProgressListener* listener,
   platform::removeFile(baseDir + launcherName + ".new");
   platform::removeFile(baseDir + launcherName + ".old");
 }
+
+}  // namespace tvl

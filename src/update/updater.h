@@ -12,10 +12,14 @@
 
 #include "base/connection.h"
 #include "platform/md5.h"
+#include "release/keys.h"
 #include "transfer/download.h"
 #include "transfer/progress.h"
 #include "transfer/retry.h"
 #include "update/file_list.h"
+
+namespace tvl {
+
 
 struct Updater {
   // Fixes baseDir, creates the staging directory data\update\ and removes
@@ -49,6 +53,11 @@ struct Updater {
     return p;
   }
   int retryDelayForTesting = -1;
+  // The publisher's keys this launcher was built with (none: releases are
+  // not checked) and the clock a release's expiry is read against, in
+  // seconds since 1970 UTC. Tests put their own.
+  std::vector<release::PublicKey> releaseKeys;
+  int64_t (*clock)() = nullptr;
 
   // The transfer side of the run, over client.
   DownloadSession session(HttpClient& client) {
@@ -59,3 +68,5 @@ struct Updater {
 // The one Updater, created by start-up before the worker starts; never
 // destroyed.
 extern Updater* theUpdater;
+
+}  // namespace tvl

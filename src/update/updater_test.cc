@@ -9,6 +9,9 @@
 #include "test_util.h"
 #include "transfer/paths.h"
 
+namespace tvl {
+
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -63,3 +66,5 @@ TEST(Progress, CountersSaturateAndWaitForTheTotal) {
 }
 
 }  // namespace
+
+}  // namespace tvl

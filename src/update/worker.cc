@@ -1,5 +1,6 @@
 #include "update/worker.h"
 
+#include <memory>
 #include <string>
 
 #include "platform/fs.h"
@@ -12,8 +13,12 @@
 #include "update/updater.h"
 #include "update/fetch_queue.h"
 #include "update/file_list.h"
+#include "update/release_check.h"
 #include "update/local_hash.h"
 #include "update/patching.h"
+
+namespace tvl {
+
 
 const char kMainList[] = "files.txt";
 const char kIconsList[] = "clan_icons_list.txt";
@@ -34,20 +39,32 @@ bool proveList(const std::string& path, const FetchTarget& target, void*) {
   return !target.packed || archiveIsIntact(path);
 }
 
+UpdateOutcome refused(const ReleaseRefusal& release) {
+  UpdateOutcome o;
+  o.end = UpdateEnd::kReleaseRefused;
+  o.release = release;
+  return o;
+}
+
 // Fetches one list and reads its entries; the list file never outlives the
 // run. A stale copy is removed first, so that a list that brings nothing
 // cannot be stood in for by an old one. A server that answers with an error
 // status has no such list: that is a list without entries (its error page is
-// never read), and only a list that cannot be fetched at all fails.
-FetchResult fetchList(Updater& updater, DownloadSession& session, const ServerLocation& source, const char* name,
-                      bool packed, const char* entryDirectory) {
+// never read), and only a list that cannot be fetched at all fails. A signed
+// release that does not name the list has none.
+FetchResult fetchList(Updater& updater, SignedRelease& release, DownloadSession& session, const ServerLocation& source,
+                      const char* name, bool packed, const char* entryDirectory) {
   std::string path = baseDir + name;
   platform::removeFile(path);
+  if (!release.names(source, name)) return FetchResult();
   session.progress.setCurrentFile(name);
   session.progress.notify();
+  std::unique_ptr<BodyCheck> check = release.checkFor(source, name);
+  session.check = check.get();
   FetchTarget target{"", 0, packed};
   FetchResult fetched = fetchWithRetries(session, buildDownloadRequest(session.game, source, name), target,
                                          updater.retryPolicy(), proveList, nullptr);
+  session.check = nullptr;
   if (fetched.ok()) installFetchedFile(session, name, packed, "");
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);
@@ -79,11 +96,22 @@ UpdateEnd replaceLauncher(const std::string& launcherName, bool restarted) {
 
 UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restarted) {
   DownloadSession session = updater.session(client);
+  SignedRelease release(updater);
+  ReleaseRefusal refusal = release.start(session);
+  if (refusal.refused()) return refused(refusal);
   PatchRun patches(updater);
-  FetchResult list = fetchList(updater, session, updater.updateSource, kMainList, true, "");
-  if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
-  list = fetchList(updater, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
-  if (!list.ok()) return ended(UpdateEnd::kListFailed, list);
+  // Patch lists and patches count only when the signed release names them.
+  if (release.enabled())
+    patches.checkStaged = [&release, &updater](const std::string& name, const std::string& stagedPath) {
+      // A rebuilt file is proved by the list's MD5 and a patch the release named.
+      bool served = name == ::release::kPatchListName || name.compare(0, 8, "patches/") == 0;
+      return !served || release.matchesStaged(updater.updateSource, name, stagedPath);
+    };
+  // A list the signed release refused fails like a file.
+  FetchResult list = fetchList(updater, release, session, updater.updateSource, kMainList, true, "");
+  if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);
+  list = fetchList(updater, release, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
+  if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);
   if (updater.entries.empty()) return ended(UpdateEnd::kNoEntries);
 
   // Every check before the first download, so the total is known up front.
@@ -95,9 +123,10 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
   updater.progress.setBytesTotal(patches.plan(session, updater.entries));
 
   FetchFailure failure;
-  if (!fetchEntries(updater, client, updater.options.connections, &patches, &failure)) {
-    // A listed file that bears a list's name fails the way a list does.
-    bool list = isListFile(failure.entry->name);
+  if (!fetchEntries(updater, client, updater.options.connections, &patches, &release, &failure)) {
+    // A listed file that bears a list's name fails the way a list does,
+    // unless the signed release refused it.
+    bool list = isListFile(failure.entry->name) && !failure.result.refused;
     return ended(list ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, failure.result);
   }
 
@@ -146,3 +175,5 @@ UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
   supportLog().stop();
   return outcome;
 }
+
+}  // namespace tvl

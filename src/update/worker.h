@@ -9,7 +9,11 @@
 
 #include "base/status.h"
 #include "transfer/http.h"
+#include "update/release_check.h"
 #include "update/updater.h"
+
+namespace tvl {
+
 
 extern const char kMainList[];              // "files.txt"
 extern const char kIconsList[];             // "clan_icons_list.txt"
@@ -20,7 +24,8 @@ enum class UpdateEnd {
   kRestart,            // a new launcher is in place: start it with the same command line
   kCannotStart,        // the digest provider was refused; nothing was fetched
   kListFailed,         // a list could not be fetched (status: code, object path)
-  kFileFailed,         // a listed file could not be fetched (status: code, object path)
+  kFileFailed,         // a listed file could not be fetched or was refused (status: code, object path)
+  kReleaseRefused,     // the signed release was refused (release says why); nothing was installed
   kNoEntries,          // neither list named a file
   kSelfUpdateFailed,   // the new launcher could not be put in place; the old one stays
   kSelfUpdateLoop,     // a restarted launcher was offered yet another executable
@@ -30,8 +35,11 @@ struct UpdateOutcome {
   UpdateEnd end = UpdateEnd::kPlay;
   Status status;        // the failed transfer, for kListFailed and kFileFailed
   int32_t overrun = 0;  // see FetchResult::overrun
+  ReleaseRefusal release;  // kReleaseRefused
 };
 
 // Runs one update on the calling thread over client. restarted: this process
 // was started by a launcher that has just replaced itself.
 UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted);
+
+}  // namespace tvl

@@ -15,6 +15,9 @@
 #include "transfer/resume.h"
 #include "update/local_hash.h"
 
+namespace tvl {
+
+
 namespace {
 
 struct Answer {
@@ -294,3 +297,5 @@ TEST_F(WorkerTest, NewLauncherIsSwappedInOnceAndNeverAgainAfterARestart) {
 }
 
 }  // namespace
+
+}  // namespace tvl

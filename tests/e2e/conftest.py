@@ -11,6 +11,7 @@ import os
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import uuid
 from pathlib import Path
@@ -228,14 +229,21 @@ class Wine:
         return subprocess.Popen(self.cmd([WINE] + list(args)), cwd=cwd, env=e, **kw)
 
     def run(self, args, cwd=None, env=None, timeout=120):
-        p = self.popen(args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            out, err = p.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            p.kill()
-            out, err = p.communicate()
-            raise
-        return subprocess.CompletedProcess(p.args, p.returncode, out, err)
+        # Output through files, not pipes: a wineserver this process happens
+        # to start inherits its handles and keeps a pipe open until every
+        # process of the prefix has ended (a launcher waiting for a second
+        # message box, say).
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            p = self.popen(args, cwd=cwd, env=env, stdout=out, stderr=err)
+            try:
+                p.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                raise
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(p.args, p.returncode, out.read(), err.read())
 
     def tool(self):
         return win_path(BUILD_WIN / "bin" / "tvltool.exe")

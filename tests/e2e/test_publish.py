@@ -344,8 +344,9 @@ def test_documented_nginx_config_serves_the_tree_as_the_launcher_needs(tmp_path,
     pack = random.Random(5).randbytes(1536 * 1024)
     write(tmp_path / "prev", "data/pack.dat", pack)
     write(rel, "data/pack.dat", pack[:1000] + b"new" + pack[1000:])
+    assert subprocess.run([str(tool), "keygen", str(tmp_path / "release.key")], capture_output=True).returncode == 0
     r = run_publish(rel, update, "--icons", icons, "--icons-output", iout, "--previous", tmp_path / "prev",
-                    tool=tool)
+                    "--sign-key", tmp_path / "release.key", tool=tool)
     assert r.returncode == 0, r.stderr
     with zipfile.ZipFile(update / "patches.txt") as z:
         patch = z.read("patches.txt").split(b"\t")[4].rstrip(b"\r\n").decode()
@@ -385,14 +386,16 @@ http {{
 
         for path, disk in [("/3d/files.txt", update / "files.txt"), ("/3d/data/big.txt", update / "data/big.txt"),
                            ("/3d/data/maps/town 1.map", update / "data/maps/town 1.map"),
-                           ("/swf/clan_icons_list.txt", iout / "clan_icons_list.txt"), ("/swf/5.png", iout / "5.png")]:
+                           ("/swf/clan_icons_list.txt", iout / "clan_icons_list.txt"), ("/swf/5.png", iout / "5.png"),
+                           ("/3d/release.sig", update / "release.sig")]:
             status, headers, body = get(path, "-H", "Accept-Encoding: gzip, br")
             assert status == 200, path
             assert body == disk.read_bytes(), path
             assert headers["content-length"] == str(len(body)), path
             assert "transfer-encoding" not in headers and "content-encoding" not in headers, headers
             assert headers["content-type"] == "application/octet-stream"
-            want = "no-cache" if path.endswith(".txt") and "/data/" not in path else "max-age=300"
+            fresh = (path.endswith(".txt") and "/data/" not in path) or path.endswith("release.sig")
+            want = "no-cache" if fresh else "max-age=300"
             assert want in headers["cache-control"], (path, headers)
         for path, disk, want in [("/3d/patches.txt", update / "patches.txt", "no-cache"),
                                  ("/3d/" + patch, update / patch, "immutable")]:

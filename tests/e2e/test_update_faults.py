@@ -9,7 +9,9 @@ import pytest
 from updates import (ASK_TEXT, FAULTY, GAME_SWITCHES, NO, OK, SETTINGS, YES, Release, faulty, road,  # noqa: F401
                      tree)
 
-FAULT_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY)
+# The one-try road: what a fault ends in. Retries and resumed transfers over
+# the same faults are proved in test_update_network.py.
+FAULT_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, download_retries="0")
 NOBODY = "127.0.0.3"  # nothing listens there: every connection is refused
 
 

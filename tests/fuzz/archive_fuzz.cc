@@ -9,6 +9,8 @@
 
 #include "transfer/archive.h"
 
+using namespace tvl;
+
 namespace {
 
 namespace fs = std::filesystem;

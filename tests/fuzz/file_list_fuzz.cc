@@ -7,6 +7,8 @@
 
 #include "update/file_list.h"
 
+using namespace tvl;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const ServerLocation source{"host", "/path/"};
   const char* text = reinterpret_cast<const char*>(data);

@@ -7,6 +7,8 @@
 
 #include "launcher/profile_reader.h"
 
+using namespace tvl;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   static const char* keys[] = {"update_server", "update_path", "game_port", "socks_server", ""};

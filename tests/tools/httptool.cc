@@ -20,6 +20,8 @@
 
 #include "transfer/http.h"
 
+using namespace tvl;
+
 namespace {
 
 std::mutex outputLock;

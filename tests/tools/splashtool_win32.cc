@@ -49,6 +49,8 @@
 #include "splash/splash_window_win32.h"
 #include "transfer/progress.h"
 
+using namespace tvl;
+
 namespace {
 
 // The progress the window shows, as the launcher's start-up gives it.

@@ -41,8 +41,8 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 
 // Connection settings for code under test, which takes them as a parameter.
-inline ConnectionSettings& settings() {
-  static ConnectionSettings s;
+inline tvl::ConnectionSettings& settings() {
+  static tvl::ConnectionSettings s;
   return s;
 }
 

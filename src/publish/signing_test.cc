@@ -1,0 +1,237 @@
+#include "publish/signing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "publish/publisher.h"
+#include "publish/state.h"
+#include "release/keys.h"
+#include "release/manifest.h"
+#include "test_util.h"
+
+namespace publish {
+namespace {
+
+namespace fs = std::filesystem;
+using testutil::readFile;
+using testutil::writeFile;
+
+void put(const std::string& root, const std::string& name, const std::string& content) {
+  fs::path p = fs::path(root) / name;
+  fs::create_directories(p.parent_path());
+  writeFile(p.string(), content);
+}
+
+TEST(Keygen, WritesAKeyOnceAndItLoads) {
+  testutil::TempDir dir;
+  std::string path = dir.file("release.key"), pub, error;
+  ASSERT_TRUE(makeSigningKey(path, &pub, &error)) << error;
+  release::PublicKey parsed;
+  EXPECT_TRUE(release::parsePublicKeyHex(pub, &parsed));
+  std::string text = readFile(path);
+  std::string again;
+  EXPECT_FALSE(makeSigningKey(path, &again, &error));  // owner-only creation: PrivateFile
+  EXPECT_EQ(readFile(path), text);
+
+  SigningKey key;
+  ASSERT_TRUE(key.load(path, &error)) << error;
+  EXPECT_EQ(key.publicKeyHex(), pub);
+
+  // A public key where the secret one belongs, a truncated file, a seed
+  // that does not give the recorded public key: refused, not used.
+  std::string otherPub;
+  ASSERT_TRUE(makeSigningKey(dir.file("other.key"), &otherPub, &error));
+  std::string mismatched = text.substr(0, text.find("public ")) + "public " + otherPub + "\n";
+  for (const std::string& bad : {pub + "\n", text.substr(0, text.size() - 1), mismatched}) {
+    writeFile(dir.file("bad.key"), bad);
+    SigningKey k;
+    EXPECT_FALSE(k.load(dir.file("bad.key"), &error));
+    EXPECT_FALSE(k.loaded());
+  }
+  SigningKey missing;
+  EXPECT_FALSE(missing.load(dir.file("nothing.key"), &error));
+  EXPECT_NE(error.find("nothing.key"), std::string::npos);
+}
+
+class SignedPublishTest : public ::testing::Test {
+ protected:
+  SignedPublishTest() {
+    release = dir.file("release");
+    icons = dir.file("icons");
+    out = dir.file("out");
+    iconsOut = dir.file("icons-out");
+    std::string pub, error;
+    EXPECT_TRUE(makeSigningKey(dir.file("secret.key"), &pub, &error)) << error;
+    EXPECT_TRUE(release::parsePublicKeyHex(pub, &publicKey));
+    put(release, "data/a b/big.pak", std::string(200000, 'q'));
+    put(release, "readme.txt", "hello");
+    put(dir.path(), "build/new.exe", "MZ new launcher");
+    put(icons, "7.png", "png seven");
+    put(icons, "sub/8.png", "png eight");
+    o.releaseDir = release;
+    o.outputDir = out;
+    o.iconsDir = icons;
+    o.iconsOutputDir = iconsOut;
+    o.launcherPath = dir.file("build/new.exe");
+    o.signKeyPath = dir.file("secret.key");
+    o.signTime = 1717000000;
+    o.jobs = 2;
+  }
+
+  bool run(std::string* error = nullptr) {
+    Progress progress;
+    Refusal refusal;
+    std::string e;
+    bool ok = publish(o, &report, &progress, &e, &refusal);
+    if (error) *error = e;
+    EXPECT_TRUE(ok || error) << e;
+    return ok;
+  }
+
+  std::string manifestPath() const { return out + "/" + kManifestName; }
+
+  release::Manifest verified() {
+    release::VerifyResult r = release::verifyManifest(readFile(manifestPath()), publicKey);
+    EXPECT_TRUE(r.accepted()) << r.detail;
+    return r.manifest;
+  }
+
+  // Every file a server would hand out, by origin and requested name.
+  std::map<std::pair<release::Origin, std::string>, std::string> served() {
+    std::map<std::pair<release::Origin, std::string>, std::string> files;
+    for (auto [root, origin] : {std::pair(out, release::Origin::Update), std::pair(iconsOut, release::Origin::Icons)})
+      for (auto& e : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(e.path(), root).generic_string();
+        if (e.is_regular_file() && name.rfind(".publish-", 0) != 0 && name != kManifestName)
+          files[{origin, name}] = readFile(e.path().string());
+      }
+    return files;
+  }
+
+  void expectManifestNamesExactlyWhatIsServed() {
+    release::Manifest m = verified();
+    auto files = served();
+    EXPECT_EQ(m.files.size(), files.size());
+    for (const auto& [key, bytes] : files) {
+      const release::FileEntry* e = m.find(key.first, key.second);
+      ASSERT_NE(e, nullptr) << key.second;
+      EXPECT_EQ(e->size, bytes.size()) << key.second;
+      EXPECT_EQ(e->sha256, release::sha256Of(bytes.data(), bytes.size())) << key.second;
+    }
+  }
+
+  testutil::TempDir dir;
+  std::string release, icons, out, iconsOut;
+  release::PublicKey publicKey;
+  PublishOptions o;
+  PublishReport report;
+};
+
+TEST_F(SignedPublishTest, ManifestNamesEveryServedFileAndGrowsFromRunToRun) {
+  ASSERT_TRUE(run());
+  expectManifestNamesExactlyWhatIsServed();
+  release::Manifest m = verified();
+  for (auto [origin, name] :
+       {std::pair(release::Origin::Update, "files.txt"), std::pair(release::Origin::Update, "TervalisOnline2D.exe"),
+        std::pair(release::Origin::Icons, "clan_icons_list.txt"), std::pair(release::Origin::Icons, "sub/8.png")})
+    EXPECT_NE(m.find(origin, name), nullptr) << name;
+  EXPECT_EQ(m.release, 1717000000u);  // the publishing time
+  EXPECT_EQ(m.expires, 1717000000 + 30 * 86400);
+  EXPECT_TRUE(report.signedRelease);
+  EXPECT_EQ(readFile(out + "/" + kStateFile).find("tervalis-publish-state 2\n"), 0u);
+
+  // Same second, nothing changed: still a new, higher release.
+  std::string first = readFile(manifestPath());
+  ASSERT_TRUE(run());
+  EXPECT_EQ(verified().release, 1717000001u);
+  // A clock that went back does not lower it.
+  o.signTime = 1000;
+  o.expiresDays = 1;
+  ASSERT_TRUE(run());
+  EXPECT_EQ(verified().release, 1717000002u);
+  EXPECT_EQ(verified().expires, 1000 + 86400);
+
+  // A changed file and icon, one gone: the manifest follows, and kept outputs
+  // keep their digests from the state.
+  o.signTime = 1800000000;
+  put(release, "readme.txt", "hello, longer");
+  put(icons, "7.png", "png seven, redrawn");
+  fs::remove(release + "/data/a b/big.pak");
+  ASSERT_TRUE(run());
+  expectManifestNamesExactlyWhatIsServed();
+  EXPECT_EQ(verified().release, 1800000000u);
+  EXPECT_EQ(verified().find(release::Origin::Update, "data/a b/big.pak"), nullptr);
+  // Deterministic apart from the number and the expiry.
+  std::string text = readFile(manifestPath());
+  EXPECT_NE(text, first);
+}
+
+TEST_F(SignedPublishTest, WrittenLastAnInterruptedRunLeavesTheOldManifest) {
+  ASSERT_TRUE(run());
+  std::string before = readFile(manifestPath());
+  // The icon list cannot be written this time: the game tree is done by then.
+  put(release, "readme.txt", "new text");
+  put(icons, "7.png", "new icon");
+  fs::create_directories(iconsOut + "/.publish-tmp/list.tmp");
+  std::string error;
+  EXPECT_FALSE(run(&error));
+  EXPECT_EQ(readFile(manifestPath()), before);
+  fs::remove_all(iconsOut + "/.publish-tmp");
+  o.signTime += 10;
+  ASSERT_TRUE(run());
+  expectManifestNamesExactlyWhatIsServed();
+  EXPECT_EQ(verified().release, 1717000010u);
+  // Nothing newer than it in either output.
+  auto manifestTime = fs::last_write_time(manifestPath());
+  for (const std::string& root : {out, iconsOut})
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+      if (!e.is_regular_file()) continue;
+      EXPECT_LE(e.last_write_time(), manifestTime) << e.path();
+    }
+}
+
+TEST_F(SignedPublishTest, OutputsPublishedUnsignedAreHashedOnceWhenSigningStarts) {
+  std::string key = o.signKeyPath;
+  o.signKeyPath.clear();
+  ASSERT_TRUE(run());
+  EXPECT_FALSE(fs::exists(manifestPath()));
+  EXPECT_FALSE(report.signedRelease);
+  EXPECT_EQ(readFile(out + "/" + kStateFile).find("tervalis-publish-state 1\n"), 0u);
+
+  o.signKeyPath = key;
+  ASSERT_TRUE(run());
+  expectManifestNamesExactlyWhatIsServed();
+  EXPECT_EQ(report.game.count(Change::Unchanged), 3u);  // hashed, not rewritten
+
+  // Back to unsigned: the old manifest stays, with a note that it is stale.
+  std::string signedText = readFile(manifestPath());
+  o.signKeyPath.clear();
+  put(release, "readme.txt", "changed unsigned");
+  ASSERT_TRUE(run());
+  EXPECT_EQ(readFile(manifestPath()), signedText);
+  ASSERT_EQ(report.notes.size(), 1u);
+  EXPECT_NE(report.notes[0].find("--sign-key"), std::string::npos);
+}
+
+TEST_F(SignedPublishTest, DryRunAndBadKeysWriteNothing) {
+  o.dryRun = true;
+  ASSERT_TRUE(run());
+  EXPECT_TRUE(report.signedRelease);
+  EXPECT_EQ(report.release, 1717000000u);
+  EXPECT_FALSE(fs::exists(out));
+
+  o.dryRun = false;
+  writeFile(dir.file("public.key"), "not a key\n");
+  for (const std::string& key : {dir.file("public.key"), dir.file("missing.key")}) {
+    o.signKeyPath = key;
+    std::string error;
+    EXPECT_FALSE(run(&error));
+    EXPECT_NE(error.find(key), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out));
+  }
+}
+
+}  // namespace
+}  // namespace publish

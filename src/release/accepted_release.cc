@@ -1,0 +1,56 @@
+#include "release/accepted_release.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "platform/fs.h"
+
+namespace release {
+
+AcceptedRelease readAcceptedRelease(const std::string& path) {
+  AcceptedRelease r;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(platform::nativePath(path).c_str(), "rb"),
+                                                   std::fclose);
+  if (!f && errno == ENOENT) return r;
+  r.state = AcceptedRelease::State::Damaged;
+  if (!f) return r;
+  char buf[32];
+  size_t got = std::fread(buf, 1, sizeof buf, f.get());
+  // 1 to 19 digits, no leading zero, then LF and nothing more.
+  if (got < 2 || got > 20 || buf[got - 1] != '\n' || buf[0] == '0') return r;
+  uint64_t n = 0;
+  for (size_t i = 0; i + 1 < got; ++i) {
+    if (buf[i] < '0' || buf[i] > '9') return r;
+    n = n * 10 + static_cast<uint64_t>(buf[i] - '0');
+  }
+  if (n > static_cast<uint64_t>(INT64_MAX)) return r;
+  r.state = AcceptedRelease::State::Ok;
+  r.number = n;
+  return r;
+}
+
+bool writeAcceptedRelease(const std::string& path, uint64_t number, std::string* error) {
+  if (number == 0 || number > static_cast<uint64_t>(INT64_MAX)) {
+    *error = "release number " + std::to_string(number) + " out of range";
+    return false;
+  }
+  std::string temp = path + ".tmp";
+  std::string text = std::to_string(number) + "\n";
+  platform::File f = platform::File::createForWrite(temp, 0);
+  if (!f.valid()) {
+    *error = "cannot create " + temp;
+    return false;
+  }
+  bool written = f.write(text.data(), text.size());
+  written = f.close() && written;
+  if (!written) *error = "cannot write " + temp;
+  if (!written || !platform::replaceFile(temp, path, error)) {
+    platform::removeFile(temp);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace release

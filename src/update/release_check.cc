@@ -1,0 +1,183 @@
+#include "update/release_check.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "platform/fs.h"
+#include "release/accepted_release.h"
+#include "release/sha256.h"
+#include "transfer/paths.h"
+#include "update/updater.h"
+
+namespace tvl {
+
+
+namespace {
+
+// The manifest itself: any size up to the largest a launcher reads.
+class ManifestSizeCheck : public BodyCheck {
+ public:
+  bool announced(int32_t contentLength) override {
+    tooLarge_ = static_cast<uint64_t>(contentLength) > release::kMaxManifestSize;
+    return !tooLarge_;
+  }
+  bool received(const char*, size_t size) override {
+    received_ += size;
+    tooLarge_ = received_ > release::kMaxManifestSize;
+    return !tooLarge_;
+  }
+  bool complete() override { return true; }
+  void restart() override {
+    received_ = 0;
+    tooLarge_ = false;
+  }
+  bool tooLarge() const { return tooLarge_; }
+
+ private:
+  uint64_t received_ = 0;
+  bool tooLarge_ = false;
+};
+
+// One list or file: exactly the size and SHA-256 its entry names. A body
+// announced with any other length is refused unread.
+class EntryCheck : public BodyCheck {
+ public:
+  explicit EntryCheck(const release::FileEntry& entry)
+      : size_(entry.size), digest_(entry.sha256), check_(entry.size, entry.sha256) {}
+  void restart() override { check_ = release::ReceiveCheck(size_, digest_); }
+  bool announced(int32_t contentLength) override {
+    return contentLength >= 0 && static_cast<uint64_t>(contentLength) == size_;
+  }
+  bool received(const char* data, size_t size) override { return check_.feed(data, size); }
+  bool complete() override { return check_.finish() == release::ReceiveCheck::Result::Match; }
+
+ private:
+  uint64_t size_;
+  decltype(release::FileEntry::sha256) digest_;
+  release::ReceiveCheck check_;
+};
+
+bool readWholeFile(const std::string& path, std::string* bytes) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(platform::nativePath(path).c_str(), "rb"),
+                                                   std::fclose);
+  if (!f) return false;
+  bytes->clear();
+  char buf[64 * 1024];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes->append(buf, got);
+  return !std::ferror(f.get());
+}
+
+ReleaseProblem problemOf(release::Verdict verdict) {
+  switch (verdict) {
+    case release::Verdict::Accepted: return ReleaseProblem::kNone;
+    case release::Verdict::WrongKey: return ReleaseProblem::kOtherKey;
+    case release::Verdict::UnknownFormat: return ReleaseProblem::kNewerFormat;
+    case release::Verdict::Rollback: return ReleaseProblem::kRollback;
+    case release::Verdict::Expired: return ReleaseProblem::kExpired;
+    case release::Verdict::TooLarge:
+    case release::Verdict::Unsigned:
+    case release::Verdict::BadSignature:
+    case release::Verdict::Malformed: break;
+  }
+  return ReleaseProblem::kNotSigned;
+}
+
+}  // namespace
+
+int64_t secondsSince1970() { return static_cast<int64_t>(std::time(nullptr)); }
+
+std::string acceptedReleasePath() { return dataPath("update\\") + release::kAcceptedReleaseName; }
+
+SignedRelease::SignedRelease(Updater& updater) : updater_(updater), enabled_(!updater.releaseKeys.empty()) {}
+
+ReleaseRefusal SignedRelease::start(DownloadSession& session) {
+  ReleaseRefusal refusal;
+  if (!enabled_) return refusal;
+  session.progress.setCurrentFile(release::kManifestName);
+  session.progress.notify();
+  ManifestSizeCheck sizeCheck;
+  session.check = &sizeCheck;
+  HttpRequest request = buildDownloadRequest(session.game, updater_.updateSource, release::kManifestName);
+  FetchResult fetched = fetchToTempFile(session, request);
+  session.check = nullptr;
+  std::string bytes;
+  bool read = fetched.ok() && readWholeFile(session.tempFile, &bytes);
+  platform::removeFile(session.tempFile);
+  if (sizeCheck.tooLarge()) {
+    refusal.problem = ReleaseProblem::kNotSigned;
+    refusal.detail = "larger than any release manifest";
+    return refusal;
+  }
+  if (!read) {
+    refusal.problem = ReleaseProblem::kMissing;
+    refusal.status = fetched.ok() ? Status::error(EIO, request.objectPath) : fetched.status;
+    return refusal;
+  }
+
+  // A damaged record counts as none: only this launcher writes it, and
+  // refusing every release for it would strand the installation.
+  std::string recordPath = acceptedReleasePath();
+  release::AcceptedRelease newest = release::readAcceptedRelease(recordPath);
+  release::VerifyResult verdict =
+      release::acceptManifest(bytes, updater_.releaseKeys, newest.number, updater_.clock());
+  if (!verdict.accepted()) {
+    refusal.problem = problemOf(verdict.verdict);
+    refusal.detail = verdict.detail;
+    refusal.expires = verdict.manifest.expires;
+    return refusal;
+  }
+  manifest_ = std::move(verdict.manifest);
+  if (manifest_.release != newest.number) {
+    // A folder that cannot take the record cannot take any update either;
+    // the run finds that out on its own.
+    std::string ignored;
+    release::writeAcceptedRelease(recordPath, manifest_.release, &ignored);
+  }
+  return refusal;
+}
+
+release::Origin SignedRelease::originOf(const ServerLocation& source) const {
+  return &source == &updater_.iconsSource ? release::Origin::Icons : release::Origin::Update;
+}
+
+bool SignedRelease::names(const ServerLocation& source, const std::string& name) const {
+  return !enabled_ || manifest_.find(originOf(source), name) != nullptr;
+}
+
+std::unique_ptr<BodyCheck> SignedRelease::checkFor(const ServerLocation& source, const std::string& name) const {
+  if (!enabled_) return nullptr;
+  const release::FileEntry* entry = manifest_.find(originOf(source), name);
+  if (!entry) return nullptr;
+  return std::unique_ptr<BodyCheck>(new EntryCheck(*entry));
+}
+
+bool SignedRelease::matchesStaged(const ServerLocation& source, const std::string& name, const std::string& path) const {
+  if (!enabled_) return true;
+  std::unique_ptr<BodyCheck> check = checkFor(source, name);
+  std::string bytes;
+  if (!check || !readWholeFile(path, &bytes)) return false;
+  return check->announced(static_cast<int32_t>(bytes.size())) && check->received(bytes.data(), bytes.size()) &&
+         check->complete();
+}
+
+FetchResult SignedRelease::download(DownloadSession& session, const ServerLocation& source, const std::string& name,
+                                    bool isArchive, const std::string& destDir) {
+  if (!enabled_) return downloadFile(session, source, name, isArchive, destDir);
+  const release::FileEntry* entry = manifest_.find(originOf(source), name);
+  if (!entry) {
+    FetchResult r;
+    r.status = Status::error(kFetchErrorRefused, source.path + name);
+    r.refused = true;
+    return r;
+  }
+  EntryCheck check(*entry);
+  session.check = &check;
+  FetchResult r = downloadFile(session, source, name, isArchive, destDir);
+  session.check = nullptr;
+  return r;
+}
+
+}  // namespace tvl

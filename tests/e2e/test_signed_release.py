@@ -1,0 +1,275 @@
+"""Signed releases end to end: the real publisher signs, a man in the middle
+(nginx serving an altered copy of the tree) answers in the update server's
+place, and a launcher built with the test key (build/native-signed,
+build/win64-signed: scripts/build_signed.sh) refuses every alteration with
+the right message, leaving the installation as it was. A launcher without a
+key reads the same signed tree as it always has."""
+import shutil
+import subprocess
+import zipfile
+
+import pytest
+
+from conftest import BUILD_NATIVE, ROOT
+from publish_helpers import run_publish
+from updates import (ASK_TEXT, GAME_SWITCHES, NO, OK, SETTINGS, PosixRoad, WinRoad, md5, road, tree,  # noqa: F401
+                     zip_bytes)
+
+KEY = ROOT / "build" / "release-test-key" / "secret.key"
+SIGNED = {"win": ROOT / "build" / "win64-signed" / "bin" / "TervalisOnline2D.exe",
+          "posix": ROOT / "build" / "native-signed" / "bin" / "TervalisOnline2D"}
+EXE = "TervalisOnline2D.exe"
+REFUSED_CODE = "-2146869232"  # TRUST_E_BAD_DIGEST as the file error box shows it
+REFUSED_CAPTION = "Update refused"
+FILE_CAPTION = "Error downloading file"
+NOT_SIGNED = ("The update on the server is not signed by the game's publisher or was altered on the way. "
+              "It will not be installed.")
+OTHER_KEY = "The update on the server is signed with a key this launcher does not know. It will not be installed."
+ROLLBACK = "The update on the server is older than the version already installed. It will not be installed."
+PAST = 1700000000  # 2023-11-14 22:13:20 UTC
+EXPIRED = "The update on the server expired on 2023-11-14 22:13 UTC. Check the computer's date and time."
+MISSING = ("The update server did not send the release signature (release.sig).\n"
+           "Error downloading file: 404\nFile: /3d/release.sig")
+
+
+def make_road(request, name, signed):
+    """The Windows or POSIX launcher in the test's namespace; signed: built
+    with the test key. Installs come with the settings written."""
+    if name == "win":
+        r = WinRoad(request.getfixturevalue("netwine"), request.getfixturevalue("win_install"))
+    else:
+        r = PosixRoad(request.getfixturevalue("netns"), request.getfixturevalue("posix_install"))
+    make = r.make
+    if signed and not (SIGNED[name].exists() and KEY.exists()):
+        pytest.fail("the launchers with the test key are not built: run scripts/build_signed.sh")
+
+    def install(inst_name="game", game=True):
+        inst = make(inst_name, game=game)
+        if signed:
+            shutil.copy(SIGNED[name], inst.launcher)
+        inst.write_ini(**SETTINGS)
+        return inst
+
+    r.make = install
+    return r
+
+
+def write(path, data):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(data)
+
+
+class Trees:
+    """Two releases published and signed by the real publisher, one after
+    the other: old (a copy of the served tree after the first) and current,
+    and the folder nginx serves, which each attack alters."""
+
+    def __init__(self, tmp, launcher=None):
+        self.tmp = tmp
+        src, icons = tmp / "release", tmp / "icons"
+        write(src / "a.pak", b"first a " * 500)
+        write(src / "data" / "b.dat", b"b data " * 300)
+        write(icons / "7.png", b"icon seven")
+        self.publish(src, icons)
+        self.old = tmp / "old"
+        shutil.copytree(tmp / "out", self.old)
+        write(src / "a.pak", b"second a " * 500)
+        self.publish(src, icons, *(["--launcher", launcher] if launcher else []))
+        self.current = tmp / "out"
+        self.www = tmp / "www"
+        self.serve(self.current)
+
+    def publish(self, src, icons, *extra, key=KEY, out=None):
+        out = out or self.tmp / "out"
+        r = run_publish(src, out / "3d", "--sign-key", key, "--icons", icons, "--icons-output", out / "swf", "-q",
+                        *extra)
+        assert r.returncode == 0, r.stderr
+
+    def serve(self, tree_dir):
+        """Makes the served folder a copy of tree_dir (without the
+        publisher's own files)."""
+        shutil.rmtree(self.www, ignore_errors=True)
+        shutil.copytree(tree_dir, self.www, ignore=shutil.ignore_patterns(".publish-*"))
+
+    def manifest_body(self):
+        return (self.www / "3d" / "release.sig").read_bytes().split(b"\n", 1)[1]
+
+    def sign(self, body):
+        """Serves body as the manifest, validly signed with the test key."""
+        (self.tmp / "body").write_bytes(body)
+        subprocess.run([str(BUILD_NATIVE / "bin" / "releasetool"), "sign", str(KEY), str(self.tmp / "body"),
+                        str(self.www / "3d" / "release.sig")], check=True)
+
+
+def list_line(name, served, content):
+    return f"{name}\tx\t0\t{len(served)}\t{md5(content)}\r\n".encode()
+
+
+# Each attack alters the served tree (t.www); it may run the launcher first
+# (first_run). It returns the boxes expected before the question whether to
+# play without the update, as (caption, text).
+
+def unsigned_server(t, run):
+    (t.www / "3d" / "release.sig").unlink()
+    return [(REFUSED_CAPTION, MISSING)]
+
+
+def swapped_file_unsigned_list(t, run):
+    evil = b"not the publisher's a.pak"
+    served = zip_bytes([("a.pak", evil)])
+    write(t.www / "3d" / "a.pak", served)
+    lines = [list_line("a.pak", served, evil), list_line("data/b.dat", (t.www / "3d/data/b.dat").read_bytes(),
+                                                         b"b data " * 300)]
+    write(t.www / "3d" / "files.txt", zip_bytes([("files.txt", b"".join(lines))]))
+    return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/files.txt")]
+
+
+def altered_list(t, run):
+    evil = b"MZ evil program"
+    write(t.www / "3d" / "evil.exe", zip_bytes([("evil.exe", evil)]))
+    with zipfile.ZipFile(t.www / "3d" / "files.txt") as z:
+        text = z.read("files.txt")
+    text += list_line("evil.exe", (t.www / "3d" / "evil.exe").read_bytes(), evil)
+    write(t.www / "3d" / "files.txt", zip_bytes([("files.txt", text)]))
+    return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/files.txt")]
+
+
+def altered_manifest(t, run):
+    sig = t.www / "3d" / "release.sig"
+    data = sig.read_bytes()
+    at = data.index(b"\tdata/b.dat") - 1  # the last digit of b.dat's SHA-256
+    sig.write_bytes(data[:at] + (b"0" if data[at:at + 1] != b"0" else b"1") + data[at + 1:])
+    return [(REFUSED_CAPTION, NOT_SIGNED)]
+
+
+def rollback(t, first_run):
+    # The launcher installs the current release, then is offered the older.
+    first = first_run()
+    assert first.code == 0 and first.boxes == []
+    t.serve(t.old)
+    return [(REFUSED_CAPTION, ROLLBACK)]
+
+
+def expired(t, run):
+    body = t.manifest_body()
+    lines = body.split(b"\n")
+    lines[2] = b"expires %d" % PAST
+    t.sign(b"\n".join(lines))
+    return [(REFUSED_CAPTION, EXPIRED)]
+
+
+def mixed_releases(t, run):
+    shutil.copy(t.old / "3d" / "a.pak", t.www / "3d" / "a.pak")
+    return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/a.pak")]
+
+
+def larger_than_named(t, run):
+    with open(t.www / "3d" / "a.pak", "ab") as f:
+        f.write(b"\0" * 5000)
+    return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/a.pak")]
+
+
+def unnamed_file(t, run):
+    # A validly signed manifest without the icons; the man in the middle
+    # serves an icon list and an icon of his own.
+    body = b"".join(l for l in t.manifest_body().splitlines(keepends=True) if not l.startswith(b"icons\t"))
+    t.sign(body)
+    write(t.www / "swf" / "evil.png", b"evil")
+    write(t.www / "swf" / "clan_icons_list.txt", list_line("evil.png", b"evil", b"evil"))
+    return []
+
+
+def other_key(t, run):
+    other = t.tmp / "other.key"
+    r = subprocess.run([str(BUILD_NATIVE / "bin" / "tervalis-publish"), "keygen", str(other)], capture_output=True)
+    assert r.returncode == 0, r.stderr
+    t.publish(t.tmp / "release", t.tmp / "icons", key=other, out=t.tmp / "other")
+    t.serve(t.tmp / "other")
+    return [(REFUSED_CAPTION, OTHER_KEY)]
+
+
+ATTACKS = [unsigned_server, swapped_file_unsigned_list, altered_list, altered_manifest, rollback, expired,
+           mixed_releases, larger_than_named, unnamed_file, other_key]
+
+
+@pytest.mark.parametrize("attack", ATTACKS, ids=lambda a: a.__name__)
+@pytest.mark.parametrize("road_name", ["posix", "win"])
+def test_attack_is_refused(request, road_name, attack, nginx, tmp_path):
+    road = make_road(request, road_name, signed=True)
+    t = Trees(tmp_path)
+    server = nginx(t.www)
+    inst = road.install()
+    launcher = inst.launcher.read_bytes()
+
+    def first_run():
+        r = road.run(inst)
+        inst.wait_game_runs()
+        return r
+
+    boxes = attack(t, first_run)
+    before, games = tree(inst.path), len(inst.game_runs())
+    seen = len(server.requests())
+    release_refused = bool(boxes) and boxes[0][0] == REFUSED_CAPTION
+    run = road.run(inst, answers=[OK] * len(boxes) + ([NO] if release_refused else []))
+    requests = server.requests()[seen:]
+    if attack is unnamed_file:
+        # Nothing the manifest does not name is asked for; the signed part of
+        # the release is installed and the game starts.
+        assert run.code == 0 and run.boxes == []
+        assert not any(p.startswith("/swf/") for p in requests), requests
+        assert "data/textures/evil.png" not in tree(inst.path)
+        assert len(inst.wait_game_runs()) == 1
+        return
+    if release_refused:
+        assert [tuple(b) for b in run.boxes] == boxes + [(FILE_CAPTION, ASK_TEXT)]
+        assert requests == ["/3d/release.sig"]
+    else:
+        assert [tuple(b) for b in run.boxes] == boxes
+    assert run.code == -1
+    # Nothing installed, nothing half-written, nothing started. A refused
+    # file comes after an accepted manifest, whose number is kept.
+    after = tree(inst.path)
+    if not release_refused:
+        assert after.pop("data/update/release.txt") == (t.www / "3d/release.sig").read_bytes().split(b"\n")[2][8:] + b"\n"
+        before.pop("data/update/release.txt", None)
+    assert after == before
+    assert inst.launcher.read_bytes() == launcher
+    assert len(inst.game_runs()) == games
+
+
+@pytest.mark.parametrize("road_name", ["posix", "win"])
+def test_signed_update_with_a_new_launcher(request, road_name, nginx, tmp_path):
+    road = make_road(request, road_name, signed=True)
+    inst = road.install()
+    if road_name == "posix":  # the self-replacement's names are fixed
+        inst.launcher = inst.launcher.rename(inst.path / EXE)
+    new = inst.launcher.read_bytes() + b"\0" * 64 + b"new launcher"
+    write(tmp_path / "new" / EXE, new)
+    t = Trees(tmp_path, launcher=tmp_path / "new" / EXE)
+    server = nginx(t.www)
+    run = road.run(inst, " /externlogin=x")
+    assert run.code == 0 and run.boxes == []
+    assert [r["cmdline"] for r in inst.wait_game_runs()] == [run.command_line + GAME_SWITCHES]
+    files = tree(inst.path)
+    assert inst.launcher.read_bytes() == new
+    assert files["a.pak"] == b"second a " * 500 and files["data/b.dat"] == b"b data " * 300
+    assert files["data/textures/7.png"] == b"icon seven"
+    number = (t.www / "3d" / "release.sig").read_bytes().split(b"\n")[2].split()[1]
+    assert files["data/update/release.txt"] == number + b"\n"
+    # The restarted launcher checked the same release again.
+    assert server.requests().count("/3d/release.sig") == 2
+    assert server.requests().count("/3d/" + EXE) == 1
+
+
+def test_launcher_without_a_key_reads_a_signed_tree_as_always(road, nginx, tmp_path):
+    t = Trees(tmp_path)
+    server = nginx(t.www)
+    inst = road.install()
+    inst.write_ini(**SETTINGS)
+    run = road.run(inst)
+    assert run.code == 0 and run.boxes == []
+    files = tree(inst.path)
+    assert files["a.pak"] == b"second a " * 500 and files["data/textures/7.png"] == b"icon seven"
+    assert "data/update/release.txt" not in files
+    assert server.requests()[1:] == ["/3d/files.txt", "/swf/clan_icons_list.txt", "/3d/a.pak", "/3d/data/b.dat",
+                                     "/swf/7.png"]
