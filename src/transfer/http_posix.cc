@@ -25,6 +25,7 @@ struct Transfer {
   bool headDelivered = false;
   bool refused = false;
   bool stopped = false;
+  int64_t received = 0;  // body bytes handed to the sink
 
   // The head goes to the sink once, with the final response's status (a
   // redirect's own head is passed over, as WinINet follows redirects too).
@@ -58,11 +59,15 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   if (!t->deliverHead()) return 0;
   for (size_t done = 0; done < n;) {
     size_t piece = n - done < kHttpChunk ? n - done : kHttpChunk;
-    if (!t->sink->onData(data + done, piece)) {
+    done += piece;
+    t->received += static_cast<int64_t>(piece);
+    if (!t->sink->onData(data + done - piece, piece)) {
+      // A sink that has had enough exactly at the announced end lets the
+      // transfer end cleanly: its connection can serve the next request.
+      if (done == n && t->head.hasContentLength && t->received == t->head.contentLength64) return n;
       t->stopped = true;
       return 0;
     }
-    done += piece;
   }
   return n;
 }

@@ -267,6 +267,7 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
     // sink sees the shortfall). The sink gets the body in chunks of at most
     // kHttpChunk.
     std::vector<char> buffer(kWinInetReadSize);
+    int64_t received = 0;
     for (;;) {
       DWORD available = 0;
       if (!api_.internetQueryDataAvailable(req.get(), &available, 0, 0)) return fail(HttpOutcome::kBroken);
@@ -278,12 +279,17 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
       if (got == 0) break;
       for (DWORD done = 0; done < got;) {
         DWORD piece = got - done < kHttpChunk ? got - done : static_cast<DWORD>(kHttpChunk);
-        if (!sink.onData(buffer.data() + done, piece)) {
+        done += piece;
+        if (!sink.onData(buffer.data() + done - piece, piece)) {
+          // A sink that has had enough exactly at the announced end leaves
+          // the connection clean for the next request.
+          keepSession = request.reuseConnection && done == got && head.hasContentLength &&
+                        received + got == head.contentLength64;
           result.outcome = HttpOutcome::kEnded;
           return result;
         }
-        done += piece;
       }
+      received += got;
     }
     keepSession = request.reuseConnection;
   }

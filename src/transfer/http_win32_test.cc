@@ -399,6 +399,37 @@ TEST_F(WinInetTest, ReusedHandlesOnlyAfterACleanEnd) {
   EXPECT_EQ(fake.closed, (std::vector<uintptr_t>{kRequest, kConnection, kInternet}));
 }
 
+// The update's sinks say "enough" with the last byte of the body: that is a
+// clean end too, and keeps the handles; stopping before the end does not.
+TEST_F(WinInetTest, SinkStoppingAtTheAnnouncedEndKeepsTheConnection) {
+  WinInetClient client(kFakeApi);
+  struct Stopper : HttpSink {
+    size_t after = 0;
+    std::string body;
+    bool onHead(const HttpResponseHead&) override { return true; }
+    bool onData(const char* data, size_t size) override {
+      body.append(data, size);
+      return body.size() < after;
+    }
+  };
+  auto opensAfter = [&](std::vector<std::string> reads, size_t stopAfter) {
+    fake.reads = reads;
+    fake.nextRead = 0;
+    HttpRequest r = plainRequest();
+    r.reuseConnection = true;
+    Stopper sink;
+    sink.after = stopAfter;
+    EXPECT_EQ(client.get(r, sink).outcome, HttpOutcome::kEnded);
+    int n = 0;
+    for (const Call& c : fake.calls) n += c.what == "InternetOpenA";
+    return n;
+  };
+  EXPECT_EQ(opensAfter({"1234567"}, 7), 1);
+  EXPECT_EQ(opensAfter({"1234567"}, 7), 1);       // the kept pair
+  EXPECT_EQ(opensAfter({"123", "4567"}, 3), 1);   // takes it, stops early: closes it
+  EXPECT_EQ(opensAfter({"1234567"}, 7), 2);
+}
+
 // A connect that never ends holds nobody: the request gives up at the
 // deadline with a time-out, closes its handles and keeps none for reuse.
 TEST_F(WinInetTest, HangingSendIsGivenUpAtTheDeadline) {

@@ -135,7 +135,11 @@ class ResumeSink : public HttpSink {
 
 FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& original, const FetchTarget& target,
                              const RetryPolicy& policy, BodyProof prove, void* proofContext) {
-  if (policy.retries <= 0) return fetchToTempFile(session, original);
+  if (policy.retries <= 0) {
+    FetchResult once = fetchToTempFile(session, original);
+    if (!once.ok()) supportLog().failed(original.objectPath, once.status.code());
+    return once;
+  }
   const std::atomic<bool>* cancel = session.cancel;
   Retrier retrier(policy, [] { return static_cast<uint32_t>(std::rand()); },
                   [cancel](int ms) {
@@ -190,7 +194,7 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
       staging.discard();
       continue;
     } else {
-      supportLog().fetched(original.objectPath, staging.written(), staging.resumed() ? 1 : 0, retrier.retriesMade());
+      supportLog().fetched(original.objectPath, staging.written(), staging.resumedFrom(), retrier.retriesMade());
       result.status = Status();
       return result;
     }

@@ -135,9 +135,13 @@ HeadVerdict StagingFile::begin(const HttpResponseHead& head) {
   switch (verdict) {
     case HeadVerdict::kAppend:
       if (!open(point_.from)) return HeadVerdict::kFail;
+      if (!resumed_) resumedFrom_ = point_.from;
       resumed_ = true;
       break;
     case HeadVerdict::kFromStart:
+      // The whole body again: nothing of it comes from earlier attempts.
+      resumed_ = false;
+      resumedFrom_ = 0;
       point_ = ResumePoint{0, head.hasContentLength ? head.contentLength64 : -1, validatorOf(head)};
       if (!open(0)) return HeadVerdict::kFail;
       break;

@@ -104,6 +104,7 @@ class StagingFile {
   const ResumePoint& point() const { return point_; }
   int64_t written() const { return written_; }
   bool resumed() const { return resumed_; }  // some of the body came from an earlier attempt
+  int64_t resumedFrom() const { return resumedFrom_; }  // where the first continuation of this body started
   int writeError() const { return writeError_; }
 
  private:
@@ -119,6 +120,7 @@ class StagingFile {
   int64_t written_ = 0;
   int64_t checkpointAt_ = 0;
   bool resumed_ = false;
+  int64_t resumedFrom_ = 0;
   int writeError_ = 0;
 };
 

@@ -73,6 +73,12 @@ SupportLog::~SupportLog() {
   if (file_) std::fclose(file_);
 }
 
+void SupportLog::stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
 void SupportLog::setClockForTesting(Clock clock) {
   std::lock_guard<std::mutex> lock(mutex_);
   clock_ = std::move(clock);

@@ -39,6 +39,8 @@ class SupportLog {
 
   // Trims what earlier runs left at path to the limits, then starts this run.
   void start(const std::string& path, const std::string& heading, const SupportLogLimits& limits = {});
+  // Ends this run's part: the file is closed and later lines are dropped.
+  void stop();
   void setClockForTesting(Clock clock);
 
   // One time-stamped line. Failure lines are written while ordinary ones are

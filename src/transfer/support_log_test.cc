@@ -50,6 +50,8 @@ TEST_F(SupportLogTest, LinesOfARun) {
   log_.fetched("/3d/big.pak", 3000000, 1048576, 2);
   log_.failed("/swf/1.png", 404);
   log_.failed("/swf/2.png", 0xFFFFFFFFu);
+  log_.stop();
+  log_.note("after the run");  // dropped
   EXPECT_EQ(lines(testutil::readFile(path())), (std::vector<std::string>{
                                                    "=== run T launcher 3.0.0",
                                                    "T fetched /3d/a.pak 1200 bytes",

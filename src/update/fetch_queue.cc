@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "platform/fs.h"
 #include "platform/md5.h"
+#include "platform/tree.h"
 #include "transfer/archive.h"
 #include "transfer/resilient_fetch.h"
 #include "transfer/resume.h"
@@ -46,6 +47,10 @@ FetchResult fetchOne(Updater& updater, const SignedRelease* release, DownloadSes
   }
   session.check = check.get();
   FetchTarget target{entry.digest, entry.size, entry.packed};
+  // Several connections at once keep them open from file to file: a new
+  // connection per file costs a round trip of its own. One connection is
+  // the plain road, a connection per file.
+  request.reuseConnection = updater.options.connections > 1;
   FetchResult r = fetchWithRetries(session, request, target, updater.retryPolicy(), proveBody, &updater);
   session.check = nullptr;
   return r;
@@ -69,6 +74,33 @@ std::string stagingPathFor(const Updater& updater, const FileListEntry& entry, c
     if (t == path) return shared;  // the same file listed twice
   taken->push_back(path);
   return path;
+}
+
+bool hasPrefix(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+// Staging that a killed run left behind and nobody will take up: the files
+// of concurrent slots, and partials of files this run does not fetch (a
+// partial of one it does fetch waits for it).
+void discardStaleStaging(const Updater& updater, const std::vector<const FileListEntry*>& work) {
+  size_t cut = updater.tempFile.find_last_of("\\/") + 1;
+  std::string dir = updater.tempFile.substr(0, cut);
+  std::string slotPrefix = updater.tempFile.substr(cut) + ".";
+  std::vector<std::string> keep, taken;
+  for (const FileListEntry* entry : work) {
+    std::string path = stagingPathFor(updater, *entry, std::string(), &taken);
+    if (!path.empty()) keep.push_back(path.substr(cut));
+  }
+  std::vector<platform::ListedFile> files;
+  std::string error;
+  if (!platform::listFiles(dir, &files, &error)) return;
+  for (const platform::ListedFile& f : files) {
+    bool slot = hasPrefix(f.name, slotPrefix) && f.name.size() > slotPrefix.size() &&
+                f.name.find_first_not_of("0123456789", slotPrefix.size()) == std::string::npos;
+    bool partial = hasPrefix(f.name, "part-");
+    for (const std::string& k : keep)
+      if (f.name == k || f.name == k + ".resume") partial = false;
+    if (slot || partial) platform::removeFile(dir + f.name);
+  }
 }
 
 bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work,
@@ -108,6 +140,8 @@ class Queue {
   }
 
   bool run(int connections, FetchFailure* failure) {
+    // Named before any byte of it can arrive: the line never lags the bar.
+    updater_.progress.setCurrentFile(work_.front()->name);
     std::vector<std::thread> fetchers;
     for (int i = 0; i < connections; ++i) fetchers.emplace_back([this] { fetchLoop(); });
     bool ok = installInOrder(failure);
@@ -215,6 +249,7 @@ bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRu
   std::vector<const FileListEntry*> work;
   for (const FileListEntry& entry : updater.entries)
     if (entry.needsDownload) work.push_back(&entry);
+  discardStaleStaging(updater, work);
   if (connections <= 1 || work.size() <= 1) return fetchInTurn(updater, client, work, patches, release, failure);
   if (static_cast<size_t>(connections) > work.size()) connections = static_cast<int>(work.size());
   Queue queue(updater, client, work, connections, patches, release);

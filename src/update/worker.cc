@@ -9,6 +9,7 @@
 #include "transfer/archive.h"
 #include "transfer/paths.h"
 #include "transfer/resilient_fetch.h"
+#include "transfer/support_log.h"
 #include "update/updater.h"
 #include "update/fetch_queue.h"
 #include "update/file_list.h"
@@ -134,12 +135,44 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
   return ended(UpdateEnd::kPlay);
 }
 
+const char* endName(UpdateEnd end) {
+  switch (end) {
+    case UpdateEnd::kPlay: return "play";
+    case UpdateEnd::kRestart: return "restart";
+    case UpdateEnd::kCannotStart: return "cannot start";
+    case UpdateEnd::kListFailed: return "list failed";
+    case UpdateEnd::kFileFailed: return "file failed";
+    case UpdateEnd::kNoEntries: return "no entries";
+    case UpdateEnd::kSelfUpdateFailed: return "self-update failed";
+    case UpdateEnd::kSelfUpdateLoop: return "self-update loop";
+  }
+  return "?";
+}
+
+// The run's last line in the support log.
+std::string endText(const UpdateOutcome& o) {
+  std::string text = std::string("end: ") + endName(o.end);
+  if (!o.status.isOk())
+    text += ", error " + std::to_string(static_cast<int32_t>(o.status.code())) + " " + o.status.message();
+  return text;
+}
+
 }  // namespace
 
 UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
-  if (!acquireCryptProvider(updater)) return ended(UpdateEnd::kCannotStart);
-  UpdateOutcome outcome = runWithProvider(updater, client, restarted);
-  releaseCryptProvider(updater);
+  supportLog().start(baseDir + kSupportLogName, updater.launcherName + (restarted ? " restarted" : "") +
+                                                    ", download_connections " +
+                                                    std::to_string(updater.options.connections) +
+                                                    ", download_retries " + std::to_string(updater.options.retries));
+  UpdateOutcome outcome;
+  if (!acquireCryptProvider(updater)) {
+    outcome = ended(UpdateEnd::kCannotStart);
+  } else {
+    outcome = runWithProvider(updater, client, restarted);
+    releaseCryptProvider(updater);
+  }
+  supportLog().note(endText(outcome));
+  supportLog().stop();
   return outcome;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../transfer/download_test_util.h"
+#include "transfer/resume.h"
 #include "update/local_hash.h"
 
 namespace tvl {
@@ -228,6 +229,23 @@ TEST_F(WorkerTest, ConcurrentFetchingEndsInTheSequentialState) {
     EXPECT_GE(server.maxInFlight, 2);
     EXPECT_TRUE(std::filesystem::is_empty(path("data/update")));
   }
+}
+
+// What killed runs left in staging goes at the next run's fetch, except a
+// partial of a file it still has to fetch.
+TEST_F(WorkerTest, StagingOfKilledRunsIsClearedButWantedPartialsStay) {
+  const std::string big(kKeepPartialBytes + 10, 'b');
+  publish({{"big.pak", big}, {"a.pak", "A"}}, {});
+  server.answers.erase("upd/3d/big.pak");  // the partial outlives this run
+  const std::string wanted = "data/update/part-" + md5(big) + ".tmp";
+  const std::string stale = "data/update/part-" + md5("gone") + ".tmp";
+  for (const std::string& f : {wanted, stale, std::string("data/update/update.tmp.3")}) testutil::writeFile(path(f), "x");
+  ASSERT_TRUE(writePartialInfo(path(wanted), PartialInfo{md5(big), static_cast<int64_t>(big.size()), 100, 1, "\"e\""}));
+  ASSERT_TRUE(writePartialInfo(path(stale), PartialInfo{md5("gone"), 4, 100, 1, "\"e\""}));
+  EXPECT_EQ(run(false, 4).end, UpdateEnd::kFileFailed);
+  EXPECT_TRUE(testutil::exists(path(wanted)) && testutil::exists(path(wanted + ".resume")));
+  for (const std::string& f : {stale, stale + ".resume", std::string("data/update/update.tmp.3")})
+    EXPECT_FALSE(testutil::exists(path(f))) << f;
 }
 
 TEST_F(WorkerTest, RefusedProviderEndsBeforeAnyRequest) {

@@ -167,12 +167,19 @@ class Handler(socketserver.BaseRequestHandler):
         s = self.request
         after = fault.get("after") if fault.get("mode") == "reset" else None
         rate = fault.get("rate")
+        # Paced in small steps, each sent when its time has come: a body
+        # smaller than a chunk still takes its time.
+        step = min(CHUNK, max(1024, rate // 20)) if rate else CHUNK
         sent = 0
         start = time.time()
         with open(src, "rb") as f:
             f.seek(first)
             while sent < count:
-                n = min(CHUNK, count - sent)
+                if rate:
+                    ahead = sent / rate - (time.time() - start)
+                    if ahead > 0:
+                        time.sleep(ahead)
+                n = min(step, count - sent)
                 cut = False
                 if after is not None and sent + n >= after:
                     n, cut = after - sent, True
@@ -191,10 +198,6 @@ class Handler(socketserver.BaseRequestHandler):
                 if cut:
                     reset(s)
                     return sent, True
-                if rate:
-                    ahead = sent / rate - (time.time() - start)
-                    if ahead > 0:
-                        time.sleep(ahead)
         return sent, False
 
     def answer(self, method, path, headers):

@@ -5,6 +5,8 @@ ended up on disk."""
 import hashlib
 import io
 import json
+import os
+import signal
 import subprocess
 import sys
 import time
@@ -101,6 +103,7 @@ class FaultyServer:
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.rules_file = self.workdir / "rules.json"
         self.log = self.workdir / "requests.jsonl"
+        self.log.unlink(missing_ok=True)  # a new server, a new log (the benches reuse their folders)
         self.set_rules({})
         self.proc = subprocess.Popen(
             ns.prefix() + [sys.executable, str(HERE / "faulty_server.py"), str(self.root), str(self.rules_file),
@@ -144,6 +147,12 @@ class FaultyServer:
     def sent(self, path):
         """Body bytes sent for path, over all its requests."""
         return sum(t["sent"] for t in self.transfers(path))
+
+    def active(self):
+        """Requests being answered right now."""
+        lines = self._lines()
+        ended = {e["id"] for e in lines if e.get("event") == "end"}
+        return sum(1 for r in lines if "event" not in r and r["path"] != "/" and r["id"] not in ended)
 
     def max_active(self):
         """The most requests the server was answering at once."""
@@ -251,7 +260,7 @@ def run_win(wine, inst, tail="", answers=(), timeout=120, quoted=True):
 def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120):
     """Runs the POSIX launcher inside the namespace. Its boxes go to standard
     error; the Yes/No question is answered by TVL_ANSWER."""
-    e = dict(__import__("os").environ)
+    e = dict(os.environ)
     e.update(env or {})
     if answer is not None:
         e["TVL_ANSWER"] = answer
@@ -274,7 +283,10 @@ def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120):
                boxes, err)
 
 
-def tree(root, skip=("stub_game.log",)):
+SUPPORT_LOG = "TervalisOnline2D.log"
+
+
+def tree(root, skip=("stub_game.log", SUPPORT_LOG)):
     """Every file below root: relative path (with "/") -> content."""
     root = Path(root)
     out = {}
@@ -293,6 +305,53 @@ def assert_old_or_new(inst, before, release_files):
         assert got == before.get(name) or got == new, f"{name} is neither its old nor its new version"
 
 
+def support_runs(inst):
+    """The support log's runs, oldest first: each a list of its lines without
+    their time stamps, the run's heading first."""
+    log = Path(inst.path) / SUPPORT_LOG
+    if not log.exists():
+        return []
+    runs = []
+    stamp = len("2000-01-01 00:00:00.000 ")
+    for line in log.read_bytes().decode("cp1251").split("\r\n"):
+        if line.startswith("=== run "):
+            runs.append([line[len("=== run ") + stamp:]])
+        elif line and runs:
+            runs[-1].append(line[stamp:])
+    return runs
+
+
+def launcher_pids(inst, windows):
+    """Processes running this install's launcher (a restarted one too)."""
+    own = (win_path(inst.launcher) if windows else str(inst.launcher)).encode()
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                argv0 = f.read().split(b"\0")[0].strip(b'"')
+        except OSError:
+            continue
+        if argv0 == own or (windows and argv0.lower() == own.lower()):
+            pids.append(int(pid))
+    return pids
+
+
+def kill_launchers(inst, windows):
+    """SIGKILL to every process of the launcher; True when one was running."""
+    pids = launcher_pids(inst, windows)
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    deadline = time.time() + 10
+    while launcher_pids(inst, windows) and time.time() < deadline:
+        time.sleep(0.01)
+    return bool(pids)
+
+
 class WinRoad:
     """The Windows launcher under Wine, in the test's namespace."""
     name = "win"
@@ -306,6 +365,11 @@ class WinRoad:
 
     def run(self, inst, tail="", answers=(), timeout=120, quoted=True):
         return run_win(self.wine, inst, tail, answers, timeout=timeout, quoted=quoted)
+
+    def start(self, inst):
+        """Starts the launcher without waiting for it."""
+        return self.wine.popen([win_path(inst.launcher)], cwd=inst.path, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
 
 
 class PosixRoad:
@@ -325,6 +389,11 @@ class PosixRoad:
         r = run_posix(self.ns, inst, tail.split(), answer=answer, env=env, timeout=timeout)
         assert len(r.boxes) == len(answers), f"boxes {r.boxes}, expected {len(answers)}"
         return r
+
+    def start(self, inst):
+        """Starts the launcher without waiting for it."""
+        return subprocess.Popen(self.ns.prefix() + [str(inst.launcher)], cwd=inst.path, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=dict(os.environ, TVL_ANSWER="no"))
 
 
 @pytest.fixture(params=["win", "posix"])
