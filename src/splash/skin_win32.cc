@@ -2,18 +2,18 @@
 
 #include <windows.h>
 
+#include "platform/win32.h"
 #include "splash/image_surface_win32.h"
 
 void scanDirectory(SkinPathSet& paths, const std::string& directory, const std::string& pattern) {
   std::string prefix;
   if (!scanPrefix(directory, &prefix)) return;
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((prefix + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
+  platform::ScopedFind search(FindFirstFileA((prefix + pattern).c_str(), &found));
+  if (!search.valid()) return;
   do {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) paths.insert(prefix + found.cFileName);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  } while (FindNextFileA(search.get(), &found));
 }
 
 SkinList loadSkinList() {
