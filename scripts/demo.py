@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The main job, end to end: a sample release is published with
+"""The main job, end to end: a sample release is published and signed with
 tervalis-publish, served by nginx on 127.0.0.1:80 in a private network
-namespace, and the real TervalisOnline2D.exe brings an out-of-date install up
-to date under Wine and Xvfb, then starts the game. Prints a summary with
+namespace, and the real TervalisOnline2D.exe, built with the release key
+(scripts/build_signed.sh), brings an out-of-date install up to date under
+Wine and Xvfb, then starts the game. Prints a summary with
 timings and the path of a screenshot taken mid-update, and ends with PASS or
 FAIL.
 
@@ -21,6 +22,9 @@ from publish_helpers import run_publish  # noqa: E402
 
 RED = (200, 10, 20)
 SHOT_DIR = h.ROOT / "build" / "demo"
+# The throw-away key of this checkout and the launcher built with it.
+KEY_DIR = h.ROOT / "build" / "release-test-key"
+SIGNED_LAUNCHER = h.ROOT / "build" / "win64-signed" / "bin" / h.LAUNCHER
 
 
 def step(n, text):
@@ -74,13 +78,17 @@ def main():
 
         t = time.time()
         www = work / "www"
+        if not SIGNED_LAUNCHER.exists():
+            raise SystemExit("no launcher with the release key: run scripts/build_signed.sh win64")
         r = run_publish(release, www / "3d", "--icons", icons, "--icons-output", www / "swf", "-q",
-                        "--date", "2026-12-01")
+                        "--date", "2026-12-01", "--sign-key", KEY_DIR / "secret.key", "--expires", "30")
         if r.returncode != 0:
             print(r.stderr)
             raise SystemExit("publisher failed")
         served = sum(p.stat().st_size for p in www.rglob("*") if p.is_file())
-        step(2, f"published with tervalis-publish: {served / 2**20:.1f} MiB served below /3d/ and /swf/ "
+        number = (www / "3d" / "release.sig").read_text().split("\n")[2].split()[1]
+        step(2, f"published with tervalis-publish: {served / 2**20:.1f} MiB served below /3d/ and /swf/, "
+                f"release {number} signed with key {(KEY_DIR / 'public.hex').read_text().strip()[:16]}... "
                 f"({time.time() - t:.1f} s)")
 
         ns = h.NetNs()
@@ -89,6 +97,7 @@ def main():
         step(3, f"nginx serving {www} on 127.0.0.1:80 in network namespace {ns.name}")
 
         inst = h.Install(work / "Tervalis Online", h.BUILD_WIN / "bin", h.LAUNCHER)
+        shutil.copy(SIGNED_LAUNCHER, inst.launcher)
         inst.write_ini(update_server="127.0.0.1", update_path="/3d/", icons_server="127.0.0.1", icons_path="/swf/",
                        game_server="10.20.30.40", game_port="3801")
         for name, p in tree_files(old).items():
@@ -133,11 +142,13 @@ def main():
             and all((inst.path / "data" / "textures" / n).is_file() for n in tree_files(icons))
         runs = inst.game_runs()
         want_line = line + " /server=10.20.30.40 /port=3801"
+        record = inst.path / "data" / "update" / "release.txt"
+        accepted = record.read_text().strip() if record.is_file() else "none"
         step(6, f"install matches the release: {len(want) - len(mismatched)}/{len(want)} files, clan icons "
-                f"{'present' if icons_ok else 'MISSING'}; game started {len(runs)} time(s)"
-                + (f" with: {runs[0]['cmdline']}" if runs else ""))
+                f"{'present' if icons_ok else 'MISSING'}; signed release accepted: {accepted}; "
+                f"game started {len(runs)} time(s)" + (f" with: {runs[0]['cmdline']}" if runs else ""))
         ok = (code == 0 and not mismatched and icons_ok and len(runs) == 1 and runs[0]["cmdline"] == want_line
-              and shot.exists())
+              and shot.exists() and accepted == number and "/3d/release.sig" in server.requests())
         if mismatched:
             print("  differing:", ", ".join(mismatched[:10]))
     finally:

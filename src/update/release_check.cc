@@ -85,11 +85,13 @@ ReleaseProblem problemOf(release::Verdict verdict) {
   return ReleaseProblem::kNotSigned;
 }
 
+// Where the newest accepted release number is kept: the staging folder
+// data\update\, which no update removes.
+std::string acceptedReleasePath() { return dataPath("update\\") + release::kAcceptedReleaseName; }
+
 }  // namespace
 
 int64_t secondsSince1970() { return static_cast<int64_t>(std::time(nullptr)); }
-
-std::string acceptedReleasePath() { return dataPath("update\\") + release::kAcceptedReleaseName; }
 
 SignedRelease::SignedRelease(Updater& updater) : updater_(updater), enabled_(!updater.releaseKeys.empty()) {}
 

@@ -47,10 +47,6 @@ struct ReleaseRefusal {
   bool refused() const { return problem != ReleaseProblem::kNone; }
 };
 
-// Where the newest accepted release number is kept: the staging folder
-// data\update\, which no update removes.
-std::string acceptedReleasePath();
-
 // One run's view of the signed release.
 class SignedRelease {
  public:

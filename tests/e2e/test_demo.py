@@ -16,4 +16,5 @@ def test_demo_small():
     lines = r.stdout.splitlines()
     assert lines[-1].startswith("PASS")
     assert any("screenshot with the bar" in line for line in lines)
+    assert any("signed release accepted: " in line and "accepted: none" not in line for line in lines)
     assert (ROOT / "build" / "demo" / "window-mid-update.png").is_file()
