@@ -22,8 +22,7 @@ import time
 import pytest
 
 from conftest import WINESERVER
-from updates import (FAULTY, SETTINGS, Release, faulty, kill_launchers, launcher_pids, road,  # noqa: F401
-                     tree)
+from updates import FAULTY, SETTINGS, Release, faulty, road, tree  # noqa: F401
 
 KILLS = 30
 MiB = 1 << 20
@@ -184,7 +183,7 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
                 if phase_began(phase, reqs, inst.path, launcher, started):
                     began = True
                     break
-                if proc.poll() is not None and not launcher_pids(inst, windows):
+                if proc.poll() is not None and not road.running(inst):
                     break
                 time.sleep(0.005)
             if not reqs or reqs[0][0] != "/3d/files.txt":
@@ -194,11 +193,12 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
             time.sleep(delay)
             log.poll()
             reqs = log.since(first)
-            killed = kill_launchers(inst, windows)
+            killed = road.kill(inst)
             proc.wait(timeout=30)
             files = tree(inst.path)
             where = phase_seen(reqs, files, launcher, old[launcher])
-            entry = f"round {rounds} (N={connections}) aim {phase}, delay {delay:.3f}: " + (
+            entry = f"round {rounds} (N={connections}) aim {phase} after {time.time() - started:.1f} s, delay " \
+                    f"{delay:.3f}: " + (
                 f"killed in {where}" if killed else "the run had ended")
             if killed:
                 kills += 1

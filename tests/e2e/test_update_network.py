@@ -17,8 +17,8 @@ from PIL import Image
 
 from conftest import win_path
 from splash_helpers import FILE_LINE, SKIN, fill_width, install_skins, region, screenshot, wait_for
-from updates import (FAULTY, OK, SETTINGS, FaultyServer, Release, faulty, kill_launchers, md5, road,  # noqa: F401
-                     support_runs, tree, zip_bytes)
+from updates import (FAULTY, OK, SETTINGS, FaultyServer, Release, faulty, md5, road, support_runs, tree,  # noqa: F401
+                     zip_bytes)
 
 NET = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY)
 BIG = "/3d/data/big.pak"
@@ -163,7 +163,7 @@ def test_partial_left_by_a_killed_run_is_resumed_at_the_next_start(road, faulty,
     road.start(inst)
     kept = wait_for(written, 60)
     assert kept, "the partial never reached 2 MiB"
-    assert kill_launchers(inst, road.name == "win")
+    assert road.kill(inst)
     kept = written()
     assert part.stat().st_size >= kept
     assert "data/big.pak" not in tree(inst.path)

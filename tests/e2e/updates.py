@@ -321,35 +321,59 @@ def support_runs(inst):
     return runs
 
 
-def launcher_pids(inst, windows):
-    """Processes running this install's launcher (a restarted one too)."""
-    own = (win_path(inst.launcher) if windows else str(inst.launcher)).encode()
+def launcher_pids(inst):
+    """Processes running this install's POSIX launcher (a restarted one,
+    and one being started, too)."""
+    own = str(inst.launcher).encode()
     pids = []
     for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                argv0 = f.read().split(b"\0")[0].strip(b'"')
-        except OSError:
-            continue
-        if argv0 == own or (windows and argv0.lower() == own.lower()):
-            pids.append(int(pid))
+        if pid.isdigit():
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    if f.read().split(b"\0")[0] == own:
+                        pids.append(int(pid))
+            except OSError:
+                pass
     return pids
 
 
-def kill_launchers(inst, windows):
-    """SIGKILL to every process of the launcher; True when one was running."""
-    pids = launcher_pids(inst, windows)
-    for pid in pids:
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
+def prefix_pids(wine):
+    """Processes of a Wine prefix other than Wine's own (its server and
+    services): the programs a test started, and what they started, at any
+    stage of their start."""
+    mark = f"WINEPREFIX={wine.prefix_dir}".encode()
+    pids = []
+    for pid in os.listdir("/proc"):
+        if pid.isdigit():
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if mark not in f.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    argv0 = f.read().split(b"\0")[0]
+            except OSError:
+                continue
+            if not argv0.lower().startswith(b"c:\\windows\\") and not argv0.endswith((b"wineserver", b"wineserver64")):
+                pids.append(int(pid))
+    return pids
+
+
+def kill_all(find):
+    """SIGKILL to what find() returns until two looks in a row find nothing
+    (a process may be starting another); True when anything was killed."""
+    killed, quiet = False, 0
     deadline = time.time() + 10
-    while launcher_pids(inst, windows) and time.time() < deadline:
-        time.sleep(0.01)
-    return bool(pids)
+    while quiet < 2 and time.time() < deadline:
+        pids = find()
+        quiet = 0 if pids else quiet + 1
+        for pid in pids:
+            try:
+                os.kill(pid, signal.SIGKILL)
+                killed = True
+            except ProcessLookupError:
+                pass
+        time.sleep(0.02)
+    return killed
 
 
 class WinRoad:
@@ -370,6 +394,13 @@ class WinRoad:
         """Starts the launcher without waiting for it."""
         return self.wine.popen([win_path(inst.launcher)], cwd=inst.path, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
+
+    def running(self, inst):
+        return bool(prefix_pids(self.wine))
+
+    def kill(self, inst):
+        """Kills the launcher (and whatever it started); True when it ran."""
+        return kill_all(lambda: prefix_pids(self.wine))
 
 
 class PosixRoad:
@@ -394,6 +425,13 @@ class PosixRoad:
         """Starts the launcher without waiting for it."""
         return subprocess.Popen(self.ns.prefix() + [str(inst.launcher)], cwd=inst.path, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, env=dict(os.environ, TVL_ANSWER="no"))
+
+    def running(self, inst):
+        return bool(launcher_pids(inst))
+
+    def kill(self, inst):
+        """Kills the launcher (a restarted one too); True when it ran."""
+        return kill_all(lambda: launcher_pids(inst))
 
 
 @pytest.fixture(params=["win", "posix"])
