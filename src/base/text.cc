@@ -71,4 +71,36 @@ bool parseHexLower(std::string_view text, uint8_t* out, size_t size) {
   return true;
 }
 
+bool parseDecimal(std::string_view text, uint64_t max, uint64_t* out) {
+  if (text.empty() || text.size() > 20 || (text[0] == '0' && text.size() > 1)) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (v > (max - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  *out = v;
+  return true;
+}
+
+bool parseSignedDecimal(std::string_view text, int64_t* out) {
+  bool negative = !text.empty() && text[0] == '-';
+  uint64_t v;
+  if (!parseDecimal(negative ? text.substr(1) : text, INT64_MAX, &v)) return false;
+  *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  return true;
+}
+
+std::vector<std::string> splitTabs(const std::string& line) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (;;) {
+    size_t tab = line.find('\t', start);
+    out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return out;
+    start = tab + 1;
+  }
+}
+
 }  // namespace tvl

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tvl {
 
@@ -29,5 +30,15 @@ std::string toHexUpper(const uint8_t* bytes, size_t size);
 // Exactly 2 * size lower-case hex digits into out; false for anything else
 // (upper case included: formats that use it have one spelling).
 bool parseHexLower(std::string_view text, uint8_t* out, size_t size);
+
+// Decimal digits without sign or leading zeros, at most max: the one spelling
+// the stored formats write.
+bool parseDecimal(std::string_view text, uint64_t max, uint64_t* out);
+
+// parseDecimal with an optional leading '-', within int64_t.
+bool parseSignedDecimal(std::string_view text, int64_t* out);
+
+// The fields of a tab-separated line; "" is one empty field.
+std::vector<std::string> splitTabs(const std::string& line);
 
 }  // namespace tvl

@@ -39,6 +39,38 @@ TEST(IntToString, Table) {
   EXPECT_EQ(intToString(INT_MIN), "-2147483648");
 }
 
+TEST(Decimal, OneSpellingWithinTheLimit) {
+  struct Case {
+    const char* text;
+    uint64_t max;
+    bool ok;
+    uint64_t want;
+  } cases[] = {
+      {"0", 10, true, 0},           {"10", 10, true, 10},       {"11", 10, false, 0},
+      {"007", 10, false, 0},        {"", 10, false, 0},         {"+1", 10, false, 0},
+      {"-1", 10, false, 0},         {"1 ", 10, false, 0},       {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX, false, 0},           {"9223372036854775808", INT64_MAX, false, 0},
+  };
+  for (const Case& c : cases) {
+    uint64_t v = 0;
+    EXPECT_EQ(parseDecimal(c.text, c.max, &v), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.want) << c.text;
+    }
+  }
+  int64_t s = 0;
+  EXPECT_TRUE(parseSignedDecimal("-9223372036854775807", &s));
+  EXPECT_EQ(s, -INT64_MAX);
+  EXPECT_FALSE(parseSignedDecimal("-", &s));
+  EXPECT_FALSE(parseSignedDecimal("--1", &s));
+  EXPECT_FALSE(parseSignedDecimal("9223372036854775808", &s));
+}
+
+TEST(SplitTabs, KeepsEmptyFields) {
+  EXPECT_EQ(splitTabs(""), std::vector<std::string>{""});
+  EXPECT_EQ(splitTabs("a\t\tb\t"), (std::vector<std::string>{"a", "", "b", ""}));
+}
+
 TEST(EqualsNoCase, Table) {
   EXPECT_TRUE(equalsNoCase("TervalisOnline2D.EXE", "tervalisonline2d.exe"));
   EXPECT_TRUE(equalsNoCase("", ""));

@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "base/text.h"
 #include "platform/fs.h"
 #include "platform/md5.h"
 #include "platform/tree.h"
@@ -44,37 +45,6 @@ struct PatchState {
   std::map<Pair, uint64_t> large;           // came out at least this large
 };
 
-std::vector<std::string> splitTabs(const std::string& line) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (;;) {
-    size_t tab = line.find('\t', start);
-    out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return out;
-    start = tab + 1;
-  }
-}
-
-bool parseNumber(const std::string& s, int64_t* out) {
-  if (s.empty() || s.size() > 19) return false;
-  size_t i = s[0] == '-' ? 1 : 0;
-  if (i == s.size()) return false;
-  int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  *out = s[0] == '-' ? -v : v;
-  return true;
-}
-
-bool parseSize(const std::string& s, uint64_t* out) {
-  int64_t v;
-  if (!parseNumber(s, &v) || v < 0) return false;
-  *out = static_cast<uint64_t>(v);
-  return true;
-}
-
 std::string serialise(const PatchState& s) {
   std::string out = std::string(kMagic) + "\nformat\t" + s.format + "\nlist\t" +
                     (s.listMd5.empty() ? "-" : s.listMd5) + '\t' + std::to_string(s.listStamp) + '\t' +
@@ -96,7 +66,7 @@ bool parse(const std::string& text, PatchState* state) {
   for (size_t n = 0; pos < text.size(); ++n) {
     size_t nl = text.find('\n', pos);
     if (nl == std::string::npos || ended) return false;
-    std::vector<std::string> f = splitTabs(text.substr(pos, nl - pos));
+    std::vector<std::string> f = tvl::splitTabs(text.substr(pos, nl - pos));
     pos = nl + 1;
     if (n == 0) {
       if (f.size() != 1 || f[0] != kMagic) return false;
@@ -105,20 +75,20 @@ bool parse(const std::string& text, PatchState* state) {
       s.format = f[1];
     } else if (n == 2) {
       if (f.size() != 4 || f[0] != "list" || (f[1] != "-" && !release::isMd5Text(f[1])) ||
-          !parseNumber(f[2], &s.listStamp) || !parseSize(f[3], &s.listOutputSize))
+          !tvl::parseSignedDecimal(f[2], &s.listStamp) || !tvl::parseDecimal(f[3], INT64_MAX, &s.listOutputSize))
         return false;
       if (f[1] != "-") s.listMd5 = f[1];
     } else if (f.size() == 1 && f[0] == "end") {
       ended = true;
     } else if (f.size() == 5 && f[0] == "version") {
       Version v;
-      if (f[1].empty() || !parseSize(f[2], &v.size) || !parseNumber(f[3], &v.mtimeNs) || !release::isMd5Text(f[4]))
+      if (f[1].empty() || !tvl::parseDecimal(f[2], INT64_MAX, &v.size) || !tvl::parseSignedDecimal(f[3], &v.mtimeNs) || !release::isMd5Text(f[4]))
         return false;
       v.md5 = f[4];
       s.versions[f[1]] = v;
     } else if (f.size() == 4 && (f[0] == "made" || f[0] == "large")) {
       uint64_t size;
-      if (!release::isMd5Text(f[1]) || !release::isMd5Text(f[2]) || !parseSize(f[3], &size)) return false;
+      if (!release::isMd5Text(f[1]) || !release::isMd5Text(f[2]) || !tvl::parseDecimal(f[3], INT64_MAX, &size)) return false;
       (f[0] == "made" ? s.made : s.large)[{f[1], f[2]}] = size;
     } else {
       return false;

@@ -1,5 +1,7 @@
 #include "publish/state.h"
 
+#include "base/text.h"
+
 #include <cstdlib>
 #include <vector>
 
@@ -8,38 +10,6 @@ namespace {
 
 const char kMagic[] = "tervalis-publish-state 1";
 const char kMagicSha256[] = "tervalis-publish-state 2";  // one more column: the output's SHA-256
-
-std::vector<std::string> splitTabs(const std::string& line) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (;;) {
-    size_t tab = line.find('\t', start);
-    out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return out;
-    start = tab + 1;
-  }
-}
-
-bool parseU64(const std::string& s, uint64_t* out) {
-  if (s.empty() || s.size() > 20) return false;
-  uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    uint64_t next = v * 10 + static_cast<uint64_t>(c - '0');
-    if (next / 10 != v) return false;
-    v = next;
-  }
-  *out = v;
-  return true;
-}
-
-bool parseI64(const std::string& s, int64_t* out) {
-  bool negative = !s.empty() && s[0] == '-';
-  uint64_t v;
-  if (!parseU64(negative ? s.substr(1) : s, &v) || v > 9223372036854775807ULL) return false;
-  *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
-  return true;
-}
 
 bool isSha256(const std::string& s) {
   if (s.size() != 64) return false;
@@ -98,19 +68,19 @@ bool parseState(const std::string& text, PublishState* state) {
   if (!nextLine(&line) || line.compare(0, 8, "packing\t") != 0) return false;
   parsed.packing = line.substr(8);
   if (!nextLine(&line)) return false;
-  std::vector<std::string> list = splitTabs(line);
-  if (list.size() != 4 + extra || list[0] != "list" || !parseI64(list[2], &parsed.listStamp) ||
-      !parseU64(list[3], &parsed.listOutputSize) || (list[1] != "-" && !isDigest(list[1])) ||
+  std::vector<std::string> list = tvl::splitTabs(line);
+  if (list.size() != 4 + extra || list[0] != "list" || !tvl::parseSignedDecimal(list[2], &parsed.listStamp) ||
+      !tvl::parseDecimal(list[3], UINT64_MAX, &parsed.listOutputSize) || (list[1] != "-" && !isDigest(list[1])) ||
       (extra && !parseSha256Field(list[4], &parsed.listSha256)))
     return false;
   if (list[1] != "-") parsed.listMd5 = list[1];
   for (;;) {
     if (!nextLine(&line)) return false;
     if (line == "end") break;
-    std::vector<std::string> f = splitTabs(line);
+    std::vector<std::string> f = tvl::splitTabs(line);
     StateEntry e;
-    if (f.size() != 6 + extra || f[0].empty() || !parseU64(f[1], &e.size) || !parseI64(f[2], &e.mtimeNs) ||
-        !isDigest(f[3]) || !parseI64(f[4], &e.stamp) || !parseU64(f[5], &e.outputSize) ||
+    if (f.size() != 6 + extra || f[0].empty() || !tvl::parseDecimal(f[1], UINT64_MAX, &e.size) || !tvl::parseSignedDecimal(f[2], &e.mtimeNs) ||
+        !isDigest(f[3]) || !tvl::parseSignedDecimal(f[4], &e.stamp) || !tvl::parseDecimal(f[5], UINT64_MAX, &e.outputSize) ||
         (extra && !parseSha256Field(f[6], &e.outputSha256)))
       return false;
     e.md5 = f[3];

@@ -29,20 +29,6 @@ std::string nameProblem(std::string_view name) {
   return "";
 }
 
-// Decimal without sign or leading zeros, at most max.
-bool parseNumber(std::string_view text, uint64_t max, uint64_t* out) {
-  if (text.empty() || text.size() > 20 || (text[0] == '0' && text.size() > 1)) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (v > (max - digit) / 10) return false;
-    v = v * 10 + digit;
-  }
-  *out = v;
-  return true;
-}
-
 constexpr uint64_t kMaxI64 = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
 
 // Splits the signature line off; false when the first line is not one.
@@ -161,17 +147,17 @@ Verdict parseManifestBody(std::string_view body, Manifest* manifest, std::string
   if (!next()) return fail("no format line");
   uint64_t n;
   if (line.substr(0, kFormatPrefix.size()) != kFormatPrefix) return fail("no format line");
-  if (!parseNumber(line.substr(kFormatPrefix.size()), std::numeric_limits<uint64_t>::max(), &n))
+  if (!tvl::parseDecimal(line.substr(kFormatPrefix.size()), std::numeric_limits<uint64_t>::max(), &n))
     return fail("bad format version");
   if (n != kManifestFormat) {
     *detail = "format " + std::to_string(n) + "; this launcher reads format " + std::to_string(kManifestFormat);
     return Verdict::UnknownFormat;
   }
   if (pos > body.size()) return fail("line not ended");
-  if (!next() || line.substr(0, 8) != "release " || !parseNumber(line.substr(8), kMaxI64, &m.release) || m.release == 0)
+  if (!next() || line.substr(0, 8) != "release " || !tvl::parseDecimal(line.substr(8), kMaxI64, &m.release) || m.release == 0)
     return fail("expected 'release NUMBER' (1 or more)");
   if (pos > body.size()) return fail("line not ended");
-  if (!next() || line.substr(0, 8) != "expires " || !parseNumber(line.substr(8), kMaxI64, &n) || n == 0)
+  if (!next() || line.substr(0, 8) != "expires " || !tvl::parseDecimal(line.substr(8), kMaxI64, &n) || n == 0)
     return fail("expected 'expires SECONDS'");
   m.expires = static_cast<int64_t>(n);
   if (pos > body.size()) return fail("line not ended");
@@ -190,7 +176,7 @@ Verdict parseManifestBody(std::string_view body, Manifest* manifest, std::string
     } else {
       return fail("unknown origin");
     }
-    if (!parseNumber(line.substr(t1 + 1, t2 - t1 - 1), kMaxI64, &e.size)) return fail("bad size");
+    if (!tvl::parseDecimal(line.substr(t1 + 1, t2 - t1 - 1), kMaxI64, &e.size)) return fail("bad size");
     if (!parseHexLower(line.substr(t2 + 1, t3 - t2 - 1), e.sha256.data(), e.sha256.size())) return fail("bad SHA-256");
     std::string_view name = line.substr(t3 + 1);
     std::string problem = nameProblem(name);
