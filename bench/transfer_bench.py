@@ -25,13 +25,11 @@ Usage: transfer_bench.py download|update|shaper|update-net|update-resets
 <ratio>x vs <baseline> (<details>)".
 """
 import hashlib
-import io
 import os
 import shutil
 import subprocess
 import sys
 import time
-import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -68,18 +66,6 @@ def timed(args, **kw):
             err.seek(0)
             raise RuntimeError(f"{args[:6]} failed ({r.returncode}): {err.read().decode(errors='replace')[-500:]}")
     return elapsed
-
-
-def list_text(entries):
-    return "".join(f"{n}\tx\t0\t{size}\t{digest}\r\n" for n, size, digest in entries).encode()
-
-
-def zipped(items, level=6):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED, compresslevel=level) as z:
-        for name, data in items:
-            z.writestr(name, data)
-    return buf.getvalue()
 
 
 def make_install(path, launcher, game, ini):
@@ -131,8 +117,8 @@ def bench_download():
             for _ in range(size // (16 * MiB)):
                 f.write(os.urandom(16 * MiB))
     (www / "u").mkdir(exist_ok=True)
-    (www / "u" / "files.txt").write_bytes(zipped([("files.txt", b"")]))
-    (www / "i" / "clan_icons_list.txt").write_bytes(list_text([("big.bin", size, "0" * 32)]))
+    (www / "u" / "files.txt").write_bytes(make_data.zipped([("files.txt", b"")]))
+    (www / "i" / "clan_icons_list.txt").write_bytes(make_data.list_text([("big.bin", size, "0" * 32)]))
 
     ns = h.NetNs()
     wine = None
