@@ -30,10 +30,11 @@ def edited(data, seed, count=6):
     return bytes(out)
 
 
-def make_releases(root, size):
+def make_releases(root, size, *extra):
     """Three releases of one pack, each a few scattered edits from the
-    last, published from the newest with patches from the two before.
-    Returns (www, the pack's versions oldest first, patch path by base MD5)."""
+    last, published from the newest with patches from the two before
+    (extra: more publisher switches). Returns (www, the pack's versions
+    oldest first, patch path by base MD5)."""
     versions = [random.Random(size).randbytes(size)]
     for v in (1, 2):
         versions.append(edited(versions[-1], v))
@@ -46,7 +47,7 @@ def make_releases(root, size):
         folders.append(folder)
     www = root / "www"
     run_publish(folders[2], www / "3d", "--date", "2024-05-01", "--previous", folders[1], "--previous", folders[0],
-                check=True)
+                *extra, check=True)
     (www / "swf").mkdir()
     (www / "swf" / "clan_icons_list.txt").write_bytes(b"")
     with zipfile.ZipFile(www / "3d" / "patches.txt") as z:
@@ -85,10 +86,7 @@ def test_pack_updates_through_a_patch_or_else_whole(road, nginx, releases, tmp_p
              "damaged patch on the server": versions[1]}[case]
     if case == "damaged patch on the server":
         www = shutil.copytree(www, tmp_path / "www")
-        patch = www / "3d" / patches[md5_upper(versions[1])]
-        data = bytearray(patch.read_bytes())
-        data[len(data) // 2:len(data) // 2 + 16] = bytes(16)
-        patch.write_bytes(bytes(data))
+        damage_patch(www, patches[md5_upper(versions[1])])
     server = nginx(www)
     inst = player(road, versions, local)
     run = road.run(inst)
@@ -106,6 +104,33 @@ def test_pack_updates_through_a_patch_or_else_whole(road, nginx, releases, tmp_p
     whole = case in ("damaged local pack", "damaged patch on the server")
     assert ("/3d/" + PACK in fetched) == whole, fetched
     assert "/3d/patches.txt" in fetched
+
+
+def damage_patch(www, patch):
+    data = bytearray((www / "3d" / patch).read_bytes())
+    data[len(data) // 2:len(data) // 2 + 16] = bytes(16)
+    (www / "3d" / patch).write_bytes(bytes(data))
+
+
+@pytest.mark.parametrize("road_name", ["posix", "win"])
+@pytest.mark.parametrize("damaged", [False, True], ids=["patch", "patch altered on the way"])
+def test_signed_release_updates_through_its_patch(request, road_name, damaged, nginx, tmp_path):
+    from test_signed_release import KEY, make_road
+    www, versions, patches = make_releases(tmp_path / "rel", 1 << 20, "--sign-key", KEY)
+    patch = patches[md5_upper(versions[1])]
+    if damaged:  # the manifest names the patch's bytes, so an altered one is refused and the pack fetched whole
+        damage_patch(www, patch)
+    server = nginx(www)
+    road = make_road(request, road_name, signed=True)
+    inst = player(road, versions, versions[1])
+    run = road.run(inst)
+    assert run.code == 0 and run.boxes == []
+    assert len(inst.wait_game_runs()) == 1
+    assert (inst.path / PACK).read_bytes() == versions[2]
+    assert sorted(os.listdir(inst.path / "data" / "update")) == ["release.txt"]
+    fetched = server.requests()[1:]  # after the readiness probe
+    assert fetched[0] == "/3d/release.sig" and "/3d/" + patch in fetched
+    assert ("/3d/" + PACK in fetched) == damaged, fetched
 
 
 def start(road, inst):
