@@ -31,6 +31,11 @@ fi
 step "layer check"
 if python3 scripts/check_layers.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
 
+miss() {  # a stage that ran nothing or less than it found counts as one failure
+  echo "FAILED: $*"
+  failed=$((failed + 1)); fail=1
+}
+
 count_ctest() {  # adds ctest's counts from its log
   local line total bad
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -1)
@@ -57,23 +62,40 @@ count_ctest build/win64/ctest.log
 /usr/lib/wine/wineserver -k
 unset WINEPREFIX
 
-if [ -d build/fuzz/bin ]; then
+if [ -d tests/fuzz ]; then
   step "fuzz: ${FUZZ_SECONDS}s per target"
-  for f in build/fuzz/bin/*_fuzz; do
-    [ -x "$f" ] || continue
-    name=$(basename "$f" _fuzz)
+  # Undefined behaviour ends a run like a crash; a report in the log fails it
+  # even when the run itself ended well.
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  reports='runtime error:|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|SUMMARY: [A-Za-z]*Sanitizer'
+  targets=0
+  for src in tests/fuzz/*_fuzz.cc; do
+    [ -e "$src" ] || continue
+    targets=$((targets + 1))
+    name=$(basename "$src" _fuzz.cc)
+    f=build/fuzz/bin/${name}_fuzz
+    if [ ! -x "$f" ]; then
+      miss "fuzz $name: $f was not built"
+      continue
+    fi
     work=build/fuzz/corpus-$name
+    log=build/fuzz/$name.log
     mkdir -p "$work"
     seeds=tests/fuzz/corpus/$name
     [ -d "$seeds" ] || seeds=""
-    if "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$work" $seeds >build/fuzz/$name.log 2>&1; then
-      echo "fuzz $name: ok ($(grep -c . build/fuzz/$name.log) log lines)"
+    "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 -artifact_prefix="build/fuzz/$name-" \
+      "$work" $seeds >"$log" 2>&1
+    rc=$?
+    if [ $rc -eq 0 ] && ! grep -qE "$reports" "$log" && grep -qE '^Done [0-9]+ runs' "$log"; then
+      echo "fuzz $name: ok ($(grep -E '^Done [0-9]+ runs' "$log" | tail -1))"
       passed=$((passed + 1))
     else
-      echo "fuzz $name: FAILED"; tail -40 build/fuzz/$name.log
+      echo "fuzz $name: FAILED (exit $rc)"; tail -40 "$log"
       failed=$((failed + 1)); fail=1
     fi
   done
+  [ "$targets" -gt 0 ] || miss "fuzz: tests/fuzz holds no *_fuzz.cc target"
+  unset UBSAN_OPTIONS
 fi
 
 step "end-to-end tests (pytest)"
