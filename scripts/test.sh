@@ -36,19 +36,24 @@ miss() {  # a stage that ran nothing or less than it found counts as one failure
   failed=$((failed + 1)); fail=1
 }
 
-count_ctest() {  # adds ctest's counts from its log
-  local line total bad
+count_ctest() {  # adds the counts of ctest's log $1; the run in $2 must have run every test it lists
+  local line total bad listed
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -1)
-  [ -n "$line" ] || return
+  if [ -z "$line" ]; then
+    miss "$2: ctest printed no summary"
+    return
+  fi
   bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
   total=$(echo "$line" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
   passed=$((passed + total - bad)); failed=$((failed + bad))
+  listed=$(cd "$2" && ctest -N 2>/dev/null | sed -nE 's/^Total Tests: ([0-9]+)$/\1/p')
+  [ "$total" -gt 0 ] && [ "$total" = "$listed" ] || miss "$2: ctest ran $total of ${listed:-?} tests"
 }
 
 step "unit tests: native"
-(cd build/native && ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/native/ctest.log
+(cd build/native && ctest --output-on-failure --no-tests=error -j"$JOBS") 2>&1 | tee build/native/ctest.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
-count_ctest build/native/ctest.log
+count_ctest build/native/ctest.log build/native
 
 step "unit tests: win64 under Wine"
 export WINEPREFIX
@@ -56,9 +61,9 @@ WINEPREFIX=$(bash scripts/wine_prefix.sh)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 /usr/lib/wine/wineserver -p
 /usr/lib/wine/wine64 wineboot >/dev/null 2>&1
-(cd build/win64 && ctest --output-on-failure) 2>&1 | tee build/win64/ctest.log
+(cd build/win64 && ctest --output-on-failure --no-tests=error) 2>&1 | tee build/win64/ctest.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
-count_ctest build/win64/ctest.log
+count_ctest build/win64/ctest.log build/win64
 /usr/lib/wine/wineserver -k
 unset WINEPREFIX
 
