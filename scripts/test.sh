@@ -104,17 +104,44 @@ if [ -d tests/fuzz ]; then
 fi
 
 step "end-to-end tests (pytest)"
-/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e --junitxml=build/e2e.xml "$@"
-[ $? -eq 0 ] || fail=1
-if [ -f build/e2e.xml ]; then
-  read -r t f e s < <(/usr/bin/python3 - <<'PY'
-import xml.etree.ElementTree as ET
-r = ET.parse("build/e2e.xml").getroot()
-s = r if r.tag == "testsuite" else r.find("testsuite")
-print(s.get("tests"), s.get("failures"), s.get("errors"), s.get("skipped"))
+# What this selection holds, counted by pytest itself whatever "$@" asks of
+# its output; -1 when collecting failed.
+collected=$(/usr/bin/python3 - "$@" 3>&1 >/dev/null 2>&1 <<'PY'
+import os, sys
+import pytest
+class Count:
+    n = -1
+    def pytest_collection_finish(self, session):
+        Count.n = len(session.items)
+rc = pytest.main(["--collect-only", "-p", "no:cacheprovider", "tests/e2e", *sys.argv[1:]], plugins=[Count()])
+os.write(3, b"%d\n" % (Count.n if rc in (0, 5) else -1))
 PY
 )
+rm -f build/e2e.xml  # a crashed run must not report the previous run's counts
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e --junitxml=build/e2e.xml "$@"
+[ $? -eq 0 ] || fail=1
+ran=""
+if [ -f build/e2e.xml ]; then
+  read -r ran t f e s < <(/usr/bin/python3 - <<'PY'
+import xml.etree.ElementTree as ET
+try:
+    r = ET.parse("build/e2e.xml").getroot()
+except ET.ParseError:
+    raise SystemExit
+suites = [r] if r.tag == "testsuite" else r.findall("testsuite")
+def total(key):
+    return sum(int(s.get(key, 0)) for s in suites)
+cases = {(c.get("classname"), c.get("name")) for s in suites for c in s.iter("testcase")}
+print(len(cases), total("tests"), total("failures"), total("errors"), total("skipped"))
+PY
+)
+fi
+[ "${collected:--1}" -ge 0 ] || miss "e2e: pytest could not collect the tests"
+if [ -z "$ran" ]; then
+  miss "e2e: pytest left no readable report in build/e2e.xml"
+else
   passed=$((passed + t - f - e - s)); failed=$((failed + f + e))
+  [ "$ran" -gt 0 ] && [ "$ran" -ge "${collected:--1}" ] || miss "e2e: ran $ran of ${collected:-?} tests"
 fi
 
 echo
