@@ -31,19 +31,29 @@ fi
 step "layer check"
 if python3 scripts/check_layers.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
 
-count_ctest() {  # adds ctest's counts from its log
-  local line total bad
+miss() {  # a stage that ran nothing or less than it found counts as one failure
+  echo "FAILED: $*"
+  failed=$((failed + 1)); fail=1
+}
+
+count_ctest() {  # adds the counts of ctest's log $1; the run in $2 must have run every test it lists
+  local line total bad listed
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -1)
-  [ -n "$line" ] || return
+  if [ -z "$line" ]; then
+    miss "$2: ctest printed no summary"
+    return
+  fi
   bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
   total=$(echo "$line" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
   passed=$((passed + total - bad)); failed=$((failed + bad))
+  listed=$(cd "$2" && ctest -N 2>/dev/null | sed -nE 's/^Total Tests: ([0-9]+)$/\1/p')
+  [ "$total" -gt 0 ] && [ "$total" = "$listed" ] || miss "$2: ctest ran $total of ${listed:-?} tests"
 }
 
 step "unit tests: native"
-(cd build/native && ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/native/ctest.log
+(cd build/native && ctest --output-on-failure --no-tests=error -j"$JOBS") 2>&1 | tee build/native/ctest.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
-count_ctest build/native/ctest.log
+count_ctest build/native/ctest.log build/native
 
 step "unit tests: win64 under Wine"
 export WINEPREFIX
@@ -51,43 +61,87 @@ WINEPREFIX=$(bash scripts/wine_prefix.sh)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 /usr/lib/wine/wineserver -p
 /usr/lib/wine/wine64 wineboot >/dev/null 2>&1
-(cd build/win64 && ctest --output-on-failure) 2>&1 | tee build/win64/ctest.log
+(cd build/win64 && ctest --output-on-failure --no-tests=error) 2>&1 | tee build/win64/ctest.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
-count_ctest build/win64/ctest.log
+count_ctest build/win64/ctest.log build/win64
 /usr/lib/wine/wineserver -k
 unset WINEPREFIX
 
-if [ -d build/fuzz/bin ]; then
+if [ -d tests/fuzz ]; then
   step "fuzz: ${FUZZ_SECONDS}s per target"
-  for f in build/fuzz/bin/*_fuzz; do
-    [ -x "$f" ] || continue
-    name=$(basename "$f" _fuzz)
+  # Undefined behaviour ends a run like a crash; a report in the log fails it
+  # even when the run itself ended well.
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  reports='runtime error:|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|SUMMARY: [A-Za-z]*Sanitizer'
+  targets=0
+  for src in tests/fuzz/*_fuzz.cc; do
+    [ -e "$src" ] || continue
+    targets=$((targets + 1))
+    name=$(basename "$src" _fuzz.cc)
+    f=build/fuzz/bin/${name}_fuzz
+    if [ ! -x "$f" ]; then
+      miss "fuzz $name: $f was not built"
+      continue
+    fi
     work=build/fuzz/corpus-$name
+    log=build/fuzz/$name.log
     mkdir -p "$work"
     seeds=tests/fuzz/corpus/$name
     [ -d "$seeds" ] || seeds=""
-    if "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$work" $seeds >build/fuzz/$name.log 2>&1; then
-      echo "fuzz $name: ok ($(grep -c . build/fuzz/$name.log) log lines)"
+    "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 -artifact_prefix="build/fuzz/$name-" \
+      "$work" $seeds >"$log" 2>&1
+    rc=$?
+    if [ $rc -eq 0 ] && ! grep -qE "$reports" "$log" && grep -qE '^Done [0-9]+ runs' "$log"; then
+      echo "fuzz $name: ok ($(grep -E '^Done [0-9]+ runs' "$log" | tail -1))"
       passed=$((passed + 1))
     else
-      echo "fuzz $name: FAILED"; tail -40 build/fuzz/$name.log
+      echo "fuzz $name: FAILED (exit $rc)"; tail -40 "$log"
       failed=$((failed + 1)); fail=1
     fi
   done
+  [ "$targets" -gt 0 ] || miss "fuzz: tests/fuzz holds no *_fuzz.cc target"
+  unset UBSAN_OPTIONS
 fi
 
 step "end-to-end tests (pytest)"
-/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e --junitxml=build/e2e.xml "$@"
-[ $? -eq 0 ] || fail=1
-if [ -f build/e2e.xml ]; then
-  read -r t f e s < <(/usr/bin/python3 - <<'PY'
-import xml.etree.ElementTree as ET
-r = ET.parse("build/e2e.xml").getroot()
-s = r if r.tag == "testsuite" else r.find("testsuite")
-print(s.get("tests"), s.get("failures"), s.get("errors"), s.get("skipped"))
+# What this selection holds, counted by pytest itself whatever "$@" asks of
+# its output; -1 when collecting failed.
+collected=$(/usr/bin/python3 - "$@" 3>&1 >/dev/null 2>&1 <<'PY'
+import os, sys
+import pytest
+class Count:
+    n = -1
+    def pytest_collection_finish(self, session):
+        Count.n = len(session.items)
+rc = pytest.main(["--collect-only", "-p", "no:cacheprovider", "tests/e2e", *sys.argv[1:]], plugins=[Count()])
+os.write(3, b"%d\n" % (Count.n if rc in (0, 5) else -1))
 PY
 )
+rm -f build/e2e.xml  # a crashed run must not report the previous run's counts
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e --junitxml=build/e2e.xml "$@"
+[ $? -eq 0 ] || fail=1
+ran=""
+if [ -f build/e2e.xml ]; then
+  read -r ran t f e s < <(/usr/bin/python3 - <<'PY'
+import xml.etree.ElementTree as ET
+try:
+    r = ET.parse("build/e2e.xml").getroot()
+except ET.ParseError:
+    raise SystemExit
+suites = [r] if r.tag == "testsuite" else r.findall("testsuite")
+def total(key):
+    return sum(int(s.get(key, 0)) for s in suites)
+cases = {(c.get("classname"), c.get("name")) for s in suites for c in s.iter("testcase")}
+print(len(cases), total("tests"), total("failures"), total("errors"), total("skipped"))
+PY
+)
+fi
+[ "${collected:--1}" -ge 0 ] || miss "e2e: pytest could not collect the tests"
+if [ -z "$ran" ]; then
+  miss "e2e: pytest left no readable report in build/e2e.xml"
+else
   passed=$((passed + t - f - e - s)); failed=$((failed + f + e))
+  [ "$ran" -gt 0 ] && [ "$ran" -ge "${collected:--1}" ] || miss "e2e: ran $ran of ${collected:-?} tests"
 fi
 
 echo

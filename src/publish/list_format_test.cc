@@ -4,50 +4,37 @@
 
 #include <vector>
 
+#include "update/file_list.h"
+
 namespace publish {
 namespace {
 
-// The launcher's reading of a list: lines end at CR and at LF, fields are
-// runs of bytes other than TAB, entries have exactly five.
-std::vector<std::vector<std::string>> launcherEntries(const std::string& text) {
-  std::vector<std::vector<std::string>> out;
-  std::string line;
-  auto endLine = [&] {
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : line + '\t') {
-      if (c != '\t') {
-        field += c;
-      } else if (!field.empty()) {
-        fields.push_back(field);
-        field.clear();
-      }
-    }
-    if (fields.size() == 5) out.push_back(fields);
-    line.clear();
-  };
-  for (char c : text) {
-    if (c == '\r' || c == '\n')
-      endLine();
-    else
-      line += c;
-  }
-  endLine();
-  return out;
-}
-
+// Lines are read back with the launcher's own parser.
 TEST(ListFormat, LinesReadBackAsOneEntryEach) {
   std::string text = formatListLine("data/a b.pak", "release 7", 1700000000, 12345, "0CC175B9C0F1B6A831C399E269772661") +
                      formatListLine("TervalisOnline2D.exe", "1", 0, 0, "D41D8CD98F00B204E9800998ECF8427E");
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-  auto entries = launcherEntries(text);
+  tvl::ServerLocation source{"update.example", "/3d/"};
+  std::vector<tvl::FileListEntry> entries;
+  tvl::appendFileListEntries(text.data(), text.size(), source, "", false, entries);
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0][0], "data/a b.pak");
-  EXPECT_EQ(entries[0][1], "release 7");
-  EXPECT_EQ(entries[0][2], "2023-11-14T22:13:20Z");
-  EXPECT_EQ(entries[0][3], "12345");
-  EXPECT_EQ(entries[0][4], "0CC175B9C0F1B6A831C399E269772661");
-  EXPECT_EQ(entries[1][2], "1970-01-01T00:00:00Z");
+  EXPECT_EQ(entries[0].name, "data/a b.pak");
+  EXPECT_EQ(entries[0].size, 12345);
+  EXPECT_EQ(entries[0].digest, "0CC175B9C0F1B6A831C399E269772661");
+  EXPECT_EQ(entries[1].name, "TervalisOnline2D.exe");
+  EXPECT_EQ(entries[1].size, 0);
+  EXPECT_EQ(entries[1].digest, "D41D8CD98F00B204E9800998ECF8427E");
+
+  // The launcher skips the middle fields; split by its rules they hold the
+  // label and the date.
+  std::vector<std::string> lines = tvl::splitFields(text, "\r\n");
+  ASSERT_EQ(lines.size(), 2u);
+  std::vector<std::string> first = tvl::splitFields(lines[0], "\t"), second = tvl::splitFields(lines[1], "\t");
+  ASSERT_EQ(first.size(), 5u);
+  ASSERT_EQ(second.size(), 5u);
+  EXPECT_EQ(first[1], "release 7");
+  EXPECT_EQ(first[2], "2023-11-14T22:13:20Z");
+  EXPECT_EQ(second[2], "1970-01-01T00:00:00Z");
 }
 
 TEST(ListFormat, ReleaseLabelsThatWouldShiftFieldsAreRefused) {
