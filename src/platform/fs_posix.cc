@@ -302,6 +302,16 @@ PathInfo pathInfo(const std::string& path) {
   return info;
 }
 
+bool fileIdentity(const std::string& path, FileIdentity* out) {
+  struct stat st;
+  if (path.empty() || stat(nativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  out->size = static_cast<uint64_t>(st.st_size);
+  out->mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  out->volume = static_cast<uint64_t>(st.st_dev);
+  out->index = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 std::string absolutePath(const std::string& path) {
   std::string abs = nativePath(path);
   if (abs.empty() || abs[0] != '/') {

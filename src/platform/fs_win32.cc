@@ -315,6 +315,18 @@ PathInfo pathInfo(const std::string& path) {
   return info;
 }
 
+bool fileIdentity(const std::string& path, FileIdentity* out) {
+  BY_HANDLE_FILE_INFORMATION h;
+  // Opened for its attributes only: this never conflicts with a process
+  // that holds the file exclusively.
+  if (path.empty() || !followedInfo(path, &h) || (h.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  out->size = (static_cast<uint64_t>(h.nFileSizeHigh) << 32) | h.nFileSizeLow;
+  out->mtimeNs = fileTimeNs(h.ftLastWriteTime);
+  out->volume = h.dwVolumeSerialNumber;
+  out->index = (static_cast<uint64_t>(h.nFileIndexHigh) << 32) | h.nFileIndexLow;
+  return true;
+}
+
 std::string absolutePath(const std::string& path) {
   char buf[MAX_PATH * 4];
   DWORD n = GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
