@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "platform/handle.h"
@@ -193,6 +194,13 @@ struct FileIdentity {
 // opening it for reading; false when nothing is there or it is not a
 // regular file.
 bool fileIdentity(const std::string& path, FileIdentity* out);
+
+// The identities of the regular files directly in dir, by name as the
+// directory lists them, from one pass over the directory: far cheaper than a
+// fileIdentity call per file where opening a file is costly (Wine). Links
+// and what is not a regular file are left out. False when the directory
+// cannot be listed this way.
+bool listIdentities(const std::string& dir, std::map<std::string, FileIdentity>* out);
 
 // Absolute form of path with symbolic links resolved as far as it exists;
 // "/" as separator.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "base/path_rules.h"
 #include "base/text.h"
@@ -33,11 +34,11 @@ std::string checksumOf(const std::string& text) {
   return toHexLower(d.data(), d.size());
 }
 
-// Cuts the next field up to sep (or the end) off *rest.
-std::string field(std::string* rest, char sep) {
+// Cuts the next field up to sep (or the end) off the front of *rest.
+std::string field(std::string_view* rest, char sep) {
   size_t cut = rest->find(sep);
-  std::string f = rest->substr(0, cut);
-  rest->erase(0, cut == std::string::npos ? rest->size() : cut + 1);
+  std::string f(rest->substr(0, cut));
+  rest->remove_prefix(cut == std::string_view::npos ? rest->size() : cut + 1);
   return f;
 }
 
@@ -67,7 +68,7 @@ bool parseUnsigned(const std::string& s, uint64_t* out) {
   return true;
 }
 
-bool parseIdentity(std::string* rest, char sep, platform::FileIdentity* id) {
+bool parseIdentity(std::string_view* rest, char sep, platform::FileIdentity* id) {
   return parseUnsigned(field(rest, sep), &id->size) && parseInt(field(rest, sep), &id->mtimeNs) &&
          parseUnsigned(field(rest, sep), &id->volume) && parseUnsigned(field(rest, sep), &id->index);
 }
@@ -96,31 +97,37 @@ bool parseCheckIndex(const std::string& text, CheckIndex* out) {
   size_t endLine = text.rfind('\n', text.size() - 2);
   if (endLine == std::string::npos) return false;
   std::string body = text.substr(0, endLine + 1);
-  std::string seal = text.substr(endLine + 1, text.size() - endLine - 2);
+  std::string sealText = text.substr(endLine + 1, text.size() - endLine - 2);
+  std::string_view seal = sealText;
   if (field(&seal, ' ') != "end") return false;
   uint64_t count = 0;
   if (!parseUnsigned(field(&seal, ' '), &count) || seal != checksumOf(body)) return false;
   if (body.compare(0, sizeof kHeader - 1, kHeader) != 0) return false;
 
   CheckIndex index;
-  std::string rest = body.substr(sizeof kHeader - 1);
-  std::string line = field(&rest, '\n');
+  std::string_view rest = body;
+  rest.remove_prefix(sizeof kHeader - 1);
+  std::string text1 = field(&rest, '\n');
+  std::string_view line = text1;
   if (field(&line, ' ') != "launcher" || !parseIdentity(&line, ' ', &index.launcher) || !line.empty()) return false;
-  line = field(&rest, '\n');
-  if (field(&line, ' ') != "full" || !parseInt(line, &index.lastFullCheck)) return false;
+  std::string text2 = field(&rest, '\n');
+  line = text2;
+  if (field(&line, ' ') != "full" || !parseInt(std::string(line), &index.lastFullCheck)) return false;
   while (!rest.empty()) {
-    line = field(&rest, '\n');
+    size_t cut = rest.find('\n');
+    line = rest.substr(0, cut);
+    rest.remove_prefix(cut == std::string_view::npos ? rest.size() : cut + 1);
     CheckIndex::Record r;
     r.digest = field(&line, '\t');
     if (!isDigest(r.digest) || !parseIdentity(&line, '\t', &r.identity) || line.empty()) return false;
-    index.files[line] = r;
+    index.files.emplace_hint(index.files.end(), std::string(line), r);
   }
   if (index.files.size() != count) return false;
   *out = std::move(index);
   return true;
 }
 
-IndexState readCheckIndex(const std::string& path, CheckIndex* out) {
+IndexState readCheckIndex(const std::string& path, CheckIndex* out, std::string* textOut) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(platform::nativePath(path).c_str(), "rb"),
                                                    std::fclose);
   if (!f) return platform::findPath(path) ? IndexState::kDamaged : IndexState::kMissing;
@@ -128,13 +135,17 @@ IndexState readCheckIndex(const std::string& path, CheckIndex* out) {
   char buf[65536];
   size_t got;
   while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, got);
-  if (std::ferror(f.get())) return IndexState::kDamaged;
-  return parseCheckIndex(text, out) ? IndexState::kOk : IndexState::kDamaged;
+  if (std::ferror(f.get()) || !parseCheckIndex(text, out)) return IndexState::kDamaged;
+  if (textOut) *textOut = std::move(text);
+  return IndexState::kOk;
 }
 
 bool writeCheckIndex(const std::string& path, const CheckIndex& index, std::string* error) {
+  return writeIndexText(path, formatCheckIndex(index), error);
+}
+
+bool writeIndexText(const std::string& path, const std::string& text, std::string* error) {
   std::string temp = path + ".tmp";
-  std::string text = formatCheckIndex(index);
   platform::File f = platform::File::createForWrite(temp, 0);
   if (!f.valid()) {
     *error = "cannot create " + temp;
@@ -166,7 +177,7 @@ LocalCheck::LocalCheck(Updater& updater, bool restarted) : updater_(updater), en
   if (!enabled_) return;
   path_ = dataPath("update\\") + kVerifiedIndexName;
   launcherKnown_ = platform::fileIdentity(baseDir + updater.launcherName, &new_.launcher);
-  IndexState state = readCheckIndex(path_, &old_);
+  IndexState state = readCheckIndex(path_, &old_, &oldText_);
   int64_t now = updater.clock ? updater.clock() : 0;
   fullReason_ = fullCheckReason(state, old_, launcherKnown_, new_.launcher, restarted, now,
                                 updater.options.fullCheckDays);
@@ -185,7 +196,8 @@ bool LocalCheck::check(FileListEntry& entry) {
   if (!isSafeRelativePath(key)) return checkLocalFile(updater_, entry);
   std::string path = baseDir + key;
   platform::FileIdentity before;
-  bool known = platform::fileIdentity(path, &before);
+  bool recorded = old_.files.count(key) != 0;
+  bool known = recorded ? listedIdentity(path, &before) : platform::fileIdentity(path, &before);
   if (known) {
     // Only ever "current", and only against the list's digest: a changed
     // entry, a changed file and a missing one all take the ordinary road.
@@ -207,14 +219,31 @@ bool LocalCheck::check(FileListEntry& entry) {
   return fetch;
 }
 
+bool LocalCheck::listedIdentity(const std::string& path, platform::FileIdentity* out) {
+  size_t cut = path.find_last_of("\\/");
+  std::string dir = cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut);
+  auto listing = listings_.find(dir);
+  if (listing == listings_.end()) {
+    listing = listings_.emplace(dir, std::map<std::string, platform::FileIdentity>()).first;
+    if (!platform::listIdentities(dir, &listing->second)) listing->second.clear();
+  }
+  auto found = listing->second.find(path.substr(cut == std::string::npos ? 0 : cut + 1));
+  // Not listed under this spelling (letter case, a link): ask for the file.
+  if (found == listing->second.end()) return platform::fileIdentity(path, out);
+  *out = found->second;
+  return true;
+}
+
 void LocalCheck::finish() {
   if (!enabled_) return;
   std::string line = "local check: " + std::to_string(checked_) + " files, " + std::to_string(read_) + " read, " +
                      std::to_string(trusted_) + " unchanged since verified";
   supportLog().note(line + (fullReason_.empty() ? "" : "; full check: " + fullReason_));
   if (!launcherKnown_) return;  // nothing to tie the index to
+  std::string text = formatCheckIndex(new_);
+  if (text == oldText_) return;  // nothing changed: no write at every start
   std::string error;
-  if (!writeCheckIndex(path_, new_, &error)) supportLog().note("local check: index not written: " + error);
+  if (!writeIndexText(path_, text, &error)) supportLog().note("local check: index not written: " + error);
 }
 
 }  // namespace tvl

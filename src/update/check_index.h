@@ -41,10 +41,12 @@ std::string formatCheckIndex(const CheckIndex& index);
 bool parseCheckIndex(const std::string& text, CheckIndex* out);
 
 enum class IndexState { kMissing, kDamaged, kOk };
-IndexState readCheckIndex(const std::string& path, CheckIndex* out);
+// text, when given, receives the file's text of an index that reads.
+IndexState readCheckIndex(const std::string& path, CheckIndex* out, std::string* text = nullptr);
 // Through path + ".tmp", then a rename; false with *error on failure (the
 // old index is left as it was).
 bool writeCheckIndex(const std::string& path, const CheckIndex& index, std::string* error);
+bool writeIndexText(const std::string& path, const std::string& text, std::string* error);
 
 // Why every file must be read this time, or "" when the index may be used.
 // launcher: the running launcher's file (launcherKnown false when its
@@ -73,8 +75,13 @@ class LocalCheck {
   const std::string& fullReason() const { return fullReason_; }
 
  private:
+  // A recorded file's identity, from one listing of its directory.
+  bool listedIdentity(const std::string& path, platform::FileIdentity* out);
+
   Updater& updater_;
   bool enabled_;
+  std::string oldText_;
+  std::map<std::string, std::map<std::string, platform::FileIdentity>> listings_;
   std::string path_;
   CheckIndex old_, new_;
   bool launcherKnown_ = false;
