@@ -176,6 +176,7 @@ std::string fullCheckReason(IndexState state, const CheckIndex& index, bool laun
 LocalCheck::LocalCheck(Updater& updater, bool restarted) : updater_(updater), enabled_(updater.options.checkIndex) {
   if (!enabled_) return;
   path_ = dataPath("update\\") + kVerifiedIndexName;
+  platform::removeFile(path_ + ".tmp");  // a write that a killed run left half done
   launcherKnown_ = platform::fileIdentity(baseDir + updater.launcherName, &new_.launcher);
   IndexState state = readCheckIndex(path_, &old_, &oldText_);
   int64_t now = updater.clock ? updater.clock() : 0;

@@ -32,15 +32,6 @@ std::string sealed(const std::string& body) {
   return body + "end 0 " + toHexLower(d.data(), d.size()) + "\n";
 }
 
-TEST(CheckIndexFile, ReadsBackWhatItWrote) {
-  CheckIndex back;
-  ASSERT_TRUE(parseCheckIndex(formatCheckIndex(sample()), &back));
-  EXPECT_EQ(formatCheckIndex(back), formatCheckIndex(sample()));
-  EXPECT_EQ(back.files.at("data/a b.pak").identity, sample().files.at("data/a b.pak").identity);
-  EXPECT_EQ(back.launcher, sample().launcher);
-  EXPECT_EQ(back.lastFullCheck, 1700000000);
-}
-
 TEST(CheckIndexFile, RefusesDamagedTruncatedAndForeignText) {
   std::string good = formatCheckIndex(sample());
   CheckIndex out;
@@ -80,8 +71,12 @@ TEST(CheckIndexFile, WritesThroughATemporaryName) {
   second.files.erase("data/a b.pak");
   ASSERT_TRUE(writeCheckIndex(path, second, &error)) << error;
   EXPECT_FALSE(testutil::exists(path + ".tmp"));
-  ASSERT_EQ(readCheckIndex(path, &out), IndexState::kOk);
-  EXPECT_EQ(out.files.size(), 1u);
+  std::string text;
+  ASSERT_EQ(readCheckIndex(path, &out, &text), IndexState::kOk);
+  EXPECT_EQ(text, formatCheckIndex(second));
+  EXPECT_EQ(formatCheckIndex(out), text);
+  EXPECT_EQ(out.launcher, second.launcher);
+  EXPECT_EQ(out.files.at("data/textures/7.png").digest, "7D793037A0760186574B0282F2F435E7");
   testutil::writeFile(path, testutil::readFile(path).substr(0, 40));
   EXPECT_EQ(readCheckIndex(path, &out), IndexState::kDamaged);
   EXPECT_FALSE(writeCheckIndex(dir.file("no/such/verified.txt"), sample(), &error));
@@ -244,7 +239,6 @@ TEST_F(LocalCheckTest, FullChecksReadEverything) {
   list[1].directory = "data/textures/";
   EXPECT_EQ(start(list).fullReason, "no index yet");
   EXPECT_EQ(start(list).read, 0);
-  EXPECT_EQ(start(list, true).read, 2);  // restarted by a replaced launcher
   // Another launcher build in place (a new file, not rewritten in place).
   testutil::writeFile(dir.file("TervalisOnline2D.exe.new"), "launcher 2");
   fs::rename(dir.file("TervalisOnline2D.exe.new"), dir.file("TervalisOnline2D.exe"));
@@ -253,8 +247,6 @@ TEST_F(LocalCheckTest, FullChecksReadEverything) {
   theTime += 7 * 86400;
   EXPECT_EQ(start(list).read, 2);
   EXPECT_EQ(start(list).read, 0);
-  testutil::writeFile(indexPath(), testutil::readFile(indexPath()) + "\n");
-  EXPECT_EQ(start(list).fullReason, "index damaged");
 }
 
 TEST_F(LocalCheckTest, OffTouchesNoIndexAndTrustsNothing) {
