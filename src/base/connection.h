@@ -31,6 +31,8 @@ struct ConnectionSettings {
 struct UpdateOptions {
   int connections = 1;  // "download_connections": transfers at once
   int retries = 2;      // "download_retries": further attempts after a transient failure
+  bool checkIndex = false;  // "check_index": trust the index of verified files
+  int fullCheckDays = 7;    // "full_check_days": read every file at least this often
 };
 
 }  // namespace tvl

@@ -6,6 +6,9 @@
 
 namespace tvl {
 
+// The launcher's record of the files it has verified, in the staging folder
+// data/update/ (written through a temporary name + ".tmp"). Never served.
+constexpr char kVerifiedIndexName[] = "verified.txt";
 
 // A-Z lower-cased, "/" turned into "\", one leading "\" dropped.
 std::string normalizeRelativePath(const std::string& path);

@@ -37,6 +37,9 @@ UpdateOptions loadUpdateOptions() {
   o.connections = settingNumber(readSetting(kSettingsSection, "download_connections", "", kSettingsFile), 1, 16,
                                 o.connections);
   o.retries = settingNumber(readSetting(kSettingsSection, "download_retries", "", kSettingsFile), 0, 10, o.retries);
+  o.checkIndex = settingNumber(readSetting(kSettingsSection, "check_index", "", kSettingsFile), 0, 1, 0) == 1;
+  o.fullCheckDays =
+      settingNumber(readSetting(kSettingsSection, "full_check_days", "", kSettingsFile), 1, 365, o.fullCheckDays);
   return o;
 }
 

@@ -20,9 +20,10 @@ extern const char kSettingsSection[];  // "Connection"
 // Fills connectionSettings from kSettingsFile; missing keys get defaults.
 void loadConnectionSettings();
 
-// "download_connections" (1 to 16, default 1) and "download_retries" (0 to
-// 10, default 2) from kSettingsFile; a value that is not a number in range
-// gives the default.
+// "download_connections" (1 to 16, default 1), "download_retries" (0 to
+// 10, default 2), "check_index" (0 or 1, default 0) and "full_check_days"
+// (1 to 365, default 7) from kSettingsFile; a value that is not a number in
+// range gives the default.
 UpdateOptions loadUpdateOptions();
 
 // A setting's text as a whole decimal number within [low, high]; fallback

@@ -53,14 +53,27 @@ TEST(Settings, UpdateOptionsTakeWholeNumbersInRange) {
                {"99999999999", 7}};
   for (const Case& c : cases) EXPECT_EQ(settingNumber(c.text, 1, 16, 7), c.want) << c.text;
 
-  testutil::TempDir dir;
-  testutil::writeFile(dir.file("TervalisOnline2D.ini"), "[Connection]\r\ndownload_connections=4\r\n");
-  std::string old = platform::currentDirectory();
-  ASSERT_TRUE(platform::setCurrentDirectory(dir.path()));
-  UpdateOptions o = loadUpdateOptions();
-  platform::setCurrentDirectory(old);
+  // A folder each: the profile reader may cache a file it has read.
+  auto load = [](const std::string& ini) {
+    testutil::TempDir dir;
+    testutil::writeFile(dir.file("TervalisOnline2D.ini"), "[Connection]\r\n" + ini);
+    std::string old = platform::currentDirectory();
+    EXPECT_TRUE(platform::setCurrentDirectory(dir.path()));
+    UpdateOptions o = loadUpdateOptions();
+    platform::setCurrentDirectory(old);
+    return o;
+  };
+  UpdateOptions o = load("download_connections=4\r\n");
   EXPECT_EQ(o.connections, 4);
   EXPECT_EQ(o.retries, 2);
+  EXPECT_FALSE(o.checkIndex);
+  EXPECT_EQ(o.fullCheckDays, 7);
+  o = load("check_index=1\r\nfull_check_days=365\r\n");
+  EXPECT_TRUE(o.checkIndex);
+  EXPECT_EQ(o.fullCheckDays, 365);
+  o = load("check_index=yes\r\nfull_check_days=0\r\n");
+  EXPECT_FALSE(o.checkIndex);
+  EXPECT_EQ(o.fullCheckDays, 7);
 }
 
 }  // namespace tvl

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "platform/handle.h"
@@ -172,6 +173,34 @@ struct PathInfo {
 
 // What path names, symbolic links followed.
 PathInfo pathInfo(const std::string& path);
+
+// What tells one version of a file from another without reading it: size,
+// modification time and the file system's identity of the file (volume
+// serial number and file index on Windows, device and inode on POSIX). A
+// file replaced by a rename gets a new identity even when size and time
+// are kept.
+struct FileIdentity {
+  uint64_t size = 0;
+  int64_t mtimeNs = 0;  // nanoseconds since 1970 (UTC)
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity& o) const {
+    return size == o.size && mtimeNs == o.mtimeNs && volume == o.volume && index == o.index;
+  }
+  bool operator!=(const FileIdentity& o) const { return !(*this == o); }
+};
+
+// The identity of the regular file at path (links followed), without
+// opening it for reading; false when nothing is there or it is not a
+// regular file.
+bool fileIdentity(const std::string& path, FileIdentity* out);
+
+// The identities of the regular files directly in dir, by name as the
+// directory lists them, from one pass over the directory: far cheaper than a
+// fileIdentity call per file where opening a file is costly (Wine). Links
+// and what is not a regular file are left out. False when the directory
+// cannot be listed this way.
+bool listIdentities(const std::string& dir, std::map<std::string, FileIdentity>* out);
 
 // Absolute form of path with symbolic links resolved as far as it exists;
 // "/" as separator.

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -300,6 +301,32 @@ PathInfo pathInfo(const std::string& path) {
   info.size = static_cast<uint64_t>(st.st_size);
   info.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   return info;
+}
+
+bool fileIdentity(const std::string& path, FileIdentity* out) {
+  struct stat st;
+  if (path.empty() || stat(nativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  out->size = static_cast<uint64_t>(st.st_size);
+  out->mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  out->volume = static_cast<uint64_t>(st.st_dev);
+  out->index = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool listIdentities(const std::string& dir, std::map<std::string, FileIdentity>* out) {
+  DIR* d = opendir(nativePath(dir).c_str());
+  if (!d) return false;
+  while (dirent* e = readdir(d)) {
+    struct stat st;
+    if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    FileIdentity& id = (*out)[e->d_name];
+    id.size = static_cast<uint64_t>(st.st_size);
+    id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    id.volume = static_cast<uint64_t>(st.st_dev);
+    id.index = static_cast<uint64_t>(st.st_ino);
+  }
+  closedir(d);
+  return true;
 }
 
 std::string absolutePath(const std::string& path) {

@@ -186,6 +186,27 @@ TEST(PathInfo, KindAndSizeAndAbsoluteForm) {
   EXPECT_EQ(base.find('\\'), std::string::npos) << base;
 }
 
+TEST(FileIdentity, OneDirectoryListingAgreesWithEachFile) {
+  TempDir dir;
+  writeFile(dir.file("a"), "12345");
+  writeFile(dir.file("b c"), "");
+  ASSERT_TRUE(makeDirectories(dir.file("sub"), nullptr));
+  std::map<std::string, FileIdentity> listed;
+  ASSERT_TRUE(listIdentities(dir.path(), &listed));
+  EXPECT_EQ(listed.size(), 2u);  // no directory
+  for (const char* name : {"a", "b c"}) {
+    FileIdentity one;
+    ASSERT_TRUE(fileIdentity(dir.file(name), &one));
+    EXPECT_TRUE(listed[name] == one) << name;
+  }
+  EXPECT_EQ(listed["a"].size, 5u);
+  EXPECT_NE(listed["a"].index, listed["b c"].index);
+  FileIdentity none;
+  EXPECT_FALSE(fileIdentity(dir.file("sub"), &none));
+  EXPECT_FALSE(fileIdentity(dir.file("missing"), &none));
+  EXPECT_FALSE(listIdentities(dir.file("missing"), &listed));
+}
+
 TEST(PrivateFile, CreatedOnceForItsOwnerOnly) {
   TempDir dir;
   std::string path = dir.file("secret.key"), error;

@@ -60,6 +60,9 @@ std::string reservedReason(const std::string& name, Tree tree) {
   if (lower == "data/update/" + std::string(release::kAcceptedReleaseName) ||
       lower == "data/update/" + std::string(release::kAcceptedReleaseName) + ".tmp")
     return "the launcher keeps the newest release it accepted in this file";
+  if (lower == "data/update/" + std::string(kVerifiedIndexName) ||
+      lower == "data/update/" + std::string(kVerifiedIndexName) + ".tmp")
+    return "the launcher keeps its record of verified files in this file";
   return "";
 }
 

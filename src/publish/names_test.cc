@@ -51,6 +51,8 @@ TEST(NameProblem, RefusesWhatTheLauncherWouldFetchOrPlaceElsewhere) {
       {"Release.sig", Tree::Game, "release manifest"},
       {"data/update/release.txt", Tree::Game, "newest release"},
       {"data/update/release.txt.tmp", Tree::Game, "newest release"},
+      {"Data/Update/Verified.txt", Tree::Game, "verified files"},
+      {"data/update/verified.txt.tmp", Tree::Game, "verified files"},
       {".publish-state", Tree::Game, "publisher"},
       {".publish-tmp/1.tmp", Tree::Icons, "publisher"},
       {"clan_icons_list.txt", Tree::Icons, "icon list"},

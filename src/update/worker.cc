@@ -14,6 +14,7 @@
 #include "update/fetch_queue.h"
 #include "update/file_list.h"
 #include "update/release_check.h"
+#include "update/check_index.h"
 #include "update/local_hash.h"
 #include "update/patching.h"
 
@@ -115,10 +116,14 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
   if (updater.entries.empty()) return ended(UpdateEnd::kNoEntries);
 
   // Every check before the first download, so the total is known up front.
+  // The index is written here: files this run installs are not in it (their
+  // bytes are read at the next start), so a killed run leaves it safe.
+  LocalCheck local(updater, restarted);
   for (FileListEntry& entry : updater.entries) {
     // A name that leads out of the program directory is never fetched.
-    entry.needsDownload = isSafeRelativePath(entry.directory + entry.name) && checkLocalFile(updater, entry);
+    entry.needsDownload = isSafeRelativePath(entry.directory + entry.name) && local.check(entry);
   }
+  local.finish();
   // What is really fetched: a patch instead of a file that has one.
   updater.progress.setBytesTotal(patches.plan(session, updater.entries));
 
@@ -163,7 +168,11 @@ UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
   supportLog().start(baseDir + kSupportLogName, updater.launcherName + (restarted ? " restarted" : "") +
                                                     ", download_connections " +
                                                     std::to_string(updater.options.connections) +
-                                                    ", download_retries " + std::to_string(updater.options.retries));
+                                                    ", download_retries " + std::to_string(updater.options.retries) +
+                                                    (updater.options.checkIndex
+                                                         ? ", check_index 1, full_check_days " +
+                                                               std::to_string(updater.options.fullCheckDays)
+                                                         : ""));
   UpdateOutcome outcome;
   if (!acquireCryptProvider(updater)) {
     outcome = ended(UpdateEnd::kCannotStart);

@@ -72,6 +72,7 @@ def test_archive_contents(package):
     for key in ("update_server", "update_path", "icons_server", "icons_path", "game_server", "game_port",
                 "editor_port", "socks_server", "socks_port"):
         assert f"\r\n{key}=" in ini, key
+    assert "\r\ncheck_index=1\r\n" in ini  # the sample trusts the index of verified files
 
 
 def install(wine, setup, target):
