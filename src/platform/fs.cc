@@ -36,4 +36,21 @@ bool MappedOutputFile::close() {
   return file_.close();
 }
 
+bool writeFileReplacing(const std::string& path, const std::string& bytes, std::string* error) {
+  std::string temp = path + ".tmp";
+  File f = File::createForWrite(temp, 0);
+  if (!f.valid()) {
+    *error = "cannot create " + temp;
+    return false;
+  }
+  bool written = f.write(bytes.data(), bytes.size());
+  written = f.close() && written;
+  if (!written) *error = "cannot write " + temp;
+  if (!written || !replaceFile(temp, path, error)) {
+    removeFile(temp);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace platform

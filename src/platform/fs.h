@@ -158,6 +158,11 @@ bool removeEmptyDirectory(const std::string& path);
 // call returns once the move is on disk.
 bool replaceFile(const std::string& from, const std::string& to, std::string* error);
 
+// Writes bytes to path + ".tmp" and moves it onto path with replaceFile, so a
+// killed writer leaves the old file or the new one. On failure the old file is
+// left as it was and the temporary file removed.
+bool writeFileReplacing(const std::string& path, const std::string& bytes, std::string* error);
+
 // Creates path holding bytes, readable and writable by its owner only (POSIX
 // mode 0600; Windows: a protected access list for the current user). Fails,
 // touching nothing, when anything exists at path.

@@ -36,21 +36,7 @@ bool writeAcceptedRelease(const std::string& path, uint64_t number, std::string*
     *error = "release number " + std::to_string(number) + " out of range";
     return false;
   }
-  std::string temp = path + ".tmp";
-  std::string text = std::to_string(number) + "\n";
-  platform::File f = platform::File::createForWrite(temp, 0);
-  if (!f.valid()) {
-    *error = "cannot create " + temp;
-    return false;
-  }
-  bool written = f.write(text.data(), text.size());
-  written = f.close() && written;
-  if (!written) *error = "cannot write " + temp;
-  if (!written || !platform::replaceFile(temp, path, error)) {
-    platform::removeFile(temp);
-    return false;
-  }
-  return true;
+  return platform::writeFileReplacing(path, std::to_string(number) + "\n", error);
 }
 
 }  // namespace release

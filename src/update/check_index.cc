@@ -42,34 +42,10 @@ std::string field(std::string_view* rest, char sep) {
   return f;
 }
 
-bool parseInt(const std::string& s, int64_t* out) {
-  size_t i = s.size() > 1 && s[0] == '-' ? 1 : 0;
-  if (s.size() == i || s.size() - i > 19) return false;
-  int64_t v = 0;
-  for (size_t k = i; k < s.size(); ++k) {
-    if (s[k] < '0' || s[k] > '9') return false;
-    if (v > (INT64_MAX - (s[k] - '0')) / 10) return false;
-    v = v * 10 + (s[k] - '0');
-  }
-  *out = i ? -v : v;
-  return true;
-}
-
-bool parseUnsigned(const std::string& s, uint64_t* out) {
-  if (s.empty() || s.size() > 20) return false;
-  uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    uint64_t d = static_cast<uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return false;
-    v = v * 10 + d;
-  }
-  *out = v;
-  return true;
-}
+bool parseUnsigned(const std::string& s, uint64_t* out) { return parseDecimal(s, UINT64_MAX, out); }
 
 bool parseIdentity(std::string_view* rest, char sep, platform::FileIdentity* id) {
-  return parseUnsigned(field(rest, sep), &id->size) && parseInt(field(rest, sep), &id->mtimeNs) &&
+  return parseUnsigned(field(rest, sep), &id->size) && parseSignedDecimal(field(rest, sep), &id->mtimeNs) &&
          parseUnsigned(field(rest, sep), &id->volume) && parseUnsigned(field(rest, sep), &id->index);
 }
 
@@ -112,7 +88,7 @@ bool parseCheckIndex(const std::string& text, CheckIndex* out) {
   if (field(&line, ' ') != "launcher" || !parseIdentity(&line, ' ', &index.launcher) || !line.empty()) return false;
   std::string text2 = field(&rest, '\n');
   line = text2;
-  if (field(&line, ' ') != "full" || !parseInt(std::string(line), &index.lastFullCheck)) return false;
+  if (field(&line, ' ') != "full" || !parseSignedDecimal(std::string(line), &index.lastFullCheck)) return false;
   while (!rest.empty()) {
     size_t cut = rest.find('\n');
     line = rest.substr(0, cut);
@@ -141,24 +117,7 @@ IndexState readCheckIndex(const std::string& path, CheckIndex* out, std::string*
 }
 
 bool writeCheckIndex(const std::string& path, const CheckIndex& index, std::string* error) {
-  return writeIndexText(path, formatCheckIndex(index), error);
-}
-
-bool writeIndexText(const std::string& path, const std::string& text, std::string* error) {
-  std::string temp = path + ".tmp";
-  platform::File f = platform::File::createForWrite(temp, 0);
-  if (!f.valid()) {
-    *error = "cannot create " + temp;
-    return false;
-  }
-  bool written = f.write(text.data(), text.size());
-  written = f.close() && written;
-  if (!written) *error = "cannot write " + temp;
-  if (!written || !platform::replaceFile(temp, path, error)) {
-    platform::removeFile(temp);
-    return false;
-  }
-  return true;
+  return platform::writeFileReplacing(path, formatCheckIndex(index), error);
 }
 
 std::string fullCheckReason(IndexState state, const CheckIndex& index, bool launcherKnown,
@@ -244,7 +203,7 @@ void LocalCheck::finish() {
   std::string text = formatCheckIndex(new_);
   if (text == oldText_) return;  // nothing changed: no write at every start
   std::string error;
-  if (!writeIndexText(path_, text, &error)) supportLog().note("local check: index not written: " + error);
+  if (!platform::writeFileReplacing(path_, text, &error)) supportLog().note("local check: index not written: " + error);
 }
 
 }  // namespace tvl

@@ -46,7 +46,6 @@ IndexState readCheckIndex(const std::string& path, CheckIndex* out, std::string*
 // Through path + ".tmp", then a rename; false with *error on failure (the
 // old index is left as it was).
 bool writeCheckIndex(const std::string& path, const CheckIndex& index, std::string* error);
-bool writeIndexText(const std::string& path, const std::string& text, std::string* error);
 
 // Why every file must be read this time, or "" when the index may be used.
 // launcher: the running launcher's file (launcherKnown false when its

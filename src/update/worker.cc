@@ -150,6 +150,7 @@ const char* endName(UpdateEnd end) {
     case UpdateEnd::kNoEntries: return "no entries";
     case UpdateEnd::kSelfUpdateFailed: return "self-update failed";
     case UpdateEnd::kSelfUpdateLoop: return "self-update loop";
+    case UpdateEnd::kReleaseRefused: return "release refused";
   }
   return "?";
 }
