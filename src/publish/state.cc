@@ -1,6 +1,7 @@
 #include "publish/state.h"
 
 #include "base/text.h"
+#include "release/patch_list.h"
 
 #include <cstdlib>
 #include <vector>
@@ -24,13 +25,6 @@ bool parseSha256Field(const std::string& field, std::string* out) {
   if (field == "-") return true;
   if (!isSha256(field)) return false;
   *out = field;
-  return true;
-}
-
-bool isDigest(const std::string& s) {
-  if (s.size() != 32) return false;
-  for (char c : s)
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
   return true;
 }
 
@@ -70,7 +64,7 @@ bool parseState(const std::string& text, PublishState* state) {
   if (!nextLine(&line)) return false;
   std::vector<std::string> list = tvl::splitTabs(line);
   if (list.size() != 4 + extra || list[0] != "list" || !tvl::parseSignedDecimal(list[2], &parsed.listStamp) ||
-      !tvl::parseDecimal(list[3], UINT64_MAX, &parsed.listOutputSize) || (list[1] != "-" && !isDigest(list[1])) ||
+      !tvl::parseDecimal(list[3], UINT64_MAX, &parsed.listOutputSize) || (list[1] != "-" && !release::isMd5Text(list[1])) ||
       (extra && !parseSha256Field(list[4], &parsed.listSha256)))
     return false;
   if (list[1] != "-") parsed.listMd5 = list[1];
@@ -80,7 +74,7 @@ bool parseState(const std::string& text, PublishState* state) {
     std::vector<std::string> f = tvl::splitTabs(line);
     StateEntry e;
     if (f.size() != 6 + extra || f[0].empty() || !tvl::parseDecimal(f[1], UINT64_MAX, &e.size) || !tvl::parseSignedDecimal(f[2], &e.mtimeNs) ||
-        !isDigest(f[3]) || !tvl::parseSignedDecimal(f[4], &e.stamp) || !tvl::parseDecimal(f[5], UINT64_MAX, &e.outputSize) ||
+        !release::isMd5Text(f[3]) || !tvl::parseSignedDecimal(f[4], &e.stamp) || !tvl::parseDecimal(f[5], UINT64_MAX, &e.outputSize) ||
         (extra && !parseSha256Field(f[6], &e.outputSha256)))
       return false;
     e.md5 = f[3];

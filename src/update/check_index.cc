@@ -6,6 +6,7 @@
 
 #include "base/path_rules.h"
 #include "base/text.h"
+#include "release/patch_list.h"
 #include "release/sha256.h"
 #include "transfer/paths.h"
 #include "transfer/support_log.h"
@@ -49,13 +50,6 @@ bool parseIdentity(std::string_view* rest, char sep, platform::FileIdentity* id)
          parseUnsigned(field(rest, sep), &id->volume) && parseUnsigned(field(rest, sep), &id->index);
 }
 
-bool isDigest(const std::string& s) {
-  if (s.size() != 32) return false;
-  for (char c : s)
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-  return true;
-}
-
 }  // namespace
 
 std::string formatCheckIndex(const CheckIndex& index) {
@@ -95,7 +89,7 @@ bool parseCheckIndex(const std::string& text, CheckIndex* out) {
     rest.remove_prefix(cut == std::string_view::npos ? rest.size() : cut + 1);
     CheckIndex::Record r;
     r.digest = field(&line, '\t');
-    if (!isDigest(r.digest) || !parseIdentity(&line, '\t', &r.identity) || line.empty()) return false;
+    if (!release::isMd5Text(r.digest) || !parseIdentity(&line, '\t', &r.identity) || line.empty()) return false;
     index.files.emplace_hint(index.files.end(), std::string(line), r);
   }
   if (index.files.size() != count) return false;
