@@ -92,14 +92,14 @@ bool parseSignedDecimal(std::string_view text, int64_t* out) {
   return true;
 }
 
-std::vector<std::string> splitTabs(const std::string& line) {
+std::vector<std::string> splitAt(const std::string& text, char separator) {
   std::vector<std::string> out;
   size_t start = 0;
   for (;;) {
-    size_t tab = line.find('\t', start);
-    out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return out;
-    start = tab + 1;
+    size_t at = text.find(separator, start);
+    out.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) return out;
+    start = at + 1;
   }
 }
 

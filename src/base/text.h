@@ -38,7 +38,8 @@ bool parseDecimal(std::string_view text, uint64_t max, uint64_t* out);
 // parseDecimal with an optional leading '-', within int64_t.
 bool parseSignedDecimal(std::string_view text, int64_t* out);
 
-// The fields of a tab-separated line; "" is one empty field.
-std::vector<std::string> splitTabs(const std::string& line);
+// The pieces of text between separators; "" is one empty piece.
+std::vector<std::string> splitAt(const std::string& text, char separator);
+inline std::vector<std::string> splitTabs(const std::string& line) { return splitAt(line, '\t'); }
 
 }  // namespace tvl

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/path_rules.h"
+#include "base/text.h"
 #include "publish/signing.h"
 #include "release/accepted_release.h"
 
@@ -16,17 +17,6 @@ namespace {
 const char kIconDir[] = "data/textures/";
 
 bool hasPrefix(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
-
-std::vector<std::string> components(const std::string& name) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (;;) {
-    size_t slash = name.find('/', start);
-    out.push_back(name.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-    if (slash == std::string::npos) return out;
-    start = slash + 1;
-  }
-}
 
 bool isDeviceName(const std::string& component) {
   std::string base = asciiLower(component.substr(0, component.find('.')));
@@ -89,7 +79,7 @@ std::string nameProblem(const std::string& name, Tree tree) {
     return "contains one of < > \" | ? *, which Windows file names cannot hold";
   if (name.find_first_of("%#") != std::string::npos)
     return "contains '%' or '#', which the launcher would send unescaped in the request path";
-  for (const std::string& part : components(name)) {
+  for (const std::string& part : tvl::splitAt(name, '/')) {
     if (part.empty()) return "empty path component";
     if (part == "..") return "contains a '..' step";
     if (part == ".") return "contains a '.' step";
@@ -245,7 +235,7 @@ std::string Filter::normalise(const std::string& pattern) {
 
 bool Filter::matches(const std::string& pattern, const std::string& name) {
   if (pattern.find('/') == std::string::npos) {
-    for (const std::string& part : components(name))
+    for (const std::string& part : tvl::splitAt(name, '/'))
       if (globMatch(pattern, part)) return true;
     return false;
   }
