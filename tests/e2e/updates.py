@@ -135,15 +135,21 @@ class FaultyServer:
 
     def transfers(self, path=None):
         """Requests (of path) with how their answers ended: status, sent
-        (body bytes), reset; an answer still going has no status."""
+        (body bytes), reset, fault (the rule it was given, with its mode);
+        an answer still going has no status."""
         ends = {e["id"]: e for e in self._lines() if e.get("event") == "end"}
         out = []
         for r in self.requests():
             if path is None and r["path"] == "/" or path is not None and r["path"] != path:
                 continue
             e = ends.get(r["id"], {})
-            out.append(dict(r, status=e.get("status"), sent=e.get("sent", 0), reset=e.get("reset", False)))
+            out.append(dict(r, status=e.get("status"), sent=e.get("sent", 0), reset=e.get("reset", False),
+                            fault=e.get("fault")))
         return out
+
+    def faults(self, path):
+        """The mode of the fault each finished request of path was given."""
+        return [t["fault"]["mode"] for t in self.transfers(path) if t["fault"]]
 
     def sent(self, path):
         """Body bytes sent for path, over all its requests."""
