@@ -197,6 +197,20 @@ def wine_base():
     return base_prefix()
 
 
+def unescape(field):
+    """tvltool's escaped Windows-1251 bytes as text."""
+    return field.encode("latin-1").decode("unicode_escape").encode("latin-1").decode("cp1251")
+
+
+class Job:
+    """What tvltool run saw: boxes [(caption, text)], images {pid: image
+    path}, codes {pid: exit code or None}, the first process's code, and
+    Wine's standard error."""
+
+    def __init__(self):
+        self.boxes, self.images, self.codes, self.failures, self.code, self.stderr = [], {}, {}, [], None, ""
+
+
 class Wine:
     """A private Wine prefix (clone of the base), optionally inside a netns."""
 
@@ -254,13 +268,38 @@ class Wine:
                           cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def run_spawn(self, program, command_line, cwd=None, env=None, timeout=120):
-        """Runs program with exactly command_line; returns its exit code."""
-        p = self.spawn(program, command_line, cwd=cwd, env=env)
-        out, _ = p.communicate(timeout=timeout)
+        """Runs program with exactly command_line, where no message box may
+        come; returns its exit code."""
+        return self.run_job(program, command_line, cwd=cwd, env=env, timeout=timeout).code
+
+    def run_job(self, program, command_line, answers=(), cwd=None, env=None, timeout=120):
+        """Runs program with exactly command_line until every process it
+        leads to has ended, answering its message boxes with the buttons in
+        answers, in order. Fails on a box beyond those, a button not on its
+        box, a box that never came, and an exit code that cannot be read."""
+        p = self.popen([self.tool(), "run", program, command_line.encode("cp1251").hex(), str(int(timeout * 1000)),
+                        *map(str, answers)], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            out, err = p.communicate(timeout=timeout + 30)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            raise
+        job = Job()
+        job.stderr = err.decode(errors="replace")
         for line in out.decode(errors="replace").splitlines():
-            if line.startswith("EXIT\t"):
-                return int(line.split("\t")[1])
-        raise AssertionError(f"tvltool spawn failed ({p.returncode}): {out!r}")
+            tag, *fields = [unescape(f) for f in line.split("\t")]
+            if tag == "BOX":
+                job.boxes.append((fields[1], fields[2]))
+            elif tag == "PROC":
+                job.images[int(fields[0])] = fields[1]
+            elif tag == "EXIT":
+                job.codes[int(fields[0])] = None if fields[1] == "?" else int(fields[1])
+            elif tag == "FAIL":
+                job.failures.append(fields[0])
+        assert job.codes, f"tvltool run failed ({p.returncode}): {out!r}"
+        assert not job.failures and p.returncode == 0, f"{'; '.join(job.failures)}; boxes {job.boxes}"
+        job.code = job.codes[next(iter(job.codes))]
+        return job
 
     def answer_box(self, button, timeout_ms=20000):
         """Waits for a message box, presses button; returns (caption, text) as
@@ -271,7 +310,8 @@ class Wine:
         fields = {}
         for line in r.stdout.decode().splitlines():
             tag, _, val = line.partition("\t")
-            fields[tag] = val.encode("latin-1").decode("unicode_escape").encode("latin-1").decode("cp1251")
+            fields[tag] = unescape(val)
+        assert r.returncode == 0, f"cannot answer {button} on the box {fields}"
         return fields.get("CAPTION"), fields.get("TEXT")
 
     def wait_all(self, timeout=60):
@@ -334,12 +374,14 @@ class Install:
         return self.game_runs()
 
     def game_runs(self):
-        """Each start of the stub game: dict(cmdline=..., cwd=...)."""
+        """Each start of the stub game: dict(pid=..., cmdline=..., cwd=...)."""
         if not self.log.exists():
             return []
         runs, cur = [], {}
         for line in self.log.read_bytes().decode("cp1251").split("\n"):
-            if line.startswith("CMDLINE "):
+            if line.startswith("PID "):
+                cur["pid"] = int(line[len("PID "):])
+            elif line.startswith("CMDLINE "):
                 cur["cmdline"] = line[len("CMDLINE "):]
             elif line.startswith("CWD "):
                 cur["cwd"] = line[len("CWD "):]

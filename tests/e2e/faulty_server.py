@@ -35,7 +35,7 @@ that byte.
 LOG gets one JSON line when a request arrives (id, connection, method, path,
 headers, the number of requests being answered at that moment, itself
 included) and one when its answer ends (id, "event": "end", status, body
-bytes sent, whether the connection was reset).
+bytes sent, whether the connection was reset, the fault it was given).
 """
 import email.utils
 import fcntl
@@ -212,13 +212,17 @@ class Handler(socketserver.BaseRequestHandler):
             active = state["active"]
         log({"id": rid, "conn": self.conn, "method": method, "path": path, "headers": headers, "active": active,
              "t": time.time()})
+        rule = all_rules.get(path, all_rules.get("*", {}))
+        steps = rule.get("steps", [rule])
+        fault = steps[min(k, len(steps) - 1)] if steps else {}
         status, sent, was_reset, keep = 0, 0, False, False
         try:
-            status, sent, was_reset, keep = self.respond(path, headers, all_rules, k)
+            status, sent, was_reset, keep = self.respond(path, headers, fault, all_rules.get("_reset_every"))
         finally:
             with lock:
                 state["active"] -= 1
-            log({"id": rid, "event": "end", "status": status, "sent": sent, "reset": was_reset, "t": time.time()})
+            log({"id": rid, "event": "end", "status": status, "sent": sent, "reset": was_reset,
+                 "fault": dict(fault, mode=fault.get("mode", "normal")), "t": time.time()})
         if not keep:
             try:
                 self.request.shutdown(socket.SHUT_WR)
@@ -226,10 +230,7 @@ class Handler(socketserver.BaseRequestHandler):
                 pass
         return keep
 
-    def respond(self, path, headers, all_rules, k):
-        rule = all_rules.get(path, all_rules.get("*", {}))
-        steps = rule.get("steps", [rule])
-        fault = steps[min(k, len(steps) - 1)] if steps else {}
+    def respond(self, path, headers, fault, reset_every):
         mode = fault.get("mode", "normal")
         if fault.get("delay"):
             time.sleep(fault["delay"])
@@ -264,7 +265,6 @@ class Handler(socketserver.BaseRequestHandler):
             status, first, count = 206, wanted[0], wanted[1] - wanted[0] + 1
             extra.append(f"Content-Range: bytes {first}-{wanted[1]}/{size}")
         reason = "OK" if status == 200 else "Partial Content"
-        reset_every = all_rules.get("_reset_every")
         if mode == "normal" or mode == "reset":
             s.sendall(head(status, reason, count, close, extra))
             sent, was_reset = self.send_body(local, first, count, fault, reset_every)

@@ -143,6 +143,12 @@ class Probe:
         time.sleep(0.15)
         return tuple(int(v) for v in f[1:5]) + (f[5],)
 
+    def where(self):
+        """(left, top, notifications streamed so far), answered at once
+        however busy the window is."""
+        self.send("where")
+        return tuple(int(v) for v in self._line("WHERE").split()[1:4])
+
     def show(self, file=None, total=None, done=None):
         if file is not None:
             self.send("file " + file)

@@ -16,7 +16,7 @@ from PIL import Image
 from conftest import win_path
 from splash_helpers import (BAR, FILE_LINE, SKIN, drag, expected_fill, fill_width, install_skins, press, region,
                             same, screenshot, wait_for)
-from updates import FAULTY, Release, faulty, tree  # noqa: F401 (faulty is a fixture)
+from updates import FAULTY, Release, faulty, run_win, tree  # noqa: F401 (faulty is a fixture)
 
 HERE = Path(__file__).resolve().parent
 ORIGIN = (256, 184)  # the 512 x 400 sample skin centred on 1024 x 768
@@ -177,7 +177,6 @@ def test_update_runs_without_any_skin(netwine, win_install, nginx, www):
     rel = Release().add("data/a.bin", b"abc" * 1000)
     nginx(rel.publish(www))
     settings(inst, "127.0.0.1")
-    proc, line = start(netwine, inst)
-    assert exit_code(proc) == 0
+    assert run_win(netwine, inst).code == 0
     assert len(inst.wait_game_runs()) == 1
     assert (inst.path / "data" / "a.bin").read_bytes() == b"abc" * 1000

@@ -55,6 +55,7 @@ def test_file_that_cannot_be_fetched(road, faulty, tmp_path, fault, codes):
     code, _, path = text.partition("\nFile: ")
     assert code.startswith("Error downloading file: ") and int(code.split(": ")[1]) in codes
     assert path == "/3d/data/b.pak"
+    assert server.faults(path) == [fault["mode"]]
     assert run.code == -1
     assert inst.game_runs() == []
     # Fetched before it: installed. It and what follows: untouched.
@@ -100,6 +101,8 @@ def test_more_bytes_than_announced(road, faulty, tmp_path):
     server, inst = prepare(road, faulty, tmp_path, rel, {"/3d/data/b.pak": {"mode": "excess", "extra": 5000}})
     run = road.run(inst)
     assert run.code == 0
+    [sent] = server.transfers("/3d/data/b.pak")
+    assert sent["fault"]["mode"] == "excess" and sent["sent"] == len(rel.served(rel.files[1])) + 5000
     assert tree(inst.path)["data/b.pak"] == rel.expected()["data/b.pak"]
     assert len(inst.wait_game_runs()) == 1
 

@@ -9,6 +9,7 @@ import os
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import zipfile
 from pathlib import Path
@@ -134,15 +135,21 @@ class FaultyServer:
 
     def transfers(self, path=None):
         """Requests (of path) with how their answers ended: status, sent
-        (body bytes), reset; an answer still going has no status."""
+        (body bytes), reset, fault (the rule it was given, with its mode);
+        an answer still going has no status."""
         ends = {e["id"]: e for e in self._lines() if e.get("event") == "end"}
         out = []
         for r in self.requests():
             if path is None and r["path"] == "/" or path is not None and r["path"] != path:
                 continue
             e = ends.get(r["id"], {})
-            out.append(dict(r, status=e.get("status"), sent=e.get("sent", 0), reset=e.get("reset", False)))
+            out.append(dict(r, status=e.get("status"), sent=e.get("sent", 0), reset=e.get("reset", False),
+                            fault=e.get("fault")))
         return out
+
+    def faults(self, path):
+        """The mode of the fault each finished request of path was given."""
+        return [t["fault"]["mode"] for t in self.transfers(path) if t["fault"]]
 
     def sent(self, path):
         """Body bytes sent for path, over all its requests."""
@@ -226,47 +233,71 @@ def socks(netns, tmp_path):
 # ------------------------------------------------------------ running
 
 class Run:
-    def __init__(self, command_line, code, boxes, stderr=""):
-        self.command_line, self.code, self.boxes, self.stderr = command_line, code, boxes, stderr
+    """codes: the exit code of every launcher process of the run, the first
+    one's (code) first, then those of the launchers it restarted."""
+
+    def __init__(self, command_line, codes, boxes, stderr=""):
+        self.command_line, self.codes, self.boxes, self.stderr = command_line, codes, boxes, stderr
+        self.code = codes[0]
 
 
-def run_win(wine, inst, tail="", answers=(), timeout=120, quoted=True):
+def launcher_codes(inst, games_before, first, codes, restarts):
+    """codes ({pid: code}) of every process of a run, less the stub game's
+    (its log names it): the launchers', the first first. Fails unless there
+    are 1 + restarts, each with a known code."""
+    games = {r.get("pid") for r in inst.game_runs()[games_before:]}
+    out = [codes[first]] + [c for pid, c in codes.items() if pid != first and pid not in games]
+    assert len(out) == 1 + restarts, f"{len(out)} launcher processes ran (codes {out}), expected {1 + restarts}"
+    assert None not in out, f"a launcher's exit code could not be read: {out}"
+    return out
+
+
+def run_win(wine, inst, tail="", answers=(), timeout=120, quoted=True, restarts=0):
     """Starts the Windows launcher with tail after its path (quoted, unless
-    told otherwise), answers the message boxes it shows with the buttons in
-    answers, in order, and waits for every process of the prefix (a restarted
-    launcher, the game)."""
+    told otherwise) and runs it until every process it leads to (a
+    restarted launcher, the game) has ended, answering its message boxes
+    with the buttons in answers, in order. Fails on any other box and on a
+    number of launcher processes other than 1 + restarts."""
     exe = win_path(inst.launcher)
     line = (f'"{exe}"' if quoted else exe) + tail
-    p = wine.spawn(exe, line)
-    boxes = []
-    for button in answers:
-        box = wine.answer_box(button, timeout_ms=60000)
-        assert box is not None, f"expected a message box (answered {button}), none came; so far {boxes}"
-        boxes.append(box)
-    try:
-        out, _ = p.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        extra = wine.answer_box(OK, timeout_ms=2000)
-        p.kill()
-        raise AssertionError(f"launcher did not end; boxes {boxes}, unexpected box {extra}")
-    code = None
-    for l in out.decode(errors="replace").splitlines():
-        if l.startswith("EXIT\t"):
-            code = int(l.split("\t")[1])
+    games_before = len(inst.game_runs())
+    job = wine.run_job(exe, line, answers, timeout=timeout)
     wine.wait_all(timeout=timeout)
-    return Run(line, code, boxes)
+    return Run(line, job_launcher_codes(inst, games_before, job, restarts), job.boxes)
 
 
-def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120):
-    """Runs the POSIX launcher inside the namespace. Its boxes go to standard
-    error; the Yes/No question is answered by TVL_ANSWER."""
+def job_launcher_codes(inst, games_before, job, restarts):
+    """launcher_codes of what Wine.run_job saw; Wine's own programs are
+    none of the run's."""
+    codes = {pid: c for pid, c in job.codes.items()
+             if not job.images.get(pid, "").lower().startswith("c:\\windows\\")}
+    return launcher_codes(inst, games_before, next(iter(job.codes)), codes, restarts)
+
+
+def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120, restarts=0):
+    """Runs the POSIX launcher inside the namespace until every process it
+    leads to has ended. Its boxes go to standard error; the Yes/No question
+    is answered by TVL_ANSWER."""
     e = dict(os.environ)
     e.update(env or {})
     if answer is not None:
         e["TVL_ANSWER"] = answer
-    r = subprocess.run(ns.prefix() + [str(inst.launcher), *args], cwd=inst.path, capture_output=True,
-                       timeout=timeout, env=e)
-    err = r.stderr.decode("cp1251", errors="replace")
+    games_before = len(inst.game_runs())
+    with tempfile.NamedTemporaryFile(suffix=".json") as report:
+        p = subprocess.Popen(ns.prefix() + [sys.executable, str(HERE / "reaper.py"), report.name, str(inst.launcher),
+                                            *args], cwd=inst.path, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             env=e, start_new_session=True)
+        try:
+            _, err = p.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.communicate()
+            raise
+        assert p.returncode == 0, f"reaper failed: {err[-500:]!r}"
+        ran = json.loads(Path(report.name).read_text())
+    # Exit codes as the launcher's int: 255 is -1.
+    codes = {pid: c - 256 if c >= 128 else c for pid, c in ran["ended"]}
+    err = err.decode("cp1251", errors="replace")
     # Boxes print as "[caption] text" (the text may run over several lines);
     # progress lines start with "progress: ".
     boxes = []
@@ -277,10 +308,8 @@ def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120):
         elif line and not line.startswith("progress: ") and boxes:
             boxes[-1][1] += "\n" + line
     boxes = [(c, t.split("\n[y/N]")[0]) for c, t in boxes]
-    # The code of the first process; a restarted launcher is waited for
-    # through the pipes it inherited.
-    return Run(" ".join([str(inst.launcher), *args]), r.returncode if r.returncode < 128 else r.returncode - 256,
-               boxes, err)
+    return Run(" ".join([str(inst.launcher), *args]),
+               launcher_codes(inst, games_before, ran["first"], codes, restarts), boxes, err)
 
 
 SUPPORT_LOG = "TervalisOnline2D.log"
@@ -387,8 +416,8 @@ class WinRoad:
     def install(self, name="game", game=True):
         return self.make(name, game=game)
 
-    def run(self, inst, tail="", answers=(), timeout=120, quoted=True):
-        return run_win(self.wine, inst, tail, answers, timeout=timeout, quoted=quoted)
+    def run(self, inst, tail="", answers=(), timeout=120, quoted=True, restarts=0):
+        return run_win(self.wine, inst, tail, answers, timeout=timeout, quoted=quoted, restarts=restarts)
 
     def start(self, inst):
         """Starts the launcher without waiting for it."""
@@ -415,9 +444,9 @@ class PosixRoad:
     def install(self, name="game", game=True):
         return self.make(name, game=game)
 
-    def run(self, inst, tail="", answers=(), env=None, timeout=120):
+    def run(self, inst, tail="", answers=(), env=None, timeout=120, restarts=0):
         answer = "yes" if YES in answers else ("no" if NO in answers else None)
-        r = run_posix(self.ns, inst, tail.split(), answer=answer, env=env, timeout=timeout)
+        r = run_posix(self.ns, inst, tail.split(), answer=answer, env=env, timeout=timeout, restarts=restarts)
         assert len(r.boxes) == len(answers), f"boxes {r.boxes}, expected {len(answers)}"
         return r
 

@@ -1,6 +1,6 @@
-/* Stand-in for TervalisOnline2D.bin: appends its whole command line and its
-   working directory to a log (TVL_STUB_LOG, or stub_game.log in the working
-   directory), so tests can see what the launcher handed over. */
+/* Stand-in for TervalisOnline2D.bin: appends its process id, its whole command
+   line and its working directory to a log (TVL_STUB_LOG, or stub_game.log in
+   the working directory), so tests can see what the launcher handed over. */
 #include <windows.h>
 #include <stdio.h>
 
@@ -13,7 +13,7 @@ int WINAPI WinMain(HINSTANCE i, HINSTANCE p, LPSTR c, int s) {
   GetCurrentDirectoryA(sizeof cwd, cwd);
   FILE* f = fopen(log, "ab");
   if (!f) return 2;
-  fprintf(f, "CMDLINE %s\nCWD %s\nEND\n", GetCommandLineA(), cwd);
+  fprintf(f, "PID %lu\nCMDLINE %s\nCWD %s\nEND\n", GetCurrentProcessId(), GetCommandLineA(), cwd);
   fclose(f);
   return 0;
 }

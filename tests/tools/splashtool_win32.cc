@@ -7,9 +7,14 @@
 //     the list it chose from, "SKIN <path>" and
 //     "WINDOW <left> <top> <width> <height>", then reads commands, one a
 //     line, from standard input:
-//       file NAME | total N | done N | post | flood N | sync | quit
+//       file NAME | total N | done N | post | stream N | where | stop | sync | quit
 //     "post" posts one progress notification from the reading thread, as
-//     the download code does; "flood N" posts N at once. "sync" answers
+//     the download code does; "stream N" starts a thread that adds a chunk
+//     of 8 KiB to the progress and notifies, as a download does, N times a
+//     second until "stop".
+//     "where" answers "WHERE <left> <top> <notifications streamed>" at once,
+//     however busy the window is; "stop" ends the stream and answers
+//     "STOPPED <notifications streamed>". "sync" answers
 //     "SYNC <left> <top> <width> <height> <arrow|busy|other> <ms>" once every
 //     notification posted before it has been handled (ms: since the last
 //     sync).
@@ -71,7 +76,30 @@ void say(const std::string& line) {
   std::fflush(stdout);
 }
 
+// The stream: a download that keeps its chunks coming.
+volatile LONG streaming = 0;
+volatile LONG streamed = 0;
+
+DWORD WINAPI streamNotifications(LPVOID arg) {
+  const long perSecond = static_cast<long>(reinterpret_cast<INT_PTR>(arg));
+  const DWORD start = GetTickCount();
+  while (streaming) {
+    // Paced in batches of a millisecond's worth.
+    long due = static_cast<long>((GetTickCount() - start) * static_cast<long long>(perSecond) / 1000);
+    // As the download code does, but never reaching the end: the count
+    // goes back now and then, so every chunk changes what is shown.
+    while (streamed < due && streaming) {
+      toolProgress->addBytesDone(streamed % 100000 == 99999 ? -8192 * 99999 : 8192);
+      toolProgress->notify();
+      InterlockedIncrement(&streamed);
+    }
+    Sleep(1);
+  }
+  return 0;
+}
+
 DWORD WINAPI readCommands(LPVOID) {
+  HANDLE stream = nullptr;
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -86,8 +114,20 @@ DWORD WINAPI readCommands(LPVOID) {
       toolProgress->addBytesDone(want - toolProgress->snapshot().bytesDone);
     } else if (word == "post") {
       PostMessageA(splashWindow, WM_USER, 0, 0);
-    } else if (word == "flood") {
-      for (int i = std::atoi(arg.c_str()); i > 0; --i) PostMessageA(splashWindow, WM_USER, 0, 0);
+    } else if (word == "stream" && !stream) {
+      streaming = 1;
+      stream = CreateThread(nullptr, 0, streamNotifications,
+                            reinterpret_cast<LPVOID>(static_cast<INT_PTR>(std::atol(arg.c_str()))), 0, nullptr);
+    } else if (word == "where") {
+      RECT r;
+      GetWindowRect(splashWindow, &r);
+      say("WHERE " + std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(streamed));
+    } else if (word == "stop" && stream) {
+      streaming = 0;
+      WaitForSingleObject(stream, INFINITE);
+      CloseHandle(stream);
+      stream = nullptr;
+      say("STOPPED " + std::to_string(streamed));
     } else if (word == "sync") {
       PostThreadMessageA(mainThread, kSync, 0, 0);
     } else if (word == "quit") {
