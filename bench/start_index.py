@@ -33,7 +33,7 @@ def data():
         shutil.rmtree(DATA, ignore_errors=True)
         make_data.tree(str(install), MIB, FILES)
         (www / "u").mkdir(parents=True)
-        (www / "u" / "files.txt").write_bytes(tb.zipped([("files.txt", (install / "files.txt").read_bytes())]))
+        (www / "u" / "files.txt").write_bytes(make_data.zipped([("files.txt", (install / "files.txt").read_bytes())]))
         (install / "files.txt").unlink()
         (install / "names0").unlink()
         (install / "data").mkdir()
