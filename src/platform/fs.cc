@@ -36,6 +36,12 @@ bool MappedOutputFile::close() {
   return file_.close();
 }
 
+MappedOutputFile MappedOutputFile::abandon(const std::string& path) {
+  close();
+  removeFile(path);
+  return MappedOutputFile();
+}
+
 bool writeFileReplacing(const std::string& path, const std::string& bytes, std::string* error) {
   std::string temp = path + ".tmp";
   File f = File::createForWrite(temp, 0);

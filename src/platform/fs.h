@@ -126,6 +126,8 @@ class MappedOutputFile {
   bool close();
 
  private:
+  // Closes a file create() made but could not finish and deletes it.
+  MappedOutputFile abandon(const std::string& path);
   File file_;
   MappedView view_;
 };

@@ -137,17 +137,6 @@ MappedView MappedView::map(const File& file, uint64_t size) {
   return v;
 }
 
-namespace {
-
-// A file create() made but could not finish: closed, then deleted.
-MappedOutputFile abandon(MappedOutputFile* out, const std::string& path) {
-  out->close();
-  removeFile(path);
-  return MappedOutputFile();
-}
-
-}  // namespace
-
 MappedView MappedView::mapWritable(const File& file, uint64_t size) {
   MappedView v;
   if (!file.valid() || size == 0 || size > SIZE_MAX) return v;
@@ -177,12 +166,12 @@ MappedOutputFile MappedOutputFile::create(const std::string& path, uint64_t size
   int rc = posix_fallocate(fd, 0, static_cast<off_t>(size));
   if (rc != 0) {
     *error = "cannot make room for " + std::to_string(size) + " bytes in " + p + ": " + std::strerror(rc);
-    return abandon(&out, path);
+    return out.abandon(path);
   }
   out.view_ = MappedView::mapWritable(out.file_, size);
   if (!out.view_.valid()) {
     *error = "cannot map " + p + ": " + errnoText();
-    return abandon(&out, path);
+    return out.abandon(path);
   }
   madvise(out.view_.data_, out.view_.size_, MADV_SEQUENTIAL);
   return out;

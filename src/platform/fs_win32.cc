@@ -147,17 +147,6 @@ MappedView MappedView::map(const File& file, uint64_t size) {
   return v;
 }
 
-namespace {
-
-// A file create() made but could not finish: closed, then deleted.
-MappedOutputFile abandon(MappedOutputFile* out, const std::string& path) {
-  out->close();
-  removeFile(path);
-  return MappedOutputFile();
-}
-
-}  // namespace
-
 MappedView MappedView::mapWritable(const File& file, uint64_t size) {
   MappedView v;
   if (!file.valid() || size == 0 || size > SIZE_MAX) return v;
@@ -193,12 +182,12 @@ MappedOutputFile MappedOutputFile::create(const std::string& path, uint64_t size
   if (!SetFilePointerEx(h, end, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
     *error = "cannot make room for " + std::to_string(size) + " bytes in " + path + ": " +
              win32ErrorText(GetLastError());
-    return abandon(&out, path);
+    return out.abandon(path);
   }
   out.view_ = MappedView::mapWritable(out.file_, size);
   if (!out.view_.valid()) {
     *error = "cannot map " + path + ": " + win32ErrorText(GetLastError());
-    return abandon(&out, path);
+    return out.abandon(path);
   }
   return out;
 }
