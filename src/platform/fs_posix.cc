@@ -292,13 +292,23 @@ PathInfo pathInfo(const std::string& path) {
   return info;
 }
 
+namespace {
+
+FileIdentity identityOf(const struct stat& st) {
+  FileIdentity id;
+  id.size = static_cast<uint64_t>(st.st_size);
+  id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.index = static_cast<uint64_t>(st.st_ino);
+  return id;
+}
+
+}  // namespace
+
 bool fileIdentity(const std::string& path, FileIdentity* out) {
   struct stat st;
   if (path.empty() || stat(nativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  out->size = static_cast<uint64_t>(st.st_size);
-  out->mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  out->volume = static_cast<uint64_t>(st.st_dev);
-  out->index = static_cast<uint64_t>(st.st_ino);
+  *out = identityOf(st);
   return true;
 }
 
@@ -308,11 +318,7 @@ bool listIdentities(const std::string& dir, std::map<std::string, FileIdentity>*
   while (dirent* e = readdir(d)) {
     struct stat st;
     if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    FileIdentity& id = (*out)[e->d_name];
-    id.size = static_cast<uint64_t>(st.st_size);
-    id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    id.volume = static_cast<uint64_t>(st.st_dev);
-    id.index = static_cast<uint64_t>(st.st_ino);
+    (*out)[e->d_name] = identityOf(st);
   }
   closedir(d);
   return true;
