@@ -93,6 +93,9 @@ std::string releaseRefusedText(const ReleaseRefusal& refusal) {
     case ReleaseProblem::kExpired:
       return "The update on the server expired on " + utcText(refusal.expires) +
              ". Check the computer's date and time.";
+    case ReleaseProblem::kRecordUnreadable:
+      return "The launcher could not read its record of the installed release (" + refusal.detail +
+             "): another program holds it or access is refused. Nothing was installed. Try again in a moment.";
   }
   return "";
 }

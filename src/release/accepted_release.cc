@@ -14,10 +14,12 @@ AcceptedRelease readAcceptedRelease(const std::string& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(platform::nativePath(path).c_str(), "rb"),
                                                    std::fclose);
   if (!f && errno == ENOENT) return r;
-  r.state = AcceptedRelease::State::Damaged;
+  r.state = AcceptedRelease::State::Unreadable;
   if (!f) return r;
   char buf[32];
   size_t got = std::fread(buf, 1, sizeof buf, f.get());
+  if (std::ferror(f.get())) return r;
+  r.state = AcceptedRelease::State::Damaged;
   // 1 to 19 digits, no leading zero, then LF and nothing more.
   if (got < 2 || got > 20 || buf[got - 1] != '\n' || buf[0] == '0') return r;
   uint64_t n = 0;

@@ -12,13 +12,15 @@ namespace release {
 constexpr char kAcceptedReleaseName[] = "release.txt";
 
 struct AcceptedRelease {
-  enum class State { Missing, Ok, Damaged };
+  // Unreadable: the file is there but could not be read (another process
+  // holds it, access refused, a read error); it may read fine a moment later.
+  enum class State { Missing, Ok, Damaged, Unreadable };
   State state = State::Missing;
   uint64_t number = 0;  // 0 unless Ok
 };
 
-// Missing when there is no file; Damaged for anything but a number the
-// writer wrote.
+// Missing only when there is no file; Damaged for contents that are not a
+// number the writer wrote.
 AcceptedRelease readAcceptedRelease(const std::string& path);
 
 // Writes path + ".tmp", then renames it over path, so that a reader finds

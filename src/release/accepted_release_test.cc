@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "test_util.h"
 
 namespace release {
@@ -37,6 +39,19 @@ TEST(AcceptedRelease, AnythingElseIsDamaged) {
     EXPECT_EQ(r.state, State::Damaged) << text;
     EXPECT_EQ(r.number, 0u);
   }
+}
+
+// Only "no such file" is no record: a file that cannot be read is not one
+// that says 0.
+TEST(AcceptedRelease, UnreadableIsNotMissing) {
+  testutil::TempDir dir;
+  std::string error;
+  ASSERT_TRUE(writeAcceptedRelease(dir.file(kAcceptedReleaseName), 7, &error)) << error;
+  // A directory in its place opens but cannot be read, on both systems.
+  std::filesystem::create_directory(dir.file("dir.txt"));
+  AcceptedRelease r = readAcceptedRelease(dir.file("dir.txt"));
+  EXPECT_EQ(r.state, State::Unreadable);
+  EXPECT_EQ(r.number, 0u);
 }
 
 }  // namespace

@@ -20,40 +20,10 @@ namespace tvl {
 
 namespace {
 
-// A body assembled from several transfers is the listed file only when it
-// reads whole: the zip's CRC-32 for packed files, the MD5 for plain ones.
-bool proveBody(const std::string& path, const FetchTarget& target, void* context) {
-  if (target.packed) return archiveIsIntact(path);
-  auto* updater = static_cast<Updater*>(context);
-  platform::File file = platform::File::openExclusiveRead(path);
-  uint64_t size = 0;
-  if (!file.valid() || !file.size(&size) || size == 0) return false;
-  platform::MappedView view = platform::MappedView::map(file, size);
-  return view.valid() && platform::md5HexOf(updater->cryptProvider, view.data(), view.size()) == target.digest;
-}
-
 FetchResult fetchOne(Updater& updater, const SignedRelease* release, DownloadSession& session,
                      const FileListEntry& entry) {
-  HttpRequest request = buildDownloadRequest(session.game, *entry.source, entry.name);
-  std::unique_ptr<BodyCheck> check;
-  if (release && release->enabled()) {
-    check = release->checkFor(*entry.source, entry.name);
-    if (!check) {  // nothing the signed release does not name is fetched
-      FetchResult r;
-      r.status = Status::error(kFetchErrorRefused, request.objectPath);
-      r.refused = true;
-      return r;
-    }
-  }
-  session.check = check.get();
-  FetchTarget target{entry.digest, entry.size, entry.packed};
-  // Several connections at once keep them open from file to file: a new
-  // connection per file costs a round trip of its own. One connection is
-  // the plain road, a connection per file.
-  request.reuseConnection = updater.options.connections > 1;
-  FetchResult r = fetchWithRetries(session, request, target, updater.retryPolicy(), proveBody, &updater);
-  session.check = nullptr;
-  return r;
+  return fetchChecked(updater, release, session, *entry.source, entry.name,
+                      FetchTarget{entry.digest, entry.size, entry.packed});
 }
 
 bool isDigestText(const std::string& s) {
@@ -168,6 +138,7 @@ class Queue {
   };
 
   void fetchLoop() {
+    if (fetchQueueHooksForTesting.fetcherStarts) fetchQueueHooksForTesting.fetcherStarts();
     for (;;) {
       size_t k;
       {
@@ -175,9 +146,13 @@ class Queue {
         changed_.wait(hold, [&] { return stop_ || (next_ < work_.size() && next_ < installed_ + window_); });
         if (stop_) return;
         k = next_++;
-        // A planned patch is fetched in its turn by the installer.
+        // A planned patch is fetched in its turn by the installer, which
+        // may be waiting for this very slot already.
         slots_[k].state = patches_ && patches_->planned(*work_[k]) ? State::kPatch : State::kFetching;
-        if (slots_[k].state == State::kPatch) continue;
+      }
+      if (slots_[k].state == State::kPatch) {
+        changed_.notify_all();
+        continue;
       }
       DownloadSession session = updater_.session(client_);
       session.tempFile = slots_[k].tempFile;
@@ -201,6 +176,7 @@ class Queue {
       FetchResult fetched;
       {
         std::unique_lock<std::mutex> hold(lock_);
+        if (fetchQueueHooksForTesting.installerWaits) fetchQueueHooksForTesting.installerWaits(i);
         changed_.wait(hold, [&] { return slots_[i].state == State::kDone || slots_[i].state == State::kPatch; });
         fetched = slots_[i].result;
       }
@@ -241,6 +217,8 @@ class Queue {
 };
 
 }  // namespace
+
+FetchQueueHooks fetchQueueHooksForTesting;
 
 size_t fetchWindow(int connections) { return connections < 1 ? 1 : static_cast<size_t>(connections) * 4; }
 

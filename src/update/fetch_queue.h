@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "transfer/download.h"
 #include "update/patching.h"
@@ -34,5 +35,15 @@ bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRu
 // How far fetchers may run ahead of the installer, in entries: staged files
 // wait on disk until their turn comes.
 size_t fetchWindow(int connections);
+
+// Lets a test order the threads of a concurrent fetch: fetcherStarts runs
+// on each fetcher before it takes its first entry, installerWaits on the
+// installing thread, holding the queue's lock, just before it waits for
+// entry i. Both empty in the product.
+struct FetchQueueHooks {
+  std::function<void()> fetcherStarts;
+  std::function<void(size_t i)> installerWaits;
+};
+extern FetchQueueHooks fetchQueueHooksForTesting;
 
 }  // namespace tvl

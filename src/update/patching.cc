@@ -50,8 +50,9 @@ bool unpackList(const std::string& zipPath, const std::string& listPath, std::st
 
 }  // namespace
 
-PatchRun::PatchRun(Updater& updater)
+PatchRun::PatchRun(Updater& updater, const SignedRelease* release)
     : updater_(updater),
+      release_(release),
       listFile_(dataPath("update\\patches.txt")),
       patchFile_(dataPath("update\\patch.tmp")),
       patchedFile_(dataPath("update\\patched.tmp")) {
@@ -65,13 +66,15 @@ void PatchRun::removeStaging() {
 }
 
 void PatchRun::fetchList(DownloadSession& session) {
+  // A signed release that does not name the list has none: never asked for.
+  if (release_ && !release_->names(updater_.updateSource, release::kPatchListName)) return;
   // The display keeps showing the main list while this one arrives.
   DownloadSession staging{session.client, session.progress, patchFile_, session.game};
   FetchResult fetched =
-      fetchToTempFile(staging, buildDownloadRequest(session.game, updater_.updateSource, release::kPatchListName));
+      fetchChecked(updater_, release_, staging, updater_.updateSource, release::kPatchListName, FetchTarget{"", 0, true});
   std::string text, error;
-  bool ok = fetched.ok() && (!checkStaged || checkStaged(release::kPatchListName, patchFile_)) &&
-            unpackList(patchFile_, listFile_, &text) && parsePatchList(text.data(), text.size(), &patches_, &error);
+  bool ok = fetched.ok() && unpackList(patchFile_, listFile_, &text) &&
+            parsePatchList(text.data(), text.size(), &patches_, &error);
   if (!ok) patches_.clear();
   platform::removeFile(patchFile_);
 }
@@ -128,15 +131,14 @@ bool PatchRun::fetchAndApply(DownloadSession& session, const FileListEntry& entr
   session.progress.setCurrentFile(entry.name);
   session.progress.notify();
   DownloadSession staging{session.client, session.progress, patchFile_, session.game};
-  if (!fetchToTempFile(staging, buildDownloadRequest(session.game, *entry.source, patch.path)).ok()) return false;
-  if (checkStaged && !checkStaged(patch.path, patchFile_)) return false;
+  // Not kept across runs (size 0): a partial patch is worth little.
+  if (!fetchChecked(updater_, release_, staging, *entry.source, patch.path, FetchTarget()).ok()) return false;
 
   std::string target = baseDir + entry.directory + entry.name;
   release::PatchApplyResult applied =
       release::applyPatch(updater_.cryptProvider, target, patchFile_, patchedFile_, entry.digest);
   platform::removeFile(patchFile_);
   if (!applied.ok()) return false;
-  if (checkStaged && !checkStaged(entry.directory + entry.name, patchedFile_)) return false;
 
   // The move a fetched file makes; a read-only target must not block it,
   // and keeps its attributes when the move fails anyway.

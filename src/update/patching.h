@@ -32,7 +32,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,6 +39,7 @@
 #include "release/patch_list.h"
 #include "transfer/download.h"
 #include "update/file_list.h"
+#include "update/release_check.h"
 #include "update/updater.h"
 
 namespace tvl {
@@ -47,7 +47,11 @@ namespace tvl {
 
 class PatchRun {
  public:
-  explicit PatchRun(Updater& updater);
+  // With a signed release (may be null), the patch list and every patch
+  // are held to its manifest like any other fetched file (fetchChecked):
+  // one it does not name is never requested, and a refused one means no
+  // patches, or the whole file.
+  PatchRun(Updater& updater, const SignedRelease* release);
   ~PatchRun();
   PatchRun(const PatchRun&) = delete;
   PatchRun& operator=(const PatchRun&) = delete;
@@ -67,14 +71,6 @@ class PatchRun {
   // True when plan() chose a patch for entry.
   bool planned(const FileListEntry& entry) const { return planned_.count(&entry) != 0; }
 
-  // The hook for signed releases: when set, every file fetched for patching
-  // and every rebuilt file is shown to it before use, by its name on the
-  // server (kPatchListName, a patch's path) or, for a rebuilt file, the
-  // entry's directory + name, with the staging path holding its bytes.
-  // False refuses it: a refused list means no patches, a refused patch or
-  // result means the whole file is fetched.
-  std::function<bool(const std::string& name, const std::string& stagedPath)> checkStaged;
-
  private:
   bool patchable(const FileListEntry& entry) const;
   void fetchList(DownloadSession& session);
@@ -82,6 +78,7 @@ class PatchRun {
   void removeStaging();
 
   Updater& updater_;
+  const SignedRelease* release_;
   std::string listFile_;     // data\update\patches.txt
   std::string patchFile_;    // data\update\patch.tmp
   std::string patchedFile_;  // data\update\patched.tmp

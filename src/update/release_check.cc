@@ -1,13 +1,16 @@
 #include "update/release_check.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <thread>
 
 #include "platform/fs.h"
 #include "release/accepted_release.h"
 #include "release/sha256.h"
+#include "transfer/archive.h"
 #include "transfer/paths.h"
 #include "update/updater.h"
 
@@ -15,6 +18,9 @@ namespace tvl {
 
 
 namespace {
+
+constexpr int kRecordReadAttempts = 10;
+constexpr auto kRecordReadPause = std::chrono::milliseconds(200);
 
 // The manifest itself: any size up to the largest a launcher reads.
 class ManifestSizeCheck : public BodyCheck {
@@ -58,6 +64,19 @@ class EntryCheck : public BodyCheck {
   decltype(release::FileEntry::sha256) digest_;
   release::ReceiveCheck check_;
 };
+
+// A body assembled from several transfers is the one named only when it
+// reads whole.
+bool proveWhole(const std::string& path, const FetchTarget& target, void* context) {
+  if (target.packed) return archiveIsIntact(path);
+  if (target.digest.empty()) return true;  // the caller proves what it builds from it
+  auto* updater = static_cast<Updater*>(context);
+  platform::File file = platform::File::openExclusiveRead(path);
+  uint64_t size = 0;
+  if (!file.valid() || !file.size(&size) || size == 0) return false;
+  platform::MappedView view = platform::MappedView::map(file, size);
+  return view.valid() && platform::md5HexOf(updater->cryptProvider, view.data(), view.size()) == target.digest;
+}
 
 bool readWholeFile(const std::string& path, std::string* bytes) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(platform::nativePath(path).c_str(), "rb"),
@@ -119,10 +138,26 @@ ReleaseRefusal SignedRelease::start(DownloadSession& session) {
     return refusal;
   }
 
-  // A damaged record counts as none: only this launcher writes it, and
-  // refusing every release for it would strand the installation.
+  // Only a missing record is none. One that cannot be read for the moment
+  // (a scanner holds it) is waited for briefly, then the run is refused:
+  // taken as none it would let a replayed older release through and lower
+  // the record for good. Damaged contents (a disk fault) count as the
+  // release this launcher was built for: refusing every release for them
+  // would strand the installation.
   std::string recordPath = acceptedReleasePath();
-  release::AcceptedRelease newest = release::readAcceptedRelease(recordPath);
+  release::AcceptedRelease newest;
+  for (int attempt = 1;; ++attempt) {
+    newest = release::readAcceptedRelease(recordPath);
+    if (newest.state != release::AcceptedRelease::State::Unreadable || attempt == kRecordReadAttempts) break;
+    std::this_thread::sleep_for(kRecordReadPause);
+  }
+  if (newest.state == release::AcceptedRelease::State::Unreadable) {
+    refusal.problem = ReleaseProblem::kRecordUnreadable;
+    refusal.detail = recordPath;
+    return refusal;
+  }
+  bool recorded = newest.state == release::AcceptedRelease::State::Ok;
+  if (newest.state == release::AcceptedRelease::State::Damaged) newest.number = updater_.releaseFloor;
   release::VerifyResult verdict =
       release::acceptManifest(bytes, updater_.releaseKeys, newest.number, updater_.clock());
   if (!verdict.accepted()) {
@@ -132,7 +167,7 @@ ReleaseRefusal SignedRelease::start(DownloadSession& session) {
     return refusal;
   }
   manifest_ = std::move(verdict.manifest);
-  if (manifest_.release != newest.number) {
+  if (manifest_.release > newest.number || !recorded) {
     // A folder that cannot take the record cannot take any update either;
     // the run finds that out on its own.
     std::string ignored;
@@ -156,29 +191,27 @@ std::unique_ptr<BodyCheck> SignedRelease::checkFor(const ServerLocation& source,
   return std::unique_ptr<BodyCheck>(new EntryCheck(*entry));
 }
 
-bool SignedRelease::matchesStaged(const ServerLocation& source, const std::string& name, const std::string& path) const {
-  if (!enabled_) return true;
-  std::unique_ptr<BodyCheck> check = checkFor(source, name);
-  std::string bytes;
-  if (!check || !readWholeFile(path, &bytes)) return false;
-  return check->announced(static_cast<int32_t>(bytes.size())) && check->received(bytes.data(), bytes.size()) &&
-         check->complete();
-}
-
-FetchResult SignedRelease::download(DownloadSession& session, const ServerLocation& source, const std::string& name,
-                                    bool isArchive, const std::string& destDir) {
-  if (!enabled_) return downloadFile(session, source, name, isArchive, destDir);
-  const release::FileEntry* entry = manifest_.find(originOf(source), name);
-  if (!entry) {
-    FetchResult r;
-    r.status = Status::error(kFetchErrorRefused, source.path + name);
-    r.refused = true;
-    return r;
+FetchResult fetchChecked(Updater& updater, const SignedRelease* release, DownloadSession& session,
+                         const ServerLocation& source, const std::string& name, const FetchTarget& target) {
+  HttpRequest request = buildDownloadRequest(session.game, source, name);
+  std::unique_ptr<BodyCheck> check;
+  if (release && release->enabled()) {
+    check = release->checkFor(source, name);
+    if (!check) {
+      FetchResult r;
+      r.status = Status::error(kFetchErrorRefused, request.objectPath);
+      r.refused = true;
+      return r;
+    }
   }
-  EntryCheck check(*entry);
-  session.check = &check;
-  FetchResult r = downloadFile(session, source, name, isArchive, destDir);
-  session.check = nullptr;
+  // Several connections at once keep them open from file to file: a new
+  // connection per file costs a round trip of its own. One connection is
+  // the plain road, a connection per file.
+  request.reuseConnection = updater.options.connections > 1;
+  BodyCheck* saved = session.check;
+  session.check = check.get();
+  FetchResult r = fetchWithRetries(session, request, target, updater.retryPolicy(), proveWhole, &updater);
+  session.check = saved;
   return r;
 }
 

@@ -17,6 +17,7 @@
 #include "base/status.h"
 #include "release/manifest.h"
 #include "transfer/download.h"
+#include "transfer/resilient_fetch.h"
 
 namespace tvl {
 
@@ -25,6 +26,10 @@ struct Updater;
 
 // The keys this launcher was built with; empty when it has none.
 std::vector<release::PublicKey> builtInReleaseKeys();
+
+// The release this launcher was built for: what a damaged record of the
+// newest accepted release counts as.
+uint64_t builtInReleaseFloor();
 
 // Seconds since 1970 UTC by the computer's clock.
 int64_t secondsSince1970();
@@ -37,6 +42,7 @@ enum class ReleaseProblem {
   kNewerFormat,  // validly signed in a format this launcher does not read
   kRollback,     // older than the newest release this installation accepted
   kExpired,      // past its expiry time (expires)
+  kRecordUnreadable,  // the record of accepted releases is there but could not be read (detail: its path)
 };
 
 struct ReleaseRefusal {
@@ -69,16 +75,6 @@ class SignedRelease {
   // tells).
   std::unique_ptr<BodyCheck> checkFor(const ServerLocation& source, const std::string& name) const;
 
-  // True when the staged file at path is exactly what the manifest names as
-  // name on source (or when releases are not signed).
-  bool matchesStaged(const ServerLocation& source, const std::string& name, const std::string& path) const;
-
-  // downloadFile, held to the manifest: a name it does not list is refused
-  // unfetched, and a body must match its entry before it is installed.
-  // Refusals fail with kFetchErrorRefused and refused set.
-  FetchResult download(DownloadSession& session, const ServerLocation& source, const std::string& name,
-                       bool isArchive, const std::string& destDir);
-
  private:
   release::Origin originOf(const ServerLocation& source) const;
 
@@ -86,5 +82,17 @@ class SignedRelease {
   bool enabled_;
   release::Manifest manifest_;
 };
+
+// The one road every list, file, patch list and patch of a run takes into
+// session.tempFile: retried and resumed by the run's policy and, with a
+// signed release, held to the manifest as it arrives: a name it does not
+// list is refused unrequested, a body announced with another size is
+// refused unread, no byte beyond the named size is written, and the SHA-256
+// is compared at the end (kFetchErrorRefused, refused set). A body
+// assembled from several transfers is proved whole before it counts: the
+// zip's CRC-32 when packed, else the MD5 of target.digest when it has one.
+// release may be null (nothing signed).
+FetchResult fetchChecked(Updater& updater, const SignedRelease* release, DownloadSession& session,
+                         const ServerLocation& source, const std::string& name, const FetchTarget& target);
 
 }  // namespace tvl

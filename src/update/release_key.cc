@@ -13,4 +13,6 @@ std::vector<release::PublicKey> builtInReleaseKeys() {
   return keys;
 }
 
+uint64_t builtInReleaseFloor() { return TVL_RELEASE_FLOOR; }
+
 }  // namespace tvl

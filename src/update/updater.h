@@ -12,6 +12,7 @@
 
 #include "base/connection.h"
 #include "platform/md5.h"
+#include "platform/tree.h"
 #include "release/keys.h"
 #include "transfer/download.h"
 #include "transfer/progress.h"
@@ -22,9 +23,8 @@ namespace tvl {
 
 
 struct Updater {
-  // Fixes baseDir, creates the staging directory data\update\ and removes
-  // what an earlier run left: update.tmp, launcherName + ".new" and ".old".
-  // listener, when set, is told of every change of progress. launcherName:
+  // Fixes baseDir and creates the staging directory data\update\; nothing
+  // in it is touched before the run holds it (holdStaging). listener, when set, is told of every change of progress. launcherName:
   // the running launcher's own file name (entry points pass
   // platform::launcherFileName()).
   Updater(const ConnectionSettings& settings, ProgressListener* listener,
@@ -58,12 +58,29 @@ struct Updater {
   // seconds since 1970 UTC. Tests put their own.
   std::vector<release::PublicKey> releaseKeys;
   int64_t (*clock)() = nullptr;
+  // What a damaged record of the newest accepted release counts as.
+  uint64_t releaseFloor = 1;
 
   // The transfer side of the run, over client.
   DownloadSession session(HttpClient& client) {
     return DownloadSession{client, progress, tempFile, gameSettings, nullptr, launcherName};
   }
 };
+
+// The text the progress line shows while another launcher's run holds the
+// install.
+extern const char kWaitingForOtherRunText[];
+
+// One update run per install at a time: an exclusive lock on the staging
+// directory (data\update\update.lock), held by *lock until it is destroyed.
+// While another launcher holds it, waits (the progress line says so) and
+// takes it when that run ends; the lock goes with its process, so a launcher
+// that died or was killed frees it at once, and one that hangs keeps this one
+// waiting until it is ended or this window is closed. Then removes what an
+// earlier run left: update.tmp, launcherName + ".new" and ".old". False when
+// the lock could not be made at all (the directory takes no files, so the
+// run fails on its own); leftovers are kept then.
+bool holdStaging(Updater& updater, platform::LockFile* lock);
 
 // The one Updater, created by start-up before the worker starts; never
 // destroyed.

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "platform/fs.h"
+#include "platform/tree.h"
 #include "test_util.h"
 #include "transfer/paths.h"
 
@@ -16,20 +20,40 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(Updater, ConstructionPreparesTheStagingDirectory) {
+// Tells when the waiting text shows.
+class WaitWatch : public ProgressListener {
+ public:
+  void progressChanged(const Progress& progress) override {
+    if (progress.snapshot().currentFile != kWaitingForOtherRunText) return;
+    std::lock_guard<std::mutex> hold(lock);
+    waiting = true;
+    changed.notify_all();
+  }
+  std::mutex lock;
+  std::condition_variable changed;
+  bool waiting = false, done = false;
+};
+
+// Construction touches nothing in staging; a run that holds it clears what
+// earlier runs left, and a second one waits, touching nothing, until the
+// holder lets go.
+TEST(Updater, StagingIsClearedOnlyByTheRunThatHoldsIt) {
   testutil::TempDir dir;
   testutil::ScopedCurrentDir cwd(dir.path());
-  fs::create_directory(dir.file("data"));
   fs::create_directories(dir.file("data/update"));
   const char* leftovers[] = {"data/update/update.tmp", "TervalisOnline2D.exe.new", "TervalisOnline2D.exe.old"};
-  for (const char* f : leftovers) {
-    testutil::writeFile(dir.file(f), "left over");
-    // Read-only and hidden leftovers must go as well.
-    platform::setAttributes(dir.file(f), platform::kAttrReadOnly | platform::kAttrHidden);
-  }
+  auto leaveLeftovers = [&] {
+    for (const char* f : leftovers) {
+      testutil::writeFile(dir.file(f), "left over");
+      // Read-only and hidden leftovers must go as well.
+      platform::setAttributes(dir.file(f), platform::kAttrReadOnly | platform::kAttrHidden);
+    }
+  };
+  leaveLeftovers();
   testutil::writeFile(dir.file("TervalisOnline2D.exe"), "launcher");
 
-  Updater u(testutil::settings(), nullptr);
+  WaitWatch watch;
+  Updater u(testutil::settings(), &watch);
   EXPECT_EQ(baseDir, ".\\");
   EXPECT_EQ(u.tempFile, ".\\data\\update\\update.tmp");
   EXPECT_EQ(&u.updateSource, &testutil::settings().update);
@@ -37,8 +61,32 @@ TEST(Updater, ConstructionPreparesTheStagingDirectory) {
   EXPECT_EQ(&u.gameSettings, &testutil::settings().game);
   EXPECT_TRUE(u.entries.empty());
   EXPECT_EQ(u.progress.snapshot().bytesTotal, 0);
+  for (const char* f : leftovers) EXPECT_TRUE(testutil::exists(dir.file(f))) << f;
+
+  std::thread second;
+  {
+    platform::LockFile first;
+    ASSERT_TRUE(holdStaging(u, &first));
+    for (const char* f : leftovers) EXPECT_FALSE(testutil::exists(dir.file(f))) << f;
+    EXPECT_TRUE(testutil::exists(dir.file("TervalisOnline2D.exe")));
+
+    leaveLeftovers();  // the holder's own files now
+    second = std::thread([&] {
+      platform::LockFile lock;
+      EXPECT_TRUE(holdStaging(u, &lock));
+      std::lock_guard<std::mutex> hold(watch.lock);
+      watch.done = true;
+      watch.changed.notify_all();
+    });
+    {
+      std::unique_lock<std::mutex> hold(watch.lock);
+      watch.changed.wait(hold, [&] { return watch.waiting || watch.done; });
+      EXPECT_FALSE(watch.done) << "the second run went ahead while the first held the staging";
+    }
+    for (const char* f : leftovers) EXPECT_TRUE(testutil::exists(dir.file(f))) << f;
+  }  // the first run ends
+  second.join();
   for (const char* f : leftovers) EXPECT_FALSE(testutil::exists(dir.file(f))) << f;
-  EXPECT_TRUE(testutil::exists(dir.file("TervalisOnline2D.exe")));
 }
 
 TEST(Updater, WithoutDataDirectoryOnlyTheLastLevelIsTried) {

@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/restart.h"
+#include "platform/tree.h"
 #include "transfer/download.h"
 #include "transfer/archive.h"
 #include "transfer/paths.h"
@@ -34,12 +35,6 @@ UpdateOutcome ended(UpdateEnd end, const FetchResult& fetch = FetchResult()) {
   return o;
 }
 
-// A list assembled from several transfers: the packed one must read whole;
-// the plain one has nothing to be checked against.
-bool proveList(const std::string& path, const FetchTarget& target, void*) {
-  return !target.packed || archiveIsIntact(path);
-}
-
 UpdateOutcome refused(const ReleaseRefusal& release) {
   UpdateOutcome o;
   o.end = UpdateEnd::kReleaseRefused;
@@ -52,7 +47,9 @@ UpdateOutcome refused(const ReleaseRefusal& release) {
 // cannot be stood in for by an old one. A server that answers with an error
 // status has no such list: that is a list without entries (its error page is
 // never read), and only a list that cannot be fetched at all fails. A signed
-// release that does not name the list has none.
+// release that does not name the list has none; one that names it has it,
+// so there an error status fails like a list that could not be fetched:
+// otherwise whoever answers for the server could hold back part of a release.
 FetchResult fetchList(Updater& updater, SignedRelease& release, DownloadSession& session, const ServerLocation& source,
                       const char* name, bool packed, const char* entryDirectory) {
   std::string path = baseDir + name;
@@ -60,16 +57,11 @@ FetchResult fetchList(Updater& updater, SignedRelease& release, DownloadSession&
   if (!release.names(source, name)) return FetchResult();
   session.progress.setCurrentFile(name);
   session.progress.notify();
-  std::unique_ptr<BodyCheck> check = release.checkFor(source, name);
-  session.check = check.get();
-  FetchTarget target{"", 0, packed};
-  FetchResult fetched = fetchWithRetries(session, buildDownloadRequest(session.game, source, name), target,
-                                         updater.retryPolicy(), proveList, nullptr);
-  session.check = nullptr;
+  FetchResult fetched = fetchChecked(updater, &release, session, source, name, FetchTarget{"", 0, packed});
   if (fetched.ok()) installFetchedFile(session, name, packed, "");
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);
-  return fetched.errorStatus ? FetchResult() : fetched;
+  return fetched.errorStatus && !release.enabled() ? FetchResult() : fetched;
 }
 
 // Swaps the new executable in, unless that would repeat for ever: when the
@@ -100,14 +92,9 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
   SignedRelease release(updater);
   ReleaseRefusal refusal = release.start(session);
   if (refusal.refused()) return refused(refusal);
-  PatchRun patches(updater);
-  // Patch lists and patches count only when the signed release names them.
-  if (release.enabled())
-    patches.checkStaged = [&release, &updater](const std::string& name, const std::string& stagedPath) {
-      // A rebuilt file is proved by the list's MD5 and a patch the release named.
-      bool served = name == ::release::kPatchListName || name.compare(0, 8, "patches/") == 0;
-      return !served || release.matchesStaged(updater.updateSource, name, stagedPath);
-    };
+  // A rebuilt file is proved by the signed list's MD5 and a patch the
+  // release named.
+  PatchRun patches(updater, &release);
   // A list the signed release refused fails like a file.
   FetchResult list = fetchList(updater, release, session, updater.updateSource, kMainList, true, "");
   if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);
@@ -166,6 +153,10 @@ std::string endText(const UpdateOutcome& o) {
 }  // namespace
 
 UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
+  // Before the log and the staging: a second launcher on this install
+  // waits here until the first one's run has ended.
+  platform::LockFile lock;
+  bool held = holdStaging(updater, &lock);
   supportLog().start(baseDir + kSupportLogName, updater.launcherName + (restarted ? " restarted" : "") +
                                                     ", download_connections " +
                                                     std::to_string(updater.options.connections) +
@@ -174,6 +165,7 @@ UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
                                                          ? ", check_index 1, full_check_days " +
                                                                std::to_string(updater.options.fullCheckDays)
                                                          : ""));
+  if (!held) supportLog().note("the update folder could not be locked");
   UpdateOutcome outcome;
   if (!acquireCryptProvider(updater)) {
     outcome = ended(UpdateEnd::kCannotStart);
