@@ -6,15 +6,30 @@
 
 #include <gtest/gtest.h>
 
+#include <zstd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "../transfer/download_test_util.h"
 #include "platform/fs.h"
+#include "release/keys.h"
+#include "release/manifest.h"
 #include "release/patch_make.h"
+#include "release/sha256.h"
+#include "update/fetch_queue.h"
 #include "update/local_hash.h"
 #include "update/worker.h"
 
@@ -37,6 +52,7 @@ class Server : public HttpClient {
     head.contentLength = static_cast<int32_t>(body.size());
     head.contentLength64 = head.contentLength;
     if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
+    taken[path] += body.size();  // the body, offered in one piece
     if (!body.empty()) sink.onData(body.data(), body.size());
     return {HttpOutcome::kEnded, 0};
   }
@@ -45,6 +61,7 @@ class Server : public HttpClient {
   }
   std::map<std::string, std::string> files;
   std::vector<std::string> requests;
+  std::map<std::string, size_t> taken;  // body bytes offered after the head was taken, by path
 };
 
 std::string randomBytes(size_t n, uint32_t seed) {
@@ -194,38 +211,143 @@ TEST_F(PatchingTest, TheLauncherItselfIsNeverPatched) {
   EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe")), versions.back());
 }
 
-// The signed road's hook sees the list, the patch and the result by name,
-// and whatever it refuses is not used.
-TEST_F(PatchingTest, CheckHookSeesEveryStagedFileAndItsRefusalFallsBack) {
-  publish("big.pak");
-  for (const std::string& refused : std::vector<std::string>{"", "patches.txt", patchPath(1), "big.pak"}) {
-    SCOPED_TRACE(refused);
+// The patch list and every patch are held to the signed release as they
+// arrive, like any fetched file: never asked for when it does not name
+// them, refused unread when longer than named, refused when their bytes are
+// not the ones named even though they apply; each refusal ends with the
+// whole file.
+TEST_F(PatchingTest, SignedReleaseHoldsThePatchListAndEveryPatch) {
+  constexpr int64_t kNow = 1800000000;
+  release::SecretKey key;
+  ASSERT_TRUE(release::generateKey(&key));
+  struct Case {
+    const char* what;
+    bool patched;
+    bool listAsked;
+    bool patchAsked;
+  } cases[] = {
+      {"named patch", true, true, true},
+      {"patch list not named", false, false, false},
+      {"patch not named", false, true, false},
+      {"patch longer than named", false, true, true},
+      {"patch made at another level", false, true, true},
+      {"patch list altered", false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string what = c.what;
+    server = Server();
+    publish("big.pak");
     testutil::writeFile(path("big.pak"), versions[1]);
-    std::vector<FileListEntry> entries(1);
-    FileListEntry& e = entries[0];
-    e.name = "big.pak";
-    e.size = 1000000;
-    e.digest = md5(versions.back());
-    e.localDigest = md5(versions[1]);
-    e.needsDownload = true;
-    e.source = &updater_->updateSource;
-    e.packed = true;
-    std::vector<std::string> seen;
-    DownloadSession session = updater_->session(server);
-    PatchRun run(*updater_);
-    run.checkStaged = [&](const std::string& name, const std::string& staged) {
-      EXPECT_TRUE(platform::findPath(staged)) << name;
-      seen.push_back(name);
-      return name != refused;
+    const std::string patch = "upd/3d/" + patchPath(1);
+    release::Manifest m;
+    m.release = 5;
+    m.expires = kNow + 3600;
+    for (const auto& f : server.files) {
+      std::string name = f.first.substr(f.first.find('/', 4) + 1);
+      if (what == "patch list not named" && name == "patches.txt") continue;
+      if (what == "patch not named" && name == patchPath(1)) continue;
+      release::FileEntry e;
+      e.origin = f.first.compare(0, 4, "ico/") == 0 ? release::Origin::Icons : release::Origin::Update;
+      e.name = name;
+      e.size = f.second.size();
+      e.sha256 = release::sha256Of(f.second.data(), f.second.size());
+      m.files.push_back(e);
+    }
+    std::string text, error;
+    ASSERT_TRUE(release::writeManifest(m, key, &text, &error)) << error;
+    server.files["upd/3d/release.sig"] = text;
+    if (what == "patch longer than named") server.files[patch] += std::string(1 << 20, 'x');
+    if (what == "patch made at another level") {
+      // Same base, same target, another compression level: it applies.
+      std::string other(ZSTD_compressBound(versions.back().size()), '\0');
+      std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> cctx(ZSTD_createCCtx(), ZSTD_freeCCtx);
+      ASSERT_FALSE(ZSTD_isError(ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, 1)));
+      ASSERT_FALSE(ZSTD_isError(ZSTD_CCtx_refPrefix(cctx.get(), versions[1].data(), versions[1].size())));
+      size_t n = ZSTD_compress2(cctx.get(), &other[0], other.size(), versions.back().data(), versions.back().size());
+      ASSERT_FALSE(ZSTD_isError(n));
+      other.resize(n);
+      ASSERT_NE(other, server.files[patch]);
+      server.files[patch] = other;
+    }
+    if (what == "patch list altered")
+      server.files["upd/3d/patches.txt"] = zipOf("patches.txt", release::formatPatchList({}));
+
+    updater_.reset(new Updater(testutil::settings(), nullptr));
+    updater_->releaseKeys = {key.publicKey()};
+    updater_->clock = [] { return kNow; };
+    EXPECT_EQ(runUpdate(*updater_, server, false).end, UpdateEnd::kPlay);
+    EXPECT_EQ(testutil::readFile(path("big.pak")), versions.back());
+    EXPECT_EQ(server.asked("upd/3d/patches.txt"), c.listAsked);
+    EXPECT_EQ(server.asked(patch), c.patchAsked);
+    EXPECT_EQ(server.asked("upd/3d/big.pak"), !c.patched) << "the whole file";
+    EXPECT_EQ(server.taken[patch], c.patched ? server.files[patch].size() : 0u);
+    for (const auto& f : std::filesystem::directory_iterator(path("data/update")))
+      if (f.path().filename() != "release.txt") ADD_FAILURE() << "left in staging: " << f.path();
+  }
+}
+
+// Runs fn on a thread of its own; a run that does not end in a minute hangs
+// (a lost wake-up): the process fails at once rather than waiting for ever.
+void endsInTime(const std::function<void()>& fn) {
+  std::packaged_task<void()> task(fn);
+  std::future<void> done = task.get_future();
+  std::thread runner(std::move(task));
+  if (done.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
+    std::fprintf(stderr, "the run hangs: nothing woke the installer\n");
+    std::_Exit(1);
+  }
+  runner.join();
+}
+
+// Every changed file planned as a patch, four connections, and fetchers
+// held back until the installer waits for the first file: each fetcher
+// only marks its slot for patching, and that must wake the installer. The
+// same with the patches gone: the installer falls back to whole files.
+TEST_F(PatchingTest, InstallerWaitingForPatchedSlotsIsWoken) {
+  const std::vector<std::string> packs = {"a.pak", "b.pak", "c.pak", "d.pak", "e.pak"};
+  for (bool patchesThere : {true, false}) {
+    SCOPED_TRACE(patchesThere ? "patches" : "patches missing");
+    server = Server();
+    std::string list;
+    std::vector<release::PatchEntry> patches;
+    std::string patch = patchFrom(1);
+    for (const std::string& name : packs) {
+      testutil::writeFile(path(name), versions[1]);
+      std::string archive = zipOf(name, versions.back());
+      server.files["upd/3d/" + name] = archive;
+      list += name + "\tx\ty\t" + std::to_string(archive.size()) + "\t" + md5(versions.back()) + "\r\n";
+      patches.push_back({name, md5(versions[1]), md5(versions.back()), patch.size(), patchPath(1)});
+    }
+    server.files["upd/3d/files.txt"] = zipOf("files.txt", list);
+    server.files["ico/swf/clan_icons_list.txt"] = "";
+    server.files["upd/3d/patches.txt"] = zipOf("patches.txt", release::formatPatchList(patches));
+    if (patchesThere) server.files["upd/3d/" + patchPath(1)] = patch;
+
+    std::mutex lock;
+    std::condition_variable changed;
+    bool installerWaits = false;
+    fetchQueueHooksForTesting.installerWaits = [&](size_t) {
+      std::lock_guard<std::mutex> hold(lock);
+      installerWaits = true;
+      changed.notify_all();
     };
-    int32_t total = run.plan(session, entries);
-    bool installed = run.install(session, e);
-    EXPECT_EQ(installed, refused.empty());
-    EXPECT_EQ(total, refused == "patches.txt" ? e.size : static_cast<int32_t>(patchFrom(1).size()));
-    EXPECT_EQ(testutil::readFile(path("big.pak")), installed ? versions.back() : versions[1]);
-    std::vector<std::string> all = {"patches.txt", patchPath(1), "big.pak"};
-    all.resize(std::find(all.begin(), all.end(), refused) - all.begin() + (refused.empty() ? 0 : 1));
-    EXPECT_EQ(seen, all);
+    fetchQueueHooksForTesting.fetcherStarts = [&] {
+      std::unique_lock<std::mutex> hold(lock);
+      changed.wait(hold, [&] { return installerWaits; });
+    };
+    UpdateOutcome o;
+    endsInTime([&] {
+      updater_.reset(new Updater(testutil::settings(), nullptr));
+      updater_->options.connections = 4;
+      o = runUpdate(*updater_, server, false);
+    });
+    fetchQueueHooksForTesting = FetchQueueHooks();
+    EXPECT_EQ(o.end, UpdateEnd::kPlay);
+    for (const std::string& name : packs) {
+      EXPECT_EQ(testutil::readFile(path(name)), versions.back()) << name;
+      EXPECT_EQ(server.asked("upd/3d/" + name), !patchesThere) << name;
+    }
   }
 }
 

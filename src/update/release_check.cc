@@ -167,13 +167,17 @@ ReleaseRefusal SignedRelease::start(DownloadSession& session) {
     return refusal;
   }
   manifest_ = std::move(verdict.manifest);
-  if (manifest_.release > newest.number || !recorded) {
-    // A folder that cannot take the record cannot take any update either;
-    // the run finds that out on its own.
-    std::string ignored;
-    release::writeAcceptedRelease(recordPath, manifest_.release, &ignored);
-  }
+  recordDue_ = manifest_.release > newest.number || !recorded;
   return refusal;
+}
+
+void SignedRelease::recordInstalled() {
+  if (!enabled_ || !recordDue_) return;
+  // A folder that cannot take the record cannot take any update either;
+  // the next run finds that out on its own.
+  std::string ignored;
+  release::writeAcceptedRelease(acceptedReleasePath(), manifest_.release, &ignored);
+  recordDue_ = false;
 }
 
 release::Origin SignedRelease::originOf(const ServerLocation& source) const {

@@ -61,10 +61,15 @@ class SignedRelease {
 
   bool enabled() const { return enabled_; }
 
-  // Fetches the manifest from the update server and judges it; an accepted
-  // one newer than the installation's is recorded as its newest. Off: does
-  // nothing. Nothing else is fetched or installed either way.
+  // Fetches the manifest from the update server and judges it against the
+  // newest release this installation recorded. Off: does nothing. Nothing
+  // else is fetched or installed either way.
   ReleaseRefusal start(DownloadSession& session);
+
+  // Every file of the accepted release is in place: it becomes the newest
+  // recorded, unless the record holds it already (never lowered). A run
+  // that ended early records nothing.
+  void recordInstalled();
 
   // Whether a list of that name may be fetched from source: a signed release
   // that does not name it has no such list.
@@ -80,6 +85,7 @@ class SignedRelease {
 
   Updater& updater_;
   bool enabled_;
+  bool recordDue_ = false;
   release::Manifest manifest_;
 };
 

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +42,7 @@ class Server : public HttpClient {
   HttpResult get(const HttpRequest& request, HttpSink& sink) override {
     std::string key = request.host + request.objectPath;
     requests.push_back(key);
+    if (onRequest) onRequest(key);
     auto it = files.find(key);
     Served s = it == files.end() ? Served{404, "<html>missing</html>"} : it->second;
     std::string body = s.body + std::string(s.extra, 'X');
@@ -53,6 +58,7 @@ class Server : public HttpClient {
   std::map<std::string, Served> files;
   std::vector<std::string> requests;
   std::map<std::string, size_t> taken;
+  std::function<void(const std::string& key)> onRequest;
 };
 
 class SignedReleaseTest : public StagingTest {
@@ -119,9 +125,13 @@ class SignedReleaseTest : public StagingTest {
   // Each run is a new process with the key built in.
   UpdateOutcome run() {
     updater_.reset(new Updater(testutil::settings(), nullptr));
-    updater_->releaseKeys = {key_.publicKey()};
-    updater_->clock = fixedClock;
+    withKey(*updater_);
     return runUpdate(*updater_, server, false);
+  }
+  void withKey(Updater& u) {
+    u.releaseKeys = {key_.publicKey()};
+    u.clock = fixedClock;
+    u.retryDelayForTesting = 1;
   }
   uint64_t acceptedRelease() { return release::readAcceptedRelease(path("data/update/release.txt")).number; }
 
@@ -286,6 +296,123 @@ TEST_F(SignedReleaseTest, ListTheManifestDoesNotNameIsNotFetched) {
   EXPECT_EQ(run().end, UpdateEnd::kPlay);
   EXPECT_EQ(server.requests, (std::vector<std::string>{"upd/3d/release.sig", "upd/3d/files.txt", "upd/3d/a.pak"}));
   EXPECT_FALSE(testutil::exists(path("data/textures/7.png")));
+}
+
+// With a key, a list the manifest names is part of the release: an error
+// status for it is no empty list but a list that could not be fetched (the
+// question), and nothing of the release is recorded.
+TEST_F(SignedReleaseTest, NamedListAnsweredWithAnErrorStatusFails) {
+  for (int status : {404, 500}) {
+    SCOPED_TRACE(status);
+    std::filesystem::remove(path("data/update/release.txt"));
+    publish({{"a.pak", "A"}}, {{"7.png", "icon"}});
+    server.files["upd/3d/files.txt"].status = status;
+    UpdateOutcome o = run();
+    EXPECT_EQ(o.end, UpdateEnd::kListFailed);
+    EXPECT_EQ(o.status.code(), static_cast<uint32_t>(status));
+    EXPECT_EQ(o.status.message(), "/3d/files.txt");
+    EXPECT_FALSE(testutil::exists(path("a.pak")));
+    EXPECT_FALSE(testutil::exists(path("data/textures/7.png")));
+    EXPECT_EQ(release::readAcceptedRelease(path("data/update/release.txt")).state,
+              release::AcceptedRelease::State::Missing);
+    // 500 is transient: asked again after the pauses, then given up.
+    EXPECT_EQ(std::count(server.requests.begin(), server.requests.end(), "upd/3d/files.txt"), status == 500 ? 3 : 1);
+  }
+}
+
+// Only a missing record is no record. One that cannot be read refuses the
+// run untouched (a replayed older release must not pass); damaged contents
+// count as the release the launcher was built for.
+TEST_F(SignedReleaseTest, RecordThatCannotBeReadIsNeverTakenAsNone) {
+  const std::string record = path("data/update/release.txt");
+  struct Case {
+    const char* what;
+    uint64_t served;
+    ReleaseProblem problem;
+    uint64_t recordedAfter;  // 0: the record is not a number afterwards
+  } cases[] = {
+      {"unreadable, older release replayed", 3, ReleaseProblem::kRecordUnreadable, 0},
+      {"damaged, release below the floor", 5, ReleaseProblem::kRollback, 0},
+      {"damaged, release at the floor", 6, ReleaseProblem::kNone, 6},
+      {"damaged, newer release", 8, ReleaseProblem::kNone, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(record);
+    std::string what = c.what;
+    // A directory in its place cannot be read, on both systems.
+    if (what.compare(0, 10, "unreadable") == 0)
+      std::filesystem::create_directory(record);
+    else
+      testutil::writeFile(record, "garbage\n");
+    publish({{"a.pak", "A"}}, {});
+    manifest_.release = c.served;
+    sign(key_);
+    updater_.reset(new Updater(testutil::settings(), nullptr));
+    withKey(*updater_);
+    updater_->releaseFloor = 6;
+    UpdateOutcome o = runUpdate(*updater_, server, false);
+    EXPECT_EQ(o.release.problem, c.problem) << o.release.detail;
+    EXPECT_EQ(o.end, c.problem == ReleaseProblem::kNone ? UpdateEnd::kPlay : UpdateEnd::kReleaseRefused);
+    release::AcceptedRelease after = release::readAcceptedRelease(record);
+    EXPECT_EQ(after.number, c.recordedAfter);
+    if (c.problem != ReleaseProblem::kNone) {
+      EXPECT_EQ(server.requests, std::vector<std::string>{"upd/3d/release.sig"});
+      EXPECT_NE(after.state, release::AcceptedRelease::State::Ok);  // as it was
+    }
+    if (c.problem == ReleaseProblem::kRecordUnreadable) EXPECT_EQ(o.release.detail, ".\\data\\update\\release.txt");
+  }
+}
+
+// Tells when a run waits for another one.
+class WaitWatch : public ProgressListener {
+ public:
+  void progressChanged(const Progress& progress) override {
+    if (progress.snapshot().currentFile != kWaitingForOtherRunText) return;
+    std::lock_guard<std::mutex> hold(lock);
+    waiting = true;
+    changed.notify_all();
+  }
+  std::mutex lock;
+  std::condition_variable changed;
+  bool waiting = false, done = false;
+};
+
+// The race of two launchers on one install: a second one, started while the
+// first is in the middle of fetching the new launcher and fed an unsigned
+// one, waits until the first run has ended, touching no staged byte, and
+// then finds everything current.
+TEST_F(SignedReleaseTest, SecondLauncherWaitsForTheFirstRun) {
+  testutil::writeFile(path("TervalisOnline2D.exe"), "L1");
+  publish({{"a.pak", "A"}, {"TervalisOnline2D.exe", "L2"}}, {});
+  Server evil = server;
+  evil.files["upd/3d/TervalisOnline2D.exe"].body = zipOf("TervalisOnline2D.exe", "EVIL LAUNCHER");
+  WaitWatch watch;
+  std::unique_ptr<Updater> second;
+  UpdateOutcome secondOutcome;
+  std::thread secondRun;
+  server.onRequest = [&](const std::string& key) {
+    if (key != "upd/3d/TervalisOnline2D.exe" || secondRun.joinable()) return;
+    secondRun = std::thread([&] {
+      second.reset(new Updater(testutil::settings(), &watch));
+      withKey(*second);
+      secondOutcome = runUpdate(*second, evil, false);
+      std::lock_guard<std::mutex> hold(watch.lock);
+      watch.done = true;
+      watch.changed.notify_all();
+    });
+    std::unique_lock<std::mutex> hold(watch.lock);
+    watch.changed.wait(hold, [&] { return watch.waiting || watch.done; });
+  };
+  EXPECT_EQ(run().end, UpdateEnd::kRestart);
+  ASSERT_TRUE(secondRun.joinable());
+  secondRun.join();
+  EXPECT_TRUE(watch.waiting) << "the second run did not wait for the first";
+  EXPECT_EQ(secondOutcome.end, UpdateEnd::kPlay);
+  EXPECT_EQ(testutil::readFile(path("TervalisOnline2D.exe")), "L2");
+  EXPECT_EQ(evil.requests, (std::vector<std::string>{"upd/3d/release.sig", "upd/3d/files.txt",
+                                                     "ico/swf/clan_icons_list.txt"}));
+  EXPECT_EQ(acceptedRelease(), 5u);
 }
 
 }  // namespace

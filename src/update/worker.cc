@@ -121,6 +121,7 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
     bool list = isListFile(failure.entry->name) && !failure.result.refused;
     return ended(list ? UpdateEnd::kListFailed : UpdateEnd::kFileFailed, failure.result);
   }
+  release.recordInstalled();
 
   if (platform::findPath(baseDir + updater.launcherName + ".new"))
     return ended(replaceLauncher(updater.launcherName, restarted));

@@ -3,6 +3,7 @@
 either its old version or its complete new one, and no staging file is left.
 """
 import os
+import time
 
 import pytest
 
@@ -159,3 +160,31 @@ def test_request_headers(road, faulty, tmp_path):
             # WinINet's INTERNET_FLAG_RELOAD bypasses its own cache (the
             # seam test checks the flag); curl asks proxies not to answer.
             assert r["headers"]["pragma"] == "no-cache" and r["headers"]["cache-control"] == "no-cache"
+
+
+def test_second_launcher_waits_for_the_first(road, faulty, tmp_path):
+    # A link opens a second launcher while the first is in a slow transfer:
+    # it waits for that run to end, then checks (everything is current now)
+    # and starts the game with its own command line. Had it gone ahead, it
+    # would have fetched b.pak too, and been given another file.
+    rel = three_files()
+    evil = tmp_path / "www" / "evil" / "data" / "b.pak"
+    server, inst = prepare(road, faulty, tmp_path, rel, {"/3d/data/b.pak": {"steps": [
+        {"mode": "normal", "rate": 10000}, {"mode": "normal", "file": "/evil/data/b.pak"}]}})
+    evil.parent.mkdir(parents=True)
+    evil.write_bytes(rel.served(rel.files[1])[::-1])
+    first = road.start(inst)
+    deadline = time.time() + 60
+    while "/3d/data/b.pak" not in server.paths():
+        assert time.time() < deadline and first.poll() is None, "the first launcher never reached b.pak"
+        time.sleep(0.1)
+    second = road.run(inst, " /externlogin=second", timeout=180)
+    assert first.wait(timeout=60) == 0
+    if road.name == "win":
+        road.wine.wait_all(timeout=60)
+    assert second.code == 0 and second.boxes == []
+    assert server.paths().count("/3d/data/b.pak") == 1
+    assert tree(inst.path) == dict(tree(inst.path), **rel.expected())
+    runs = [r["cmdline"] for r in inst.wait_game_runs(2)]
+    assert len(runs) == 2 and second.command_line + GAME_SWITCHES in runs
+    assert staging_is_clean(inst)
