@@ -54,6 +54,16 @@ class StagingTest : public testing::Test {
     platform::setCurrentDirectory(saved_);
   }
   std::string path(const std::string& relative) const { return dir_.file(relative); }
+  // What is in data/update/ besides the lock (POSIX keeps its file) and the
+  // record of the accepted release.
+  std::vector<std::string> staged() const {
+    std::vector<std::string> names;
+    for (const auto& f : std::filesystem::directory_iterator(dir_.file("data/update"))) {
+      std::string name = f.path().filename().string();
+      if (name != "update.lock" && name != "release.txt") names.push_back(name);
+    }
+    return names;
+  }
   // The staging file, as a path the test's own file helpers take.
   std::string tempPath() const { return dir_.file("data/update/update.tmp"); }
 
