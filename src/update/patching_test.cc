@@ -269,8 +269,11 @@ TEST_F(PatchingTest, SignedReleaseHoldsThePatchListAndEveryPatch) {
       ASSERT_NE(other, server.files[patch]);
       server.files[patch] = other;
     }
-    if (what == "patch list altered")
-      server.files["upd/3d/patches.txt"] = zipOf("patches.txt", release::formatPatchList({}));
+    if (what == "patch list altered") {  // still naming the right patch, and one more
+      release::PatchEntry listed{"big.pak", md5(versions[1]), md5(versions.back()), patchFrom(1).size(), patchPath(1)};
+      release::PatchEntry more{"other.pak", md5("a"), md5("b"), 1, "patches/other.zst"};
+      server.files["upd/3d/patches.txt"] = zipOf("patches.txt", release::formatPatchList({listed, more}));
+    }
 
     updater_.reset(new Updater(testutil::settings(), nullptr));
     updater_->releaseKeys = {key.publicKey()};
