@@ -186,6 +186,14 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     } else if (!staging.complete()) {
       code = staging.writeError() != 0 ? static_cast<uint32_t>(staging.writeError()) : EIO;
     } else if (session.check && !session.check->complete()) {
+      if (staging.resumed() && !proofFailed) {
+        // The staged part is not what it was (a disk fault, another
+        // program): refused, and fetched whole once.
+        supportLog().startingOver(original.objectPath, "resumed file refused by its check");
+        proofFailed = true;
+        staging.discard();
+        continue;
+      }
       code = kFetchErrorRefused;
     } else if (staging.resumed() && !proofFailed && prove && !prove(staging.path(), target, proofContext)) {
       // Pieces that do not make the listed file: fetch it whole, once.

@@ -8,14 +8,16 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "../transfer/download_test_util.h"
 #include "release/accepted_release.h"
+#include "transfer/resume.h"
 #include "update/local_hash.h"
 #include "update/worker.h"
 
@@ -34,6 +36,7 @@ struct Served {
   std::string body;
   int64_t announced = -1;  // Content-Length; -1: the body's size
   size_t extra = 0;        // bytes sent beyond the body
+  std::string etag;        // set: ranges are served (and no extra bytes)
 };
 
 // Hands bodies over in transport-sized chunks and counts what the sink took.
@@ -47,7 +50,27 @@ class Server : public HttpClient {
     Served s = it == files.end() ? Served{404, "<html>missing</html>"} : it->second;
     std::string body = s.body + std::string(s.extra, 'X');
     int64_t announced = s.announced >= 0 ? s.announced : static_cast<int64_t>(s.body.size());
-    if (!sink.onResponse(s.status, true, static_cast<int32_t>(announced))) return {HttpOutcome::kRefused, 0};
+    if (s.etag.empty()) {
+      if (!sink.onResponse(s.status, true, static_cast<int32_t>(announced))) return {HttpOutcome::kRefused, 0};
+    } else {  // ranges served, guarded by the ETag
+      HttpResponseHead head;
+      head.status = s.status;
+      head.etag = s.etag;
+      int64_t from = request.rangeFrom > 0 && request.ifRange == s.etag ? request.rangeFrom : 0;
+      if (from > 0) {
+        head.status = 206;
+        head.hasContentRange = true;
+        head.rangeFirst = from;
+        head.rangeLast = static_cast<int64_t>(body.size()) - 1;
+        head.rangeTotal = static_cast<int64_t>(body.size());
+        body = body.substr(static_cast<size_t>(from));
+      }
+      head.hasContentLength = true;
+      head.contentLength = static_cast<int32_t>(body.size());
+      head.contentLength64 = head.contentLength;
+      ranges.push_back(from);
+      if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
+    }
     for (size_t at = 0; at < body.size(); at += kHttpChunk) {
       size_t n = std::min(kHttpChunk, body.size() - at);
       taken[key] += n;
@@ -59,6 +82,7 @@ class Server : public HttpClient {
   std::vector<std::string> requests;
   std::map<std::string, size_t> taken;
   std::function<void(const std::string& key)> onRequest;
+  std::vector<int64_t> ranges;  // where each answer of a file with an ETag started
 };
 
 class SignedReleaseTest : public StagingTest {
@@ -413,6 +437,31 @@ TEST_F(SignedReleaseTest, SecondLauncherWaitsForTheFirstRun) {
   EXPECT_EQ(evil.requests, (std::vector<std::string>{"upd/3d/release.sig", "upd/3d/files.txt",
                                                      "ico/swf/clan_icons_list.txt"}));
   EXPECT_EQ(acceptedRelease(), 5u);
+}
+
+// A partial an earlier run left, altered on disk before this run resumes
+// it: the continuation is refused (the SHA-256 covers the staged bytes too),
+// and the file is fetched whole once more.
+TEST_F(SignedReleaseTest, AlteredStagedPrefixIsRefusedAndFetchedWhole) {
+  std::mt19937 random(7);
+  std::string big(kKeepPartialBytes + 5000, '\0');
+  for (char& c : big) c = static_cast<char>(random());  // the archive is no smaller
+  publish({{"b.pak", big}}, {});
+  Served& b = server.files["upd/3d/b.pak"];
+  b.etag = "\"e\"";
+  std::string digest = md5Hex(*hasher_, reinterpret_cast<const uint8_t*>(big.data()), static_cast<uint32_t>(big.size()));
+  ASSERT_GE(b.body.size(), static_cast<size_t>(kKeepPartialBytes));
+  std::string partial = path("data/update/part-" + digest + ".tmp");
+  std::string prefix = b.body.substr(0, 600000);
+  prefix[1000] ^= 1;
+  testutil::writeFile(partial, prefix);
+  ASSERT_TRUE(writePartialInfo(partial, PartialInfo{digest, static_cast<int64_t>(big.size()),
+                                                    static_cast<int64_t>(b.body.size()), 600000, b.etag}));
+  UpdateOutcome o = run();
+  EXPECT_EQ(o.end, UpdateEnd::kPlay);
+  EXPECT_EQ(server.ranges, (std::vector<int64_t>{600000, 0}));
+  EXPECT_EQ(testutil::readFile(path("b.pak")), big);
+  EXPECT_EQ(staged(), std::vector<std::string>());
 }
 
 }  // namespace
