@@ -44,6 +44,7 @@ std::string reservedReason(const std::string& name, Tree tree) {
       lower == "tervalisonline2d.old")
     return "the launcher deletes this file at every start (self-replacement)";
   if (lower == "data/update/update.tmp") return "the launcher's download staging file";
+  if (lower == "data/update/update.lock") return "the launcher holds this file while it updates";
   if (lower == "data/update/patch.tmp" || lower == "data/update/patched.tmp" || lower == "data/update/patches.txt")
     return "the launcher's patch staging file";
   if (lower == asciiLower(kManifestName)) return "the signed release manifest is served under this name";

@@ -47,6 +47,7 @@ TEST(NameProblem, RefusesWhatTheLauncherWouldFetchOrPlaceElsewhere) {
       {"TervalisOnline2D.exe.new", Tree::Game, "deletes"},
       {"TervalisOnline2D.old", Tree::Game, "deletes"},  // the Linux launcher's
       {"data/update/update.tmp", Tree::Game, "staging"},
+      {"Data/Update/Update.lock", Tree::Game, "while it updates"},
       {"Data/Update/Patched.tmp", Tree::Game, "staging"},
       {"Release.sig", Tree::Game, "release manifest"},
       {"data/update/release.txt", Tree::Game, "newest release"},
