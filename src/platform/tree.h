@@ -26,17 +26,25 @@ bool listFiles(const std::string& root, std::vector<ListedFile>* out, std::strin
 // is published. Best effort.
 void flushFileSystem(const std::string& dir);
 
-// An exclusive lock on a lock file, held until destruction: one holder at a
-// time across processes. Windows opens the file unshared and deletes it on
-// close; POSIX takes a flock on it and leaves the file.
+// An exclusive lock on a lock file, held until destruction, which deletes
+// the file: one holder at a time across processes, and it goes with its
+// process. Windows opens the file unshared (deleted on close); POSIX takes
+// a flock on it, and a holder that finds the file deleted or replaced
+// under its lock tries again.
 class LockFile {
  public:
+  LockFile() = default;
+  ~LockFile();
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+
   // Creates the file when missing and locks it. On failure *heldElsewhere
   // says whether another holder has it; *error says what failed.
   bool acquire(const std::string& path, bool* heldElsewhere, std::string* error);
 
  private:
   SystemHandle handle_;
+  std::string path_;  // POSIX: deleted before the lock is let go
 };
 
 }  // namespace platform

@@ -92,18 +92,34 @@ void flushFileSystem(const std::string& dir) {
 bool LockFile::acquire(const std::string& path, bool* heldElsewhere, std::string* error) {
   std::string p = nativePath(path);
   *heldElsewhere = false;
-  SystemHandle fd(open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (!fd.valid()) {
-    *error = "cannot create " + p + ": " + errnoText();
-    return false;
+  // The holder deletes the file before it lets go: a lock taken on a file
+  // that is no longer the one at path locks nothing.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    SystemHandle fd(open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd.valid()) {
+      *error = "cannot create " + p + ": " + errnoText();
+      return false;
+    }
+    if (flock(static_cast<int>(fd.get()), LOCK_EX | LOCK_NB) != 0) {
+      *heldElsewhere = errno == EWOULDBLOCK;
+      *error = "cannot lock " + p + ": " + errnoText();
+      return false;
+    }
+    struct stat held, named;
+    if (fstat(static_cast<int>(fd.get()), &held) == 0 && stat(p.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      handle_ = std::move(fd);
+      path_ = p;
+      return true;
+    }
   }
-  if (flock(static_cast<int>(fd.get()), LOCK_EX | LOCK_NB) != 0) {
-    *heldElsewhere = errno == EWOULDBLOCK;
-    *error = "cannot lock " + p + ": " + errnoText();
-    return false;
-  }
-  handle_ = std::move(fd);
-  return true;
+  *heldElsewhere = true;
+  *error = "cannot lock " + p + ": it is deleted and made again all the time";
+  return false;
+}
+
+LockFile::~LockFile() {
+  if (handle_.valid()) unlink(path_.c_str());
 }
 
 }  // namespace platform

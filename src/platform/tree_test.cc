@@ -85,6 +85,7 @@ TEST(LockFile, OneHolderAtATime) {
     EXPECT_FALSE(second.acquire(path, &busy, &error));
     EXPECT_TRUE(busy) << error;
   }
+  EXPECT_FALSE(testutil::exists(path)) << "left behind by its holder";
   LockFile again;
   EXPECT_TRUE(again.acquire(path, &busy, &error)) << error;
 

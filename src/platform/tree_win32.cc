@@ -72,6 +72,8 @@ void flushFileSystem(const std::string&) {
   // administrator rights.
 }
 
+LockFile::~LockFile() = default;  // the handle deletes the file
+
 bool LockFile::acquire(const std::string& path, bool* heldElsewhere, std::string* error) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

@@ -315,9 +315,8 @@ def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120, restarts=0)
 SUPPORT_LOG = "TervalisOnline2D.log"
 
 
-def tree(root, skip=("stub_game.log", SUPPORT_LOG, "update.lock")):
-    """Every file below root: relative path (with "/") -> content. The POSIX
-    launcher leaves its empty lock file behind (Windows deletes it)."""
+def tree(root, skip=("stub_game.log", SUPPORT_LOG)):
+    """Every file below root: relative path (with "/") -> content."""
     root = Path(root)
     out = {}
     for p in root.rglob("*"):
