@@ -1,9 +1,6 @@
 #include "release/accepted_release.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 
 #include "platform/fs.h"
 
@@ -11,17 +8,27 @@ namespace release {
 
 AcceptedRelease readAcceptedRelease(const std::string& path) {
   AcceptedRelease r;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(platform::nativePath(path).c_str(), "rb"),
-                                                   std::fclose);
-  if (!f && errno == ENOENT) return r;
+  // Opened as other readers open it: a process that holds it exclusively
+  // (Windows' share modes, a POSIX lock) makes it unreadable for the moment.
+  platform::File f = platform::File::openSharedRead(path);
+  if (!f.valid()) {
+    if (platform::findPath(path)) r.state = AcceptedRelease::State::Unreadable;
+    return r;
+  }
+  uint64_t size = 0;
   r.state = AcceptedRelease::State::Unreadable;
-  if (!f) return r;
-  char buf[32];
-  size_t got = std::fread(buf, 1, sizeof buf, f.get());
-  if (std::ferror(f.get())) return r;
+  if (!f.size(&size)) return r;
   r.state = AcceptedRelease::State::Damaged;
   // 1 to 19 digits, no leading zero, then LF and nothing more.
-  if (got < 2 || got > 20 || buf[got - 1] != '\n' || buf[0] == '0') return r;
+  if (size < 2 || size > 20) return r;
+  platform::MappedView view = platform::MappedView::map(f, size);
+  if (!view.valid()) {
+    r.state = AcceptedRelease::State::Unreadable;
+    return r;
+  }
+  const uint8_t* buf = view.data();
+  size_t got = view.size();
+  if (buf[got - 1] != '\n' || buf[0] == '0') return r;
   uint64_t n = 0;
   for (size_t i = 0; i + 1 < got; ++i) {
     if (buf[i] < '0' || buf[i] > '9') return r;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/tree.h"
 #include "test_util.h"
 
 namespace release {
@@ -52,6 +53,14 @@ TEST(AcceptedRelease, UnreadableIsNotMissing) {
   AcceptedRelease r = readAcceptedRelease(dir.file("dir.txt"));
   EXPECT_EQ(r.state, State::Unreadable);
   EXPECT_EQ(r.number, 0u);
+  {
+    // Held exclusively (a scanner, say); the holder deletes it when done.
+    platform::LockFile holder;
+    bool busy = false;
+    ASSERT_TRUE(holder.acquire(dir.file(kAcceptedReleaseName), &busy, &error)) << error;
+    EXPECT_EQ(readAcceptedRelease(dir.file(kAcceptedReleaseName)).state, State::Unreadable);
+  }
+  EXPECT_EQ(readAcceptedRelease(dir.file(kAcceptedReleaseName)).state, State::Missing);
 }
 
 }  // namespace

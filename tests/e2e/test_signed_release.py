@@ -4,13 +4,15 @@ place, and a launcher built with the test key (build/native-signed,
 build/win64-signed: scripts/build_signed.sh) refuses every alteration with
 the right message, leaving the installation as it was. A launcher without a
 key reads the same signed tree as it always has."""
+import contextlib
+import fcntl
 import shutil
 import subprocess
 import zipfile
 
 import pytest
 
-from conftest import BUILD_NATIVE, ROOT
+from conftest import BUILD_NATIVE, ROOT, win_path
 from publish_helpers import run_publish
 from updates import (ASK_TEXT, GAME_SWITCHES, NO, OK, SETTINGS, PosixRoad, WinRoad, md5, road, tree,  # noqa: F401
                      zip_bytes)
@@ -28,6 +30,8 @@ OTHER_KEY = "The update on the server is signed with a key this launcher does no
 ROLLBACK = "The update on the server is older than the version already installed. It will not be installed."
 PAST = 1700000000  # 2023-11-14 22:13:20 UTC
 EXPIRED = "The update on the server expired on 2023-11-14 22:13 UTC. Check the computer's date and time."
+RECORD_UNREADABLE = ("The launcher could not read its record of the installed release (.\\data\\update\\release.txt): "
+                     "another program holds it or access is refused. Nothing was installed. Try again in a moment.")
 MISSING = ("The update server did not send the release signature (release.sig).\n"
            "Error downloading file: 404\nFile: /3d/release.sig")
 
@@ -270,3 +274,43 @@ def test_launcher_without_a_key_reads_a_signed_tree_as_always(road, nginx, tmp_p
     assert "data/update/release.txt" not in files
     assert server.requests()[1:] == ["/3d/files.txt", "/swf/clan_icons_list.txt", "/3d/a.pak", "/3d/data/b.dat",
                                      "/swf/7.png"]
+
+
+@contextlib.contextmanager
+def held_exclusively(road, path):
+    """Another process holds path so that nobody can read it: a Windows
+    process opening it unshared, or a POSIX process holding a lock on it."""
+    if road.name == "posix":
+        with open(path, "rb") as f:
+            fcntl.flock(f, fcntl.LOCK_EX)
+            yield
+        return
+    p = road.wine.popen([road.wine.tool(), "hold", win_path(path), "600000"], stdout=subprocess.PIPE,
+                        stderr=subprocess.DEVNULL)
+    try:
+        assert p.stdout.readline().strip() == b"HELD", f"cannot hold {path}"
+        yield
+    finally:
+        p.kill()
+        p.wait(timeout=10)
+
+
+@pytest.mark.parametrize("road_name", ["posix", "win"])
+def test_record_that_cannot_be_read_refuses_a_replayed_release(request, road_name, nginx, tmp_path):
+    # A record held by another process is not "no record": an older release
+    # replayed meanwhile is refused and the record stays as it was.
+    road = make_road(request, road_name, signed=True)
+    t = Trees(tmp_path)
+    nginx(t.www)
+    inst = road.install()
+    first = road.run(inst)
+    assert first.code == 0 and first.boxes == []
+    t.serve(t.old)
+    record = inst.path / "data" / "update" / "release.txt"
+    before = tree(inst.path)
+    with held_exclusively(road, record):
+        run = road.run(inst, answers=[OK, NO])
+    assert [tuple(b) for b in run.boxes] == [(REFUSED_CAPTION, RECORD_UNREADABLE), (FILE_CAPTION, ASK_TEXT)]
+    assert run.code == -1
+    assert tree(inst.path) == before
+    assert len(inst.wait_game_runs()) == 1
