@@ -26,6 +26,7 @@
 #include "../transfer/download_test_util.h"
 #include "platform/fs.h"
 #include "release/keys.h"
+#include "release/patch_apply.h"
 #include "release/manifest.h"
 #include "release/patch_make.h"
 #include "release/sha256.h"
@@ -267,6 +268,12 @@ TEST_F(PatchingTest, SignedReleaseHoldsThePatchListAndEveryPatch) {
       ASSERT_FALSE(ZSTD_isError(n));
       other.resize(n);
       ASSERT_NE(other, server.files[patch]);
+      testutil::writeFile(path("base"), versions[1]);
+      ASSERT_TRUE(release::applyPatchBytes(hasher, path("base"), reinterpret_cast<const uint8_t*>(other.data()),
+                                           other.size(), path("rebuilt"), md5(versions.back()))
+                      .ok());
+      std::filesystem::remove(path("base"));
+      std::filesystem::remove(path("rebuilt"));
       server.files[patch] = other;
     }
     if (what == "patch list altered") {  // still naming the right patch, and one more

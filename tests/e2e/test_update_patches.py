@@ -13,7 +13,7 @@ import zipfile
 
 import pytest
 
-from conftest import WINESERVER, win_path
+from conftest import BUILD_NATIVE, WINESERVER, win_path
 from publish_helpers import md5_upper, run_publish
 from updates import SETTINGS, road  # noqa: F401
 
@@ -113,13 +113,29 @@ def damage_patch(www, patch):
 
 
 @pytest.mark.parametrize("road_name", ["posix", "win"])
-@pytest.mark.parametrize("damaged", [False, True], ids=["patch", "patch altered on the way"])
-def test_signed_release_updates_through_its_patch(request, road_name, damaged, nginx, tmp_path):
+@pytest.mark.parametrize("case", ["patch", "patch altered on the way", "patch at another level",
+                                  "patch list not named"])
+def test_signed_release_updates_through_its_patch(request, road_name, case, nginx, tmp_path):
+    # The manifest names the patch list's and the patch's bytes: anything
+    # else is refused (even a patch of the same versions that applies) and
+    # the pack fetched whole; a list it does not name is never asked for.
     from test_signed_release import KEY, make_road
     www, versions, patches = make_releases(tmp_path / "rel", 1 << 20, "--sign-key", KEY)
     patch = patches[md5_upper(versions[1])]
-    if damaged:  # the manifest names the patch's bytes, so an altered one is refused and the pack fetched whole
+    if case == "patch altered on the way":
         damage_patch(www, patch)
+    if case == "patch at another level":
+        (tmp_path / "base").write_bytes(versions[1])
+        (tmp_path / "target").write_bytes(versions[2])
+        subprocess.run(["zstd", "-q", "-f", "-1", f"--patch-from={tmp_path / 'base'}", str(tmp_path / "target"),
+                        "-o", str(www / "3d" / patch)], check=True)
+    if case == "patch list not named":
+        sig = www / "3d" / "release.sig"
+        body = b"".join(line for line in sig.read_bytes().split(b"\n", 1)[1].splitlines(keepends=True)
+                        if not line.endswith(b"\tpatches.txt\n"))
+        (tmp_path / "body").write_bytes(body)
+        subprocess.run([str(BUILD_NATIVE / "bin" / "releasetool"), "sign", str(KEY), str(tmp_path / "body"), str(sig)],
+                       check=True)
     server = nginx(www)
     road = make_road(request, road_name, signed=True)
     inst = player(road, versions, versions[1])
@@ -129,8 +145,10 @@ def test_signed_release_updates_through_its_patch(request, road_name, damaged, n
     assert (inst.path / PACK).read_bytes() == versions[2]
     assert sorted(os.listdir(inst.path / "data" / "update")) == ["release.txt"]
     fetched = server.requests()[1:]  # after the readiness probe
-    assert fetched[0] == "/3d/release.sig" and "/3d/" + patch in fetched
-    assert ("/3d/" + PACK in fetched) == damaged, fetched
+    assert fetched[0] == "/3d/release.sig"
+    assert ("/3d/patches.txt" in fetched) == (case != "patch list not named"), fetched
+    assert ("/3d/" + patch in fetched) == (case != "patch list not named"), fetched
+    assert ("/3d/" + PACK in fetched) == (case != "patch"), fetched
 
 
 def start(road, inst):
