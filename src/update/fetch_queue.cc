@@ -9,9 +9,7 @@
 
 #include "base/text.h"
 #include "platform/fs.h"
-#include "platform/md5.h"
 #include "platform/tree.h"
-#include "transfer/archive.h"
 #include "transfer/resilient_fetch.h"
 #include "transfer/resume.h"
 

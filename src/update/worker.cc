@@ -1,13 +1,11 @@
 #include "update/worker.h"
 
-#include <memory>
 #include <string>
 
 #include "platform/fs.h"
 #include "platform/restart.h"
 #include "platform/tree.h"
 #include "transfer/download.h"
-#include "transfer/archive.h"
 #include "transfer/paths.h"
 #include "transfer/resilient_fetch.h"
 #include "transfer/support_log.h"
