@@ -322,3 +322,21 @@ def test_record_that_cannot_be_read_refuses_a_replayed_release(request, road_nam
     assert code == -1
     assert tree(inst.path) == before
     assert len(inst.wait_game_runs()) == 1
+
+
+@pytest.mark.parametrize("road_name", ["posix", "win"])
+def test_named_list_answered_404_asks_and_records_nothing(request, road_name, nginx, tmp_path):
+    # The manifest names files.txt: a 404 for it holds back part of the
+    # release, so it is a list that could not be fetched, not an empty one,
+    # even with the icons there.
+    road = make_road(request, road_name, signed=True)
+    t = Trees(tmp_path)
+    (t.www / "3d" / "files.txt").unlink()
+    nginx(t.www)
+    inst = road.install()
+    before = tree(inst.path)
+    run = road.run(inst, answers=[NO])
+    assert run.boxes == [(FILE_CAPTION, ASK_TEXT)]
+    assert run.code == -1
+    assert tree(inst.path) == before
+    assert inst.game_runs() == []
