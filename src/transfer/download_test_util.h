@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -70,6 +72,20 @@ class StagingTest : public testing::Test {
   testutil::TempDir dir_;
   std::string saved_;
   std::unique_ptr<Updater> updater_;
+};
+
+// Tells when a run waits for another one's end (done: set by the test).
+class WaitWatch : public ProgressListener {
+ public:
+  void progressChanged(const Progress& progress) override {
+    if (progress.snapshot().currentFile != kWaitingForOtherRunText) return;
+    std::lock_guard<std::mutex> hold(lock);
+    waiting = true;
+    changed.notify_all();
+  }
+  std::mutex lock;
+  std::condition_variable changed;
+  bool waiting = false, done = false;
 };
 
 // A zip archive of (name, data) items, deflated.

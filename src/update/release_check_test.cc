@@ -388,20 +388,6 @@ TEST_F(SignedReleaseTest, RecordThatCannotBeReadIsNeverTakenAsNone) {
   }
 }
 
-// Tells when a run waits for another one.
-class WaitWatch : public ProgressListener {
- public:
-  void progressChanged(const Progress& progress) override {
-    if (progress.snapshot().currentFile != kWaitingForOtherRunText) return;
-    std::lock_guard<std::mutex> hold(lock);
-    waiting = true;
-    changed.notify_all();
-  }
-  std::mutex lock;
-  std::condition_variable changed;
-  bool waiting = false, done = false;
-};
-
 // The race of two launchers on one install: a second one, started while the
 // first is in the middle of fetching the new launcher and fed an unsigned
 // one, waits until the first run has ended, touching no staged byte, and

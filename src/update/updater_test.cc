@@ -10,6 +10,7 @@
 
 #include "platform/fs.h"
 #include "platform/tree.h"
+#include "../transfer/download_test_util.h"
 #include "test_util.h"
 #include "transfer/paths.h"
 
@@ -19,20 +20,6 @@ namespace tvl {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Tells when the waiting text shows.
-class WaitWatch : public ProgressListener {
- public:
-  void progressChanged(const Progress& progress) override {
-    if (progress.snapshot().currentFile != kWaitingForOtherRunText) return;
-    std::lock_guard<std::mutex> hold(lock);
-    waiting = true;
-    changed.notify_all();
-  }
-  std::mutex lock;
-  std::condition_variable changed;
-  bool waiting = false, done = false;
-};
 
 // Construction touches nothing in staging; a run that holds it clears what
 // earlier runs left, and a second one waits, touching nothing, until the
