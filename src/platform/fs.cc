@@ -49,10 +49,10 @@ bool writeFileReplacing(const std::string& path, const std::string& bytes, std::
     *error = "cannot create " + temp;
     return false;
   }
-  bool written = f.write(bytes.data(), bytes.size());
+  bool written = f.write(bytes.data(), bytes.size()) && f.flush();
   written = f.close() && written;
   if (!written) *error = "cannot write " + temp;
-  if (!written || !replaceFile(temp, path, error)) {
+  if (!written || !moveDurably(temp, path, error)) {
     removeFile(temp);
     return false;
   }

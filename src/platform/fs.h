@@ -64,6 +64,8 @@ class File {
   bool valid() const { return handle_.valid(); }
   bool size(uint64_t* bytes) const;
   bool write(const void* data, size_t count);
+  // Waits until what was written is on the disk (fsync, FlushFileBuffers).
+  bool flush();
   // A time of 0 leaves that time unchanged. POSIX has no creation time.
   bool setTimes(FileTime creation, FileTime access, FileTime write);
   bool close() { return handle_.reset(); }
@@ -160,9 +162,20 @@ bool removeEmptyDirectory(const std::string& path);
 // call returns once the move is on disk.
 bool replaceFile(const std::string& from, const std::string& to, std::string* error);
 
-// Writes bytes to path + ".tmp" and moves it onto path with replaceFile, so a
-// killed writer leaves the old file or the new one. On failure the old file is
-// left as it was and the temporary file removed.
+// Waits until the bytes of the file at path are on the disk (fsync;
+// FlushFileBuffers on Windows).
+bool flushFile(const std::string& path, std::string* error);
+
+// replaceFile that returns once the new folder entry is on the disk
+// (MOVEFILE_WRITE_THROUGH on Windows, an fsync of to's folder on POSIX). For
+// what must survive a power cut: flush from's bytes first, or the entry can
+// outlive them and name an empty file.
+bool moveDurably(const std::string& from, const std::string& to, std::string* error);
+
+// Writes bytes to path + ".tmp", flushes them to the disk and moves the file
+// onto path with moveDurably, so a killed writer or a power cut leaves the
+// old file or the new one. On failure the old file is left as it was and the
+// temporary file removed.
 bool writeFileReplacing(const std::string& path, const std::string& bytes, std::string* error);
 
 // Creates path holding bytes, readable and writable by its owner only (POSIX

@@ -117,6 +117,8 @@ bool File::write(const void* data, size_t count) {
   return true;
 }
 
+bool File::flush() { return valid() && fsync(static_cast<int>(handle_.get())) == 0; }
+
 bool File::setTimes(FileTime /*creation*/, FileTime access, FileTime write) {
   timespec ts[2] = {toTimespec(access), toTimespec(write)};
   return valid() && futimens(static_cast<int>(handle_.get()), ts) == 0;
@@ -280,6 +282,28 @@ bool replaceFile(const std::string& from, const std::string& to, std::string* er
     return false;
   }
   return true;
+}
+
+namespace {
+
+bool fsyncPath(const std::string& p, int flags, std::string* error) {
+  int fd = ::open(p.c_str(), flags | O_CLOEXEC);
+  bool ok = fd >= 0 && fsync(fd) == 0;
+  if (!ok) *error = "cannot flush " + p + " to the disk: " + errnoText();
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+bool flushFile(const std::string& path, std::string* error) { return fsyncPath(nativePath(path), O_RDONLY, error); }
+
+bool moveDurably(const std::string& from, const std::string& to, std::string* error) {
+  if (!replaceFile(from, to, error)) return false;
+  std::string dst = nativePath(to);
+  size_t slash = dst.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dst.substr(0, slash);
+  return fsyncPath(dir, O_RDONLY | O_DIRECTORY, error);
 }
 
 PathInfo pathInfo(const std::string& path) {

@@ -158,16 +158,22 @@ TEST(Directories, MadeWithParentsUnlessAFileIsInTheWay) {
   EXPECT_FALSE(exists(deep));
 }
 
-TEST(ReplaceFile, TakesThePlaceOfTheOldFile) {
-  TempDir dir;
-  std::string error;
-  writeFile(dir.file("new"), "new");
-  writeFile(dir.file("old"), "old");
-  ASSERT_TRUE(replaceFile(dir.file("new"), dir.file("old"), &error)) << error;
-  EXPECT_EQ(readFile(dir.file("old")), "new");
-  EXPECT_FALSE(exists(dir.file("new")));
-  EXPECT_FALSE(replaceFile(dir.file("new"), dir.file("old"), &error));
-  EXPECT_NE(error.find(dir.file("new")), std::string::npos) << error;
+TEST(ReplaceFile, TakesThePlaceOfTheOldFileAlsoDurably) {
+  for (auto move : {replaceFile, moveDurably}) {
+    TempDir dir;
+    std::string error;
+    writeFile(dir.file("new"), "new");
+    writeFile(dir.file("old"), "old");
+    ASSERT_TRUE(flushFile(dir.file("new"), &error)) << error;
+    ASSERT_TRUE(move(dir.file("new"), dir.file("old"), &error)) << error;
+    EXPECT_EQ(readFile(dir.file("old")), "new");
+    EXPECT_FALSE(exists(dir.file("new")));
+    EXPECT_FALSE(move(dir.file("new"), dir.file("old"), &error));
+    EXPECT_NE(error.find(dir.file("new")), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(flushFile(dir.file("new"), &error));
+    EXPECT_NE(error.find(dir.file("new")), std::string::npos) << error;
+  }
 }
 
 TEST(PathInfo, KindAndSizeAndAbsoluteForm) {

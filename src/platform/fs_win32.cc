@@ -113,6 +113,8 @@ bool File::size(uint64_t* bytes) const {
   return true;
 }
 
+bool File::flush() { return valid() && FlushFileBuffers(asHandle(handle_.get())) != 0; }
+
 bool File::write(const void* data, size_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
@@ -279,6 +281,22 @@ bool removeEmptyDirectory(const std::string& path) { return RemoveDirectoryA(pat
 bool replaceFile(const std::string& from, const std::string& to, std::string* error) {
   if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     *error = "cannot move " + from + " to " + to + ": " + win32ErrorText(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool moveDurably(const std::string& from, const std::string& to, std::string* error) {
+  return replaceFile(from, to, error);  // written through
+}
+
+bool flushFile(const std::string& path, std::string* error) {
+  // Flushing needs write access; sharing everything keeps readers undisturbed.
+  SystemHandle h(reinterpret_cast<intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  if (!h.valid() || !FlushFileBuffers(asHandle(h.get()))) {
+    *error = "cannot flush " + path + " to the disk: " + win32ErrorText(GetLastError());
     return false;
   }
   return true;

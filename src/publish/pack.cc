@@ -11,8 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/fs.h"
 #include "platform/md5.h"
+#include "platform/sha256.h"
 #include "publish/list_format.h"
 
 namespace publish {
@@ -322,7 +324,7 @@ namespace {
 // when there is one (a false from it stops the read).
 bool streamFile(const platform::Md5Provider& provider, const std::string& source, PackResult* result,
                 std::string* error, const ByteCounter& counter,
-                const std::function<bool(const unsigned char*, size_t)>& sink) {
+                const std::function<bool(const unsigned char*, size_t)>& sink, platform::Sha256* sha256 = nullptr) {
   FileInput in(source);
   if (!in.open(error)) return false;
   platform::Md5 md5(provider);
@@ -333,6 +335,7 @@ bool streamFile(const platform::Md5Provider& provider, const std::string& source
     if (!in.read(buf.data(), buf.size(), &got, error)) return false;
     if (got == 0) break;
     md5.update(buf.data(), got);
+    if (sha256) sha256->update(buf.data(), got);
     size += got;
     if (sink && !sink(buf.data(), got)) return false;
     if (counter) counter(got);
@@ -360,11 +363,19 @@ bool copyFile(const platform::Md5Provider& md5, const std::string& source, const
     *error = "cannot write " + target + ": " + errnoText();
     return false;
   };
-  if (!streamFile(md5, source, result, error, counter, write)) return false;
+  // The copy is what is served: its SHA-256 comes from the same pass.
+  platform::Sha256 sha256;
+  if (!streamFile(md5, source, result, error, counter, write, &sha256)) return false;
   if (std::fclose(out.release()) != 0) {
     *error = "cannot write " + target + ": " + errnoText();
     return false;
   }
+  platform::Sha256Digest digest;
+  if (!sha256.final(&digest)) {
+    *error = "cannot compute the SHA-256 of " + source;
+    return false;
+  }
+  result->sha256 = tvl::toHexLower(digest.data(), digest.size());
   result->outputSize = result->size;
   result->deflated = false;
   return true;

@@ -19,6 +19,7 @@ struct PackResult {
   std::string md5;          // of the input's bytes
   uint64_t size = 0;        // input bytes read
   uint64_t outputSize = 0;  // bytes written to the target
+  std::string sha256;       // of the target, lower-case hex, where the same pass gave it (copies)
   bool deflated = false;
 };
 
@@ -38,7 +39,7 @@ bool packFile(const platform::Md5Provider& md5, const std::string& source, const
 bool packBytes(const platform::Md5Provider& md5, const std::string& bytes, const std::string& memberName, int64_t stamp,
                int level, const std::string& target, PackResult* result, std::string* error);
 
-// Copies `source` to `target` unchanged, hashing on the way.
+// Copies `source` to `target` unchanged, hashing on the way (MD5 and SHA-256).
 bool copyFile(const platform::Md5Provider& md5, const std::string& source, const std::string& target,
               PackResult* result, std::string* error, const ByteCounter& counter = {});
 

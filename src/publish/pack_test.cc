@@ -5,9 +5,11 @@
 
 #include <random>
 
+#include "base/text.h"
 #include "publish/list_format.h"
 #include "publish/md5_test_util.h"
 #include "publish/zip_read_test_util.h"
+#include "release/sha256.h"
 #include "test_util.h"
 
 namespace publish {
@@ -126,6 +128,8 @@ TEST(PackBytes, CopyAndHash) {
   ASSERT_TRUE(copyFile(md5Provider(), dir.file("icon.png"), dir.file("copy.png"), &r, &error)) << error;
   EXPECT_EQ(readFile(dir.file("copy.png")), bytes);
   EXPECT_EQ(r.md5, md5Of(bytes));
+  release::Digest sha = release::sha256Of(bytes.data(), bytes.size());
+  EXPECT_EQ(r.sha256, tvl::toHexLower(sha.data(), sha.size()));  // from the same pass
   PackResult h;
   ASSERT_TRUE(hashFile(md5Provider(), dir.file("icon.png"), &h, &error)) << error;
   EXPECT_EQ(h.md5, r.md5);

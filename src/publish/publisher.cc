@@ -179,7 +179,8 @@ bool packItem(TreeRun* run, size_t index, const PublishOptions& o, Progress* pro
   ok = ok && unchangedSince(it.src, r.size, error);
   it.sha256.clear();
   // Hashed where it lies, so the digest is of exactly what is moved into place.
-  ok = ok && (o.signKeyPath.empty() || sha256OfFile(temp, r.outputSize, &it.sha256, error));
+  if (ok && !o.signKeyPath.empty()) it.sha256 = r.sha256;
+  ok = ok && (o.signKeyPath.empty() || !it.sha256.empty() || sha256OfFile(temp, r.outputSize, &it.sha256, error));
   ok = ok && replaceFile(temp, run->outPath(it.src.name), error);
   if (!ok) {
     std::string ignored;

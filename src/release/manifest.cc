@@ -1,5 +1,7 @@
 #include "release/manifest.h"
 
+#include <sodium.h>
+
 #include <algorithm>
 #include <limits>
 

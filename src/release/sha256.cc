@@ -6,23 +6,13 @@
 #include <memory>
 #include <vector>
 
-#include "release/keys.h"
+#include <sodium.h>
 
 namespace release {
 
-Sha256::Sha256() {
-  sodiumReady();
-  crypto_hash_sha256_init(&state_);
-}
-
-void Sha256::update(const void* data, size_t size) {
-  crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data), size);
-}
-
 Digest Sha256::finish() {
   Digest d;
-  crypto_hash_sha256_final(&state_, d.data());
-  crypto_hash_sha256_init(&state_);
+  if (!finish(&d)) d.fill(0);
   return d;
 }
 
@@ -50,7 +40,10 @@ bool sha256File(const std::string& path, Digest* digest, uint64_t* size, std::st
     *error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
-  *digest = h.finish();
+  if (!h.finish(digest)) {
+    *error = "cannot hash " + path + ": the system's SHA-256 failed";
+    return false;
+  }
   *size = total;
   return true;
 }
@@ -71,7 +64,8 @@ bool ReceiveCheck::feed(const void* data, size_t size) {
 ReceiveCheck::Result ReceiveCheck::finish() {
   if (overrun_) return Result::TooLong;
   if (received_ < expectedSize_) return Result::TooShort;
-  Digest got = hash_.finish();
+  Digest got;
+  if (!hash_.finish(&got)) return Result::WrongDigest;
   return sodium_memcmp(got.data(), expectedDigest_.data(), got.size()) == 0 ? Result::Match : Result::WrongDigest;
 }
 

@@ -1,13 +1,13 @@
-// SHA-256 (libsodium) of streams, and the check of a file against its
+// SHA-256 (the platform's) of streams, and the check of a file against its
 // manifest entry while it is being received.
 #pragma once
-
-#include <sodium.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/sha256.h"
 
 namespace release {
 
@@ -15,13 +15,16 @@ using Digest = std::array<unsigned char, 32>;
 
 class Sha256 {
  public:
-  Sha256();
-  void update(const void* data, size_t size);
-  // Ends the stream; the object starts a new one afterwards.
+  void update(const void* data, size_t size) { hash_.update(data, size); }
+  // Ends the stream; the object starts a new one afterwards. False when the
+  // system failed to hash (never a digest of bytes it did not see).
+  bool finish(Digest* digest) { return hash_.final(digest); }
+  // The same where a failure needs no telling apart: all zeros, which no
+  // manifest names for real bytes.
   Digest finish();
 
  private:
-  crypto_hash_sha256_state state_;
+  platform::Sha256 hash_;
 };
 
 Digest sha256Of(const void* data, size_t size);

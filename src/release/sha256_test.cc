@@ -10,18 +10,10 @@ using namespace tvl;
 namespace release {
 namespace {
 
-TEST(Sha256, KnownDigestInAnyChunking) {
-  // FIPS 180-2 example.
-  const std::string abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+// The vectors themselves are the platform's tests; here, files and the wrapper.
+TEST(Sha256, FilesHashLikeTheirBytes) {
   Digest d = sha256Of("abc", 3);
-  EXPECT_EQ(toHexLower(d.data(), d.size()), abc);
-  Sha256 h;
-  h.update("a", 1);
-  h.update("", 0);
-  h.update("bc", 2);
-  d = h.finish();
-  EXPECT_EQ(toHexLower(d.data(), d.size()), abc);
-
+  EXPECT_EQ(toHexLower(d.data(), d.size()), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   testutil::TempDir dir;
   std::string big(600000, 'z');
   testutil::writeFile(dir.file("f"), big);

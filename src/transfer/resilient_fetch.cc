@@ -195,8 +195,10 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
         continue;
       }
       code = kFetchErrorRefused;
-    } else if (staging.resumed() && !proofFailed && prove && !prove(staging.path(), target, proofContext)) {
-      // Pieces that do not make the listed file: fetch it whole, once.
+    } else if (staging.resumed() && !session.check && !proofFailed && prove &&
+               !prove(staging.path(), target, proofContext)) {
+      // Pieces that do not make the listed file: fetch it whole, once. A
+      // body check has seen every byte, the kept ones too: no second pass.
       supportLog().startingOver(original.objectPath, "resumed file failed its check");
       proofFailed = true;
       staging.discard();

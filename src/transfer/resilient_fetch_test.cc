@@ -69,8 +69,9 @@ bool refuseAll(const std::string&, const FetchTarget&, void*) { return false; }
 
 class ResilientFetchTest : public StagingTest {
  protected:
-  FetchResult fetch(RangeServer& server, int retries, BodyProof prove = acceptAll) {
+  FetchResult fetch(RangeServer& server, int retries, BodyProof prove = acceptAll, BodyCheck* check = nullptr) {
     DownloadSession session = updater_->session(server);
+    session.check = check;
     RetryPolicy policy;
     policy.retries = retries;
     policy.firstDelayMs = 1;
@@ -128,6 +129,22 @@ TEST_F(ResilientFetchTest, ResumedBodyIsProvedAndPartialsWaitForTheNextRun) {
   server.steps = {{200, false, 1 << 20}, {}, {}};
   EXPECT_TRUE(fetch(server, 2, refuseAll).ok());
   EXPECT_EQ(server.asked, (std::vector<int64_t>{0, 1 << 20, 0}));
+  EXPECT_EQ(testutil::readFile(tempPath()), file);
+
+  // Held to a check of every byte (a signed release's SHA-256), the pieces
+  // are not read again for a proof.
+  struct WholeBody : BodyCheck {
+    std::string expected, seen;
+    bool announced(int32_t length) override { return static_cast<size_t>(length) == expected.size(); }
+    bool received(const char* data, size_t size) override { return seen.append(data, size).size() <= expected.size(); }
+    bool complete() override { return seen == expected; }
+    void restart() override { seen.clear(); }
+  } check;
+  check.expected = file;
+  std::filesystem::remove(tempPath());
+  server.asked.clear();
+  EXPECT_TRUE(fetch(server, 2, refuseAll, &check).ok());
+  EXPECT_EQ(server.asked, (std::vector<int64_t>{0, 1 << 20}));
   EXPECT_EQ(testutil::readFile(tempPath()), file);
 
   std::filesystem::remove(tempPath());

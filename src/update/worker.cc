@@ -74,9 +74,15 @@ UpdateEnd replaceLauncher(const std::string& launcherName, bool restarted) {
     platform::removeFile(fresh);
     return UpdateEnd::kSelfUpdateLoop;
   }
-  bool movedAway = platform::moveReplace(current, old);
-  bool movedIn = platform::moveReplace(fresh, current);
+  // A power cut must not leave a launcher entry naming bytes that never
+  // reached the disk: the new file is flushed before the swap, and the swap
+  // is on the disk before the restart.
+  std::string error;
+  bool flushed = platform::flushFile(fresh, &error);
+  bool movedAway = flushed && platform::moveReplace(current, old);
+  bool movedIn = flushed && platform::moveDurably(fresh, current, &error);
   if (!movedIn) {
+    supportLog().note("self-update: " + error);
     if (movedAway && !platform::findPath(current)) platform::moveReplace(old, current);
     platform::removeFile(fresh);
     return UpdateEnd::kSelfUpdateFailed;
