@@ -166,7 +166,10 @@ void WinInetClient::giveSession(const Session& session) {
 namespace {
 
 // A secure request follows its redirects itself, so that it can refuse one
-// to plain HTTP (WinINet would follow it); as many as libcurl follows.
+// to plain HTTP (Wine's WinINet follows it). So does one that keeps its
+// handles: Wine's WinINet points a connection handle at the redirect's
+// target, and the next request on it speaks plain HTTP to the HTTPS port.
+// As many as libcurl follows.
 constexpr int kMaxRedirects = 10;
 
 bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
@@ -181,7 +184,7 @@ bool redirected(const HttpRequest& from, const std::string& location, HttpReques
   }
   size_t pathStart = location.find('/', location.find("://") == std::string::npos ? 0 : location.find("://") + 3);
   ServerAddress target = parseServerAddress(location.substr(0, pathStart));
-  if (!target.secure && target.valid && location.find("://") != std::string::npos) {
+  if (from.secure && !target.secure && target.valid && location.find("://") != std::string::npos) {
     *code = kHttpErrorHttpsToHttp;
     return false;
   }
@@ -191,6 +194,7 @@ bool redirected(const HttpRequest& from, const std::string& location, HttpReques
   }
   to->host = target.host;
   to->port = target.port;
+  to->secure = target.secure;
   to->objectPath = pathStart == std::string::npos ? "/" : location.substr(pathStart);
   return true;
 }
@@ -273,8 +277,9 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
 
   {
     // A part of a body has no place in the cache.
+    bool ownRedirects = request.secure || request.reuseConnection;
     DWORD flags = INTERNET_FLAG_RELOAD | (request.rangeFrom > 0 ? INTERNET_FLAG_NO_CACHE_WRITE : 0) |
-                  (request.secure ? INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+                  (request.secure ? INTERNET_FLAG_SECURE : 0) | (ownRedirects ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
     InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr,
                                                nullptr, nullptr, flags, 0));
     if (!req) return fail(HttpOutcome::kNotStarted);
@@ -301,7 +306,7 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
     if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
       return fail(HttpOutcome::kNotStarted);
     head.status = static_cast<int>(status);
-    if (request.secure && isRedirect(head.status)) {
+    if (ownRedirects && isRedirect(head.status)) {
       uint32_t code = kHttpErrorInvalidResponse;
       if (!queryText(api_, req.get(), HTTP_QUERY_LOCATION, header, sizeof header) || !redirect ||
           !redirected(request, header, redirect, &code)) {

@@ -517,6 +517,30 @@ TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
   EXPECT_EQ(call("InternetConnectA").args[2], "81");
   EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD));
   EXPECT_EQ(fake.optionValues.count(INTERNET_OPTION_ENABLE_HTTP_PROTOCOL), 0u);
+
+  // One that keeps its handles follows its redirects itself too (Wine would
+  // send the next request on a redirected handle in plain text to the HTTPS
+  // port), from plain HTTP to HTTPS and to plain HTTP alike.
+  for (const char* to : {"https://upd.example/3d/f", "http://other.example/3d/f"}) {
+    SCOPED_TRACE(to);
+    fake = Fake();
+    fake.redirects = {to};
+    fake.reads = {"1234567"};
+    HttpRequest r = plainRequest();
+    r.reuseConnection = true;
+    HeadSink sink;
+    WinInetClient client(kFakeApi);
+    EXPECT_EQ(client.get(r, sink).outcome, HttpOutcome::kEnded);
+    std::vector<std::string> flags;
+    for (const Call& c : fake.calls)
+      if (c.what == "HttpOpenRequestA") flags.push_back(c.args[6]);
+    bool secure = std::string(to).compare(0, 6, "https:") == 0;
+    EXPECT_EQ(flags, (std::vector<std::string>{
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT),
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                        (secure ? INTERNET_FLAG_SECURE : 0))}));
+    EXPECT_EQ(sink.body, "1234567");
+  }
 }
 
 // A certificate the system refused fails at once with its own code, and
