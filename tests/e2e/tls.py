@@ -83,13 +83,14 @@ class TlsNs(NetNs):
     """A network namespace whose commands see the test CA in the system's
     bundle and HOST in /etc/hosts (see the module's note)."""
 
-    def __init__(self, workdir, ca):
+    def __init__(self, workdir, ca, address="127.0.0.1"):
+        """address: where HOST leads (a relay, in the benchmarks)."""
         super().__init__()
         self.workdir = Path(workdir)
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.bundle, self.hosts = self.workdir / "ca-certificates.crt", self.workdir / "hosts"
         self.bundle.write_bytes(Path(SYSTEM_BUNDLE).read_bytes() + b"\n" + Path(ca.cert).read_bytes())
-        self.hosts.write_text(f"127.0.0.1 localhost {HOST}\n")
+        self.hosts.write_text(f"127.0.0.1 localhost\n{address} {HOST}\n")
 
     def prefix(self):
         script = (f"mount --bind {self.bundle} {SYSTEM_BUNDLE} && mount --bind {self.hosts} /etc/hosts && "
