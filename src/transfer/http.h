@@ -115,6 +115,9 @@ class HttpClient {
  public:
   virtual ~HttpClient() = default;
   virtual HttpResult get(const HttpRequest& request, HttpSink& sink) = 0;
+  // How many transfers like request one kept connection carries at once:
+  // more than 1 once the server has been seen to multiplex them (HTTP/2).
+  virtual int transfersPerConnection(const HttpRequest& /*request*/) { return 1; }
 };
 
 // The platform's transport. Connect timeout kHttpConnectTimeoutMs; a body or

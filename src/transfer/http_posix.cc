@@ -12,6 +12,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -350,6 +351,12 @@ class CurlClient : public HttpClient {
       result.code = codeFor(rc);
     }
     if (!secureConnectionProblem(result.code).empty()) noteSecureRefusal(failedHost(c, request.host), result.code);
+    long version = 0;
+    if (request.secure && curl_easy_getinfo(c, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+        version == CURL_HTTP_VERSION_2_0) {
+      std::lock_guard<std::mutex> lock(multiplexingMutex_);
+      multiplexing_.insert(serverKey(request));
+    }
     curl_slist_free_all(headers);
     // Only a handle whose body ended cleanly keeps its connection: after a
     // stop, a refusal or a break the connection is in the middle of a body.
@@ -360,13 +367,27 @@ class CurlClient : public HttpClient {
     return result;
   }
 
+  int transfersPerConnection(const HttpRequest& request) override {
+    std::lock_guard<std::mutex> lock(multiplexingMutex_);
+    return request.secure && multiplexing_.count(serverKey(request)) ? kStreamsPerConnection : 1;
+  }
+
  private:
+  // Transfers one HTTP/2 connection carries at once: enough that small
+  // files do not each wait a round trip, few enough to keep the window of
+  // staged files small.
+  static constexpr int kStreamsPerConnection = 8;
+
+  static std::string serverKey(const HttpRequest& r) { return r.host + ":" + std::to_string(r.port); }
+
   static Multiplexer& multiplexer() {
     static Multiplexer* m = new Multiplexer;
     return *m;
   }
 
   HandlePool pool_;
+  std::mutex multiplexingMutex_;
+  std::set<std::string> multiplexing_;  // servers seen to speak HTTP/2
 };
 
 }  // namespace
