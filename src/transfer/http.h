@@ -9,7 +9,10 @@
 // Thread safety: both transports may be used from several threads at once,
 // one request per thread at a time; a request owns all its handles (WinINet:
 // its own Internet, connection and request handles; libcurl: an easy handle
-// of its thread). The sink is called on the requesting thread only.
+// of its thread). The sink is called while get() runs, on the requesting
+// thread, or (libcurl, secure requests that reuse connections) on the
+// network thread that multiplexes them while the requesting thread waits:
+// never on two threads at once.
 #pragma once
 
 #include <cstddef>
