@@ -2,7 +2,9 @@
 same run, against one nginx in a private network namespace:
 
   download  one 512 MiB file: the launcher (its icon-list road, a plain
-            file) vs `curl -o`; natively, then the Windows build under Wine
+            file) vs `curl -o`; natively, then the Windows build under Wine,
+            then both over HTTPS (HTTP/2, a test CA) vs `curl -o` over the
+            same TLS
   update    a whole update of a synthetic release (2,000 files, 300 MiB, a
             third changed, half of them packed) vs the ideal pipeline:
             `md5sum` over the install + one `curl` for the changed files +
@@ -17,11 +19,13 @@ Over the network profile of net_shaper.py (round trip 50 ms, 100 Mbit/s):
   update-net     the same update against the limit (the served bytes at
                  100 Mbit/s plus one round trip per connection), with
                  download_connections 4, 1 and 8 natively, and 4 under Wine
+  update-net-tls the same over HTTPS (HTTP/2 where offered) with the
+                 packaged settings' 4 connections, natively and under Wine
   update-resets  the same update from the faulty server, which resets the
                  connection carrying every 20th MB: completes, and how many
                  bytes were served against the changed ones
 
-Usage: transfer_bench.py download|update|signed|shaper|update-net|update-resets
+Usage: transfer_bench.py download|update|signed|shaper|update-net|update-net-tls|update-resets
 [--native-only]. Test data is cached in build/bench. Prints "<name>:
 <ratio>x vs <baseline> (<details>)".
 """
@@ -37,6 +41,7 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(ROOT / "bench"))
 import conftest as h  # noqa: E402  the test harness: namespaces, nginx, Xvfb, Wine prefixes
+import tls  # noqa: E402  test CA and a namespace that trusts it
 import make_data  # noqa: E402  the release generator
 
 WORK = ROOT / "build" / "bench"
@@ -125,43 +130,74 @@ def bench_download():
     wine = None
     try:
         nginx = h.Nginx(ns, www, WORK / "nginx-download", extra="tcp_nopush on; access_log off;")
-        native = make_install(WORK / "dl-native", NATIVE / "TervalisOnline2D", NATIVE / "stub_game", INI)
-        target = native / "data" / "textures" / "big.bin"
-        out = WORK / "dl-curl.bin"
-        curl, ours = [], []
-        for _ in range(3):
-            out.unlink(missing_ok=True)
-            curl.append(timed(ns.prefix() + ["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"]))
-            target.unlink(missing_ok=True)
-            ours.append(timed(ns.prefix() + [str(native / "TervalisOnline2D")], cwd=native))
-            assert target.stat().st_size == size
-        out.unlink(missing_ok=True)
-        c, o = sorted(curl)[1], sorted(ours)[1]
-        print(f"download: {o / c:.2f}x vs curl -o (512 MiB; launcher {size / MiB / o:.0f} MiB/s, "
-              f"curl {size / MiB / c:.0f} MiB/s; medians of 3)")
-
-        if WITH_WINE and (WIN / "TervalisOnline2D.exe").exists():
-            wine = WinePrefix(ns)
-            winst = make_install(WORK / "dl-win", WIN / "TervalisOnline2D.exe", WIN / "stub_game.exe", INI)
-            wtarget = winst / "data" / "textures" / "big.bin"
-            curl, ours = [], []
-            for _ in range(3):
-                out.unlink(missing_ok=True)
-                curl.append(timed(ns.prefix() + ["curl", "-s", "-o", str(out), "http://127.0.0.1/i/big.bin"]))
-                wtarget.unlink(missing_ok=True)
-                ours.append(wine.run(winst / "TervalisOnline2D.exe", winst))
-                assert wtarget.stat().st_size == size
-            out.unlink(missing_ok=True)
-            wtarget.unlink(missing_ok=True)
-            c, o = sorted(curl)[1], sorted(ours)[1]
-            print(f"download-wine: {o / c:.2f}x vs curl -o (512 MiB, Windows build under Wine; launcher "
-                  f"{size / MiB / o:.0f} MiB/s, curl {size / MiB / c:.0f} MiB/s; medians of 3)")
-        target.unlink(missing_ok=True)
+        wine = download_both(ns, "http://127.0.0.1/i/big.bin", INI, size, "download", "")
         nginx.stop()
     finally:
         if wine:
             wine.close()
         ns.close()
+    bench_download_tls(www, size)
+
+
+def download_both(ns, url, ini, size, name, note):
+    """Prints the launcher's ratio to curl natively and (with Wine) for the
+    Windows build; returns the Wine prefix it made, or None."""
+    native = make_install(WORK / "dl-native", NATIVE / "TervalisOnline2D", NATIVE / "stub_game", ini)
+    o, c = download_ratio(ns, url, lambda: timed(ns.prefix() + [str(native / "TervalisOnline2D")], cwd=native),
+                          native / "data" / "textures" / "big.bin", size)
+    print(f"{name}: {o / c:.2f}x vs curl -o{note} (512 MiB; launcher {size / MiB / o:.0f} MiB/s, "
+          f"curl {size / MiB / c:.0f} MiB/s; medians of 3)")
+    if not (WITH_WINE and (WIN / "TervalisOnline2D.exe").exists()):
+        return None
+    wine = WinePrefix(ns)
+    winst = make_install(WORK / "dl-win", WIN / "TervalisOnline2D.exe", WIN / "stub_game.exe", ini)
+    o, c = download_ratio(ns, url, lambda: wine.run(winst / "TervalisOnline2D.exe", winst),
+                          winst / "data" / "textures" / "big.bin", size)
+    print(f"{name}-wine: {o / c:.2f}x vs curl -o{note} (512 MiB, Windows build under Wine; launcher "
+          f"{size / MiB / o:.0f} MiB/s, curl {size / MiB / c:.0f} MiB/s; medians of 3)")
+    return wine
+
+
+def download_ratio(ns, url, run, target, size):
+    """(median launcher seconds, median curl seconds) over the same server;
+    run() runs the launcher, which fetches the file into target."""
+    out = WORK / "dl-curl.bin"
+    curl, ours = [], []
+
+    def with_curl():
+        curl.append(timed(ns.prefix() + ["curl", "-s", "-o", str(out), url]))
+        out.unlink()
+
+    for i in range(3):
+        # Who writes second meets the first one's dirty pages: take turns.
+        if i != 1:
+            with_curl()
+        target.unlink(missing_ok=True)
+        ours.append(run())
+        assert target.stat().st_size == size
+        target.unlink(missing_ok=True)
+        if i == 1:
+            with_curl()
+    return sorted(ours)[1], sorted(curl)[1]
+
+
+def bench_download_tls(www, size):
+    """The same file over HTTPS with HTTP/2 (the launcher's road with the
+    packaged defaults) against curl over the same TLS."""
+    ca = tls.CertAuthority(WORK / ("tls-ca-" + os.urandom(3).hex()))
+    ns = tls.TlsNs(WORK / "tls-ns", ca)
+    wine = None
+    ini = INI.replace("=127.0.0.1", f"=https://{tls.HOST}")
+    url = f"https://{tls.HOST}/i/big.bin"
+    try:
+        nginx = tls.tls_server(ns, www, WORK / "nginx-download-tls", *ca.issue("server"))
+        wine = download_both(ns, url, ini, size, "download-tls", " over the same TLS (HTTP/2 natively)")
+        nginx.stop()
+    finally:
+        if wine:
+            wine.close()
+        ns.close()
+        shutil.rmtree(ca.dir, ignore_errors=True)
 
 
 # --------------------------------------------------------------- update
@@ -447,6 +483,50 @@ def bench_update_net():
         ns.close()
 
 
+def bench_update_net_tls():
+    """The update over the profile and HTTPS: the test CA's certificate,
+    nginx with HTTP/2 behind the shaper, download_connections 4."""
+    www, template, entries = update_release()
+    ca = tls.CertAuthority(WORK / ("tls-ca-" + os.urandom(3).hex()))
+    ns = tls.TlsNs(WORK / "tls-ns", ca, address=SHAPED)
+    wine = shaper = None
+    try:
+        (WORK / "nginx-net-tls" / "tls_access.log").unlink(missing_ok=True)
+        nginx = tls.tls_server(ns, www, WORK / "nginx-net-tls", *ca.issue("server"))
+        shaper = Shaper(ns, f"{SHAPED}:443=127.0.0.1:443")
+        work = WORK / "update-net-tls"
+        runs = [("update-net-tls-4", NATIVE, 4)]
+        if WITH_WINE and (WIN / "TervalisOnline2D.exe").exists():
+            runs.append(("update-net-tls-4-wine", WIN, 4))
+        for name, bindir, n in runs:
+            limit, served = profile_limit(www, entries, n)
+            exe = "TervalisOnline2D.exe" if bindir == WIN else "TervalisOnline2D"
+            stub = "stub_game.exe" if bindir == WIN else "stub_game"
+            fresh_copy(template, work, bindir / exe, bindir / stub, net_ini(f"https://{tls.HOST}", n))
+            before = len(tls.tls_log(nginx))
+            if bindir == WIN:
+                wine = wine or WinePrefix(ns)
+                t = wine.run(work / exe, work)
+            else:
+                t = timed(ns.prefix() + [str(work / exe)], cwd=work)
+            check_release(work, entries)
+            lists = ("/u/files.txt", "/i/clan_icons_list.txt", "/u/patches.txt")
+            files = [r for r in tls.tls_log(nginx)[before:] if r[0].startswith(("/u/", "/i/")) and r[0] not in lists]
+            conns = len({conn for _, conn, _, _ in files})
+            protos = ",".join(sorted({proto for _, _, proto, _ in files}))
+            print(f"{name}: {t / limit:.2f}x vs the limit (HTTPS, download_connections={n}, {protos}, the files over {conns} "
+                  f"connection(s); {served / MiB:.0f} MiB served, limit {limit:.1f} s; launcher {t:.1f} s)")
+        shutil.rmtree(work, ignore_errors=True)
+        nginx.stop()
+    finally:
+        if shaper:
+            shaper.stop()
+        if wine:
+            wine.close()
+        ns.close()
+        shutil.rmtree(ca.dir, ignore_errors=True)
+
+
 def bench_update_resets():
     """The same update over the profile from the faulty server, which resets
     the connection that carries every 20th MB: the update completes, and
@@ -536,4 +616,5 @@ if __name__ == "__main__":
         shape(int(sys.argv[2]))
     else:
         {"download": bench_download, "update": bench_update, "shaper": bench_shaper, "update-net": bench_update_net,
+         "update-net-tls": bench_update_net_tls,
          "update-resets": bench_update_resets, "signed": bench_signed}[sys.argv[1]]()

@@ -6,6 +6,7 @@
 #include "launcher/launch.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
+#include "transfer/secure_connection.h"
 
 namespace tvl {
 
@@ -29,9 +30,17 @@ const char kUpdateCannotStartText[] =
     "The update cannot start: the system refused the cryptographic provider needed to check the game files.";
 const char kUpdateCannotStartCaption[] = "TervalisOnline2D";
 const char kReleaseRefusedCaption[] = "Update refused";
+const char kSecureConnectionCaption[] = "Secure connection refused";
 
 std::string downloadErrorText(uint32_t code, const std::string& objectPath) {
   return "Error downloading file: " + intToString(static_cast<int32_t>(code)) + "\nFile: " + objectPath;
+}
+
+std::string secureRefusedText(const SecureRefusal& refusal) {
+  return "The secure connection to " + (refusal.host.empty() ? std::string("the server") : refusal.host) +
+         " was refused: " + secureConnectionProblem(refusal.code) +
+         ".\nThe update cannot go on. Check the computer's date and time; if they are right, tell the game's "
+         "support (error " + intToString(static_cast<int32_t>(refusal.code)) + ").";
 }
 
 std::string selfUpdateFailedText(const std::string& launcherName) {
@@ -103,6 +112,20 @@ std::string releaseRefusedText(const ReleaseRefusal& refusal) {
 void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const std::string& launcherName) {
   if (outcome.overrun < 0) {
     platform::messageBox(intToString(outcome.overrun), kProgressBugCaption, platform::kMbIconError | platform::kMbOk);
+  }
+  // A refused secure connection is told as such, not as a download error
+  // (nor as a missing release signature).
+  const Status* failed = outcome.end == UpdateEnd::kListFailed || outcome.end == UpdateEnd::kFileFailed
+                             ? &outcome.status
+                         : outcome.end == UpdateEnd::kReleaseRefused && outcome.release.problem == ReleaseProblem::kMissing
+                             ? &outcome.release.status
+                             : nullptr;
+  if (failed && !secureConnectionProblem(failed->code()).empty()) {
+    SecureRefusal refusal = lastSecureRefusal();
+    refusal.code = failed->code();
+    showError(secureRefusedText(refusal), kSecureConnectionCaption);
+    if (outcome.end != UpdateEnd::kFileFailed) offerPlayWithoutUpdate(game);
+    platform::exitNormally(-1);
   }
   switch (outcome.end) {
     case UpdateEnd::kPlay:

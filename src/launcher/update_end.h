@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/connection.h"
+#include "transfer/secure_connection.h"
 #include "update/worker.h"
 
 namespace tvl {
@@ -21,6 +22,7 @@ extern const char kSelfUpdateCaption[];      // "Launcher update error"
 extern const char kUpdateCannotStartText[];
 extern const char kUpdateCannotStartCaption[];  // "TervalisOnline2D"
 extern const char kReleaseRefusedCaption[];     // "Update refused"
+extern const char kSecureConnectionCaption[];   // "Secure connection refused"
 
 // "Error downloading file: <code>\nFile: <objectPath>".
 std::string downloadErrorText(uint32_t code, const std::string& objectPath);
@@ -28,6 +30,8 @@ std::string downloadErrorText(uint32_t code, const std::string& objectPath);
 // The boxes of kSelfUpdateFailed and kSelfUpdateLoop, naming the launcher.
 std::string selfUpdateFailedText(const std::string& launcherName);
 std::string selfUpdateLoopText(const std::string& launcherName);
+// What the box of a refused secure connection says: the host and why.
+std::string secureRefusedText(const SecureRefusal& refusal);
 // What the box of a refused signed release says.
 std::string releaseRefusedText(const ReleaseRefusal& refusal);
 

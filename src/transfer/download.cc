@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "base/server_address.h"
 #include "base/text.h"
 #include "platform/fs.h"
 #include "transfer/archive.h"
@@ -96,8 +97,10 @@ class TempFileSink : public HttpSink {
 
 HttpRequest buildDownloadRequest(const GameSettings& game, const ServerLocation& source, const std::string& fileName) {
   HttpRequest r;
-  r.host = source.host;
-  r.port = 80;
+  ServerAddress address = parseServerAddress(source.host);
+  r.host = address.host;
+  r.port = address.valid ? address.port : 0;
+  r.secure = address.secure;
   r.objectPath = source.path + fileName;
   r.agent = kDownloadAgent;
   r.socksServer = game.socksServer;

@@ -9,7 +9,10 @@
 // Thread safety: both transports may be used from several threads at once,
 // one request per thread at a time; a request owns all its handles (WinINet:
 // its own Internet, connection and request handles; libcurl: an easy handle
-// of its thread). The sink is called on the requesting thread only.
+// of its thread). The sink is called while get() runs, on the requesting
+// thread, or (libcurl, secure requests that reuse connections) on the
+// network thread that multiplexes them while the requesting thread waits:
+// never on two threads at once.
 #pragma once
 
 #include <cstddef>
@@ -27,16 +30,31 @@ constexpr size_t kHttpChunk = 8192;
 enum : uint32_t {
   kHttpErrorTimeout = 12002,            // ERROR_INTERNET_TIMEOUT
   kHttpErrorInternal = 12004,           // ERROR_INTERNET_INTERNAL_ERROR
+  kHttpErrorInvalidUrl = 12005,         // ERROR_INTERNET_INVALID_URL: a server setting that names no server
   kHttpErrorNameNotResolved = 12007,    // ERROR_INTERNET_NAME_NOT_RESOLVED
   kHttpErrorCannotConnect = 12029,      // ERROR_INTERNET_CANNOT_CONNECT
   kHttpErrorConnectionAborted = 12030,  // ERROR_INTERNET_CONNECTION_ABORTED
   kHttpErrorHeaderNotFound = 12150,     // ERROR_HTTP_HEADER_NOT_FOUND
   kHttpErrorInvalidResponse = 12152,    // ERROR_HTTP_INVALID_SERVER_RESPONSE
+  // A secure connection refused (secure_connection.h says why in words).
+  kHttpErrorCertDate = 12037,           // ERROR_INTERNET_SEC_CERT_DATE_INVALID
+  kHttpErrorCertName = 12038,           // ERROR_INTERNET_SEC_CERT_CN_INVALID
+  kHttpErrorHttpsToHttp = 12040,        // ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
+  kHttpErrorCertAuthority = 12045,      // ERROR_INTERNET_INVALID_CA
+  kHttpErrorCertErrors = 12055,         // ERROR_INTERNET_SEC_CERT_ERRORS
+  kHttpErrorCertNoRevocation = 12056,   // ERROR_INTERNET_SEC_CERT_NO_REV
+  kHttpErrorCertRevocationFailed = 12057,  // ERROR_INTERNET_SEC_CERT_REV_FAILED
+  kHttpErrorSecureChannel = 12157,      // ERROR_INTERNET_SECURITY_CHANNEL_ERROR
+  kHttpErrorCertInvalid = 12169,        // ERROR_INTERNET_SEC_INVALID_CERT
+  kHttpErrorCertRevoked = 12170,        // ERROR_INTERNET_SEC_CERT_REVOKED
 };
 
 struct HttpRequest {
   std::string host;        // name or address, no scheme, no port
-  uint16_t port = 80;
+  uint16_t port = 80;      // 0: the server setting was not valid (kHttpErrorInvalidUrl)
+  // HTTPS with the system's certificate checks; a redirect may lead from
+  // HTTP to HTTPS, never back.
+  bool secure = false;
   std::string objectPath;  // sent as it is: nothing escaped
   std::string agent;
   // SOCKS proxy when socksServer is not empty; never the system's proxy.
@@ -100,6 +118,9 @@ class HttpClient {
  public:
   virtual ~HttpClient() = default;
   virtual HttpResult get(const HttpRequest& request, HttpSink& sink) = 0;
+  // How many transfers like request one kept connection carries at once:
+  // more than 1 once the server has been seen to multiplex them (HTTP/2).
+  virtual int transfersPerConnection(const HttpRequest& /*request*/) { return 1; }
 };
 
 // The platform's transport. Connect timeout kHttpConnectTimeoutMs; a body or

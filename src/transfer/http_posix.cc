@@ -1,17 +1,25 @@
 // The libcurl transport: the same request as the Windows build sends (GET on
-// port 80, the object path verbatim, the agent, no-cache) and the same
-// proxy rule. The SOCKS proxy is spoken as SOCKS4, the version WinINet's
+// the server's port, the object path verbatim, the agent, no-cache) and the
+// same proxy rule. HTTPS is checked against the system's CA store (libcurl's
+// default), and speaks HTTP/2 where the server offers it: requests that
+// reuse connections then share one connection per server, multiplexed by
+// one network thread. The SOCKS proxy is spoken as SOCKS4, the version WinINet's
 // "socks=" proxy speaks (the name resolved here, as WinINet does), so one
 // proxy serves both builds. Without a SOCKS server no proxy is used at all,
 // whatever the environment's *_proxy variables say.
 #include <curl/curl.h>
+#include <openssl/x509_vfy.h>
 
+#include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "transfer/http.h"
 #include "transfer/http_head.h"
+#include "transfer/secure_connection.h"
 
 namespace tvl {
 
@@ -25,6 +33,8 @@ struct Transfer {
   bool headDelivered = false;
   bool refused = false;
   bool stopped = false;
+  bool sawSecure = false;  // a request of this transfer went over HTTPS
+  bool downgrade = false;  // refused: a redirect from HTTPS to plain HTTP
   int64_t received = 0;  // body bytes handed to the sink
 
   // The head goes to the sink once, with the final response's status (a
@@ -72,8 +82,65 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
+// Before each request of a transfer (the first and every redirect's) goes
+// out: once on HTTPS, never back to plain HTTP.
+int beforeRequest(void* user, char*, char*, int, int) {
+  auto* t = static_cast<Transfer*>(user);
+  char* scheme = nullptr;
+  curl_easy_getinfo(t->curl, CURLINFO_SCHEME, &scheme);
+  bool secure = scheme && (scheme[0] == 'h' || scheme[0] == 'H') && (scheme[4] == 's' || scheme[4] == 'S');
+  if (t->sawSecure && !secure) {
+    t->downgrade = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  t->sawSecure = t->sawSecure || secure;
+  return CURL_PREREQFUNC_OK;
+}
+
+// The certificate check's verdict in the Windows build's words.
+uint32_t certificateCode(CURL* c) {
+  long verdict = X509_V_OK;
+  curl_easy_getinfo(c, CURLINFO_SSL_VERIFYRESULT, &verdict);
+  switch (verdict) {
+    case X509_V_OK:  // the chain was good: libcurl's own name check failed (and says so with "unspecified")
+    case X509_V_ERR_UNSPECIFIED:
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return kHttpErrorCertName;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return kHttpErrorCertDate;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      return kHttpErrorCertAuthority;
+    case X509_V_ERR_CERT_REVOKED:
+      return kHttpErrorCertRevoked;
+    default:
+      return kHttpErrorCertInvalid;
+  }
+}
+
+// The host of the request that failed (a redirect's target, say).
+std::string failedHost(CURL* c, const std::string& fallback) {
+  char* url = nullptr;
+  curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &url);
+  std::string u = url ? url : "";
+  size_t start = u.find("://");
+  if (start == std::string::npos) return fallback;
+  start += 3;
+  size_t end = u[start] == '[' ? u.find(']', start) + 1 : u.find_first_of(":/", start);
+  return u.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 uint32_t codeFor(CURLcode rc) {
   switch (rc) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+      return kHttpErrorSecureChannel;
     case CURLE_OPERATION_TIMEDOUT:
       return kHttpErrorTimeout;
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -125,6 +192,74 @@ class HandlePool {
   std::vector<CURL*> idle_;
 };
 
+// One multi handle on a thread of its own carries the transfers of requests
+// that reuse secure connections: HTTP/2 lets them share one connection per
+// server. A requesting thread hands its easy handle over and waits: its
+// sink is called on the network thread meanwhile, never at the same time as
+// on its own. Lives as long as the process (a request may still be waiting
+// when the process ends).
+class Multiplexer {
+ public:
+  Multiplexer() : multi_(curl_multi_init()) {
+    curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+    std::thread([this] { run(); }).detach();
+  }
+
+  CURLcode perform(CURL* easy) {
+    Job job{easy};
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_.push_back(&job);
+    curl_multi_wakeup(multi_);
+    done_.wait(lock, [&] { return job.done; });
+    return job.result;
+  }
+
+ private:
+  struct Job {
+    CURL* easy;
+    bool done = false;
+    CURLcode result = CURLE_OK;
+  };
+
+  void run() {
+    std::vector<Job*> active;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Job* job : waiting_) {
+          curl_multi_add_handle(multi_, job->easy);
+          active.push_back(job);
+        }
+        waiting_.clear();
+      }
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int left = 0;
+      while (CURLMsg* m = curl_multi_info_read(multi_, &left)) {
+        if (m->msg != CURLMSG_DONE) continue;
+        CURL* easy = m->easy_handle;
+        CURLcode result = m->data.result;
+        curl_multi_remove_handle(multi_, easy);
+        for (size_t i = 0; i < active.size(); ++i) {
+          if (active[i]->easy != easy) continue;
+          std::lock_guard<std::mutex> lock(mutex_);
+          active[i]->result = result;
+          active[i]->done = true;
+          active.erase(active.begin() + static_cast<std::ptrdiff_t>(i));
+          done_.notify_all();
+          break;
+        }
+      }
+      curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    }
+  }
+
+  CURLM* multi_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::vector<Job*> waiting_;
+};
+
 class CurlClient : public HttpClient {
  public:
   HttpResult get(const HttpRequest& request, HttpSink& sink) override {
@@ -132,14 +267,23 @@ class CurlClient : public HttpClient {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
     HttpResult result;
+    if (request.port == 0) {
+      result.code = kHttpErrorInvalidUrl;
+      return result;
+    }
+    // Secure requests that reuse connections go through the multiplexer,
+    // which keeps the connections; their handles are not kept.
+    bool multiplexed = request.secure && request.reuseConnection;
+    bool pooled = request.reuseConnection && !multiplexed;
     Transfer t;
     t.sink = &sink;
-    t.curl = request.reuseConnection ? pool_.take() : curl_easy_init();
+    t.curl = pooled ? pool_.take() : curl_easy_init();
     if (!t.curl) {
       result.code = kHttpErrorInternal;
       return result;
     }
-    std::string url = "http://" + request.host + ":" + std::to_string(request.port) + "/";
+    std::string url = std::string(request.secure ? "https://" : "http://") + request.host + ":" +
+                      std::to_string(request.port) + "/";
     std::string proxy;
     if (!request.socksServer.empty()) proxy = "socks4://" + request.socksServer + ":" + request.socksPort;
     curl_slist* headers = nullptr;
@@ -155,8 +299,14 @@ class CurlClient : public HttpClient {
     std::string target;
     for (char ch : request.objectPath) target += ch == ' ' ? std::string("%20") : std::string(1, ch);
     curl_easy_setopt(c, CURLOPT_REQUEST_TARGET, target.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, beforeRequest);
+    curl_easy_setopt(c, CURLOPT_PREREQDATA, &t);
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+    // A new transfer waits for a connection being set up to the same server
+    // rather than open another, so that it can share it when HTTP/2 comes.
+    curl_easy_setopt(c, CURLOPT_PIPEWAIT, multiplexed ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(c, CURLOPT_USERAGENT, request.agent.c_str());
@@ -175,13 +325,20 @@ class CurlClient : public HttpClient {
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
 
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = multiplexed ? multiplexer().perform(c) : curl_easy_perform(c);
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     if (t.refused) {
       result.outcome = HttpOutcome::kRefused;
     } else if (t.stopped) {
       result.outcome = HttpOutcome::kEnded;
+    } else if (uint32_t refusal = t.downgrade ? uint32_t{kHttpErrorHttpsToHttp}
+                                  : rc == CURLE_PEER_FAILED_VERIFICATION ? certificateCode(c)
+                                  : codeFor(rc) == kHttpErrorSecureChannel ? uint32_t{kHttpErrorSecureChannel}
+                                                                           : 0u) {
+      // Refused before the final response (a redirect's head is passed over).
+      result.outcome = HttpOutcome::kNotStarted;
+      result.code = refusal;
     } else if (status == 0) {
       result.outcome = HttpOutcome::kNotStarted;
       result.code = codeFor(rc);
@@ -193,18 +350,44 @@ class CurlClient : public HttpClient {
       result.outcome = HttpOutcome::kBroken;
       result.code = codeFor(rc);
     }
+    if (!secureConnectionProblem(result.code).empty()) noteSecureRefusal(failedHost(c, request.host), result.code);
+    long version = 0;
+    if (request.secure && curl_easy_getinfo(c, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+        version == CURL_HTTP_VERSION_2_0) {
+      std::lock_guard<std::mutex> lock(multiplexingMutex_);
+      multiplexing_.insert(serverKey(request));
+    }
     curl_slist_free_all(headers);
     // Only a handle whose body ended cleanly keeps its connection: after a
     // stop, a refusal or a break the connection is in the middle of a body.
-    if (request.reuseConnection && rc == CURLE_OK)
+    if (pooled && rc == CURLE_OK)
       pool_.give(c);
     else
       curl_easy_cleanup(c);
     return result;
   }
 
+  int transfersPerConnection(const HttpRequest& request) override {
+    std::lock_guard<std::mutex> lock(multiplexingMutex_);
+    return request.secure && multiplexing_.count(serverKey(request)) ? kStreamsPerConnection : 1;
+  }
+
  private:
+  // Transfers one HTTP/2 connection carries at once: enough that small
+  // files do not each wait a round trip, few enough to keep the window of
+  // staged files small.
+  static constexpr int kStreamsPerConnection = 8;
+
+  static std::string serverKey(const HttpRequest& r) { return r.host + ":" + std::to_string(r.port); }
+
+  static Multiplexer& multiplexer() {
+    static Multiplexer* m = new Multiplexer;
+    return *m;
+  }
+
   HandlePool pool_;
+  std::mutex multiplexingMutex_;
+  std::set<std::string> multiplexing_;  // servers seen to speak HTTP/2
 };
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/server_address.h"
 #include "transfer/http_head.h"
+#include "transfer/secure_connection.h"
 
 namespace tvl {
 
@@ -161,12 +163,65 @@ void WinInetClient::giveSession(const Session& session) {
   idle_.push_back(session);
 }
 
+namespace {
+
+// A secure request follows its redirects itself, so that it can refuse one
+// to plain HTTP (Wine's WinINet follows it). So does one that keeps its
+// handles: Wine's WinINet points a connection handle at the redirect's
+// target, and the next request on it speaks plain HTTP to the HTTPS port.
+// As many as libcurl follows.
+constexpr int kMaxRedirects = 10;
+
+bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+// The request a secure request's redirect leads to; false with *code set
+// when it may not be followed.
+bool redirected(const HttpRequest& from, const std::string& location, HttpRequest* to, uint32_t* code) {
+  *to = from;
+  if (!location.empty() && location[0] == '/') {
+    to->objectPath = location;
+    return true;
+  }
+  size_t pathStart = location.find('/', location.find("://") == std::string::npos ? 0 : location.find("://") + 3);
+  ServerAddress target = parseServerAddress(location.substr(0, pathStart));
+  if (from.secure && !target.secure && target.valid && location.find("://") != std::string::npos) {
+    *code = kHttpErrorHttpsToHttp;
+    return false;
+  }
+  if (!target.valid || location.find("://") == std::string::npos) {
+    *code = kHttpErrorInvalidResponse;
+    return false;
+  }
+  to->host = target.host;
+  to->port = target.port;
+  to->secure = target.secure;
+  to->objectPath = pathStart == std::string::npos ? "/" : location.substr(pathStart);
+  return true;
+}
+
+}  // namespace
+
 HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
   std::call_once(connsRaised_, [this] {
     DWORD conns = kMaxConnsPerServer;
     api_.internetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
   });
+  HttpRequest current = request;
+  for (int hop = 0;; ++hop) {
+    HttpRequest next;
+    HttpResult result = getOnce(current, sink, hop < kMaxRedirects ? &next : nullptr);
+    if (!secureConnectionProblem(result.code).empty()) noteSecureRefusal(current.host, result.code);
+    if (result.outcome != HttpOutcome::kNotStarted || next.host.empty()) return result;
+    current = next;
+  }
+}
+
+HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, HttpRequest* redirect) {
   HttpResult result;
+  if (request.port == 0) {
+    result.code = kHttpErrorInvalidUrl;
+    return result;
+  }
   auto fail = [&](HttpOutcome outcome) {
     result.outcome = outcome;
     result.code = api_.getLastError();
@@ -186,7 +241,8 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
   // (WinINet keeps the connection behind them alive); otherwise it opens
   // its own. Each handle is declared after the one it depends on, so they
   // close newest first.
-  std::string key = request.agent + '\n' + proxy + '\n' + request.host + '\n' + std::to_string(request.port);
+  std::string key = request.agent + '\n' + proxy + '\n' + request.host + '\n' + std::to_string(request.port) +
+                    (request.secure ? "s" : "");
   Session kept;
   bool reused = request.reuseConnection && takeSession(key, &kept);
   InetHandle internet(api_, reused ? kept.internet
@@ -194,6 +250,12 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
                                                         proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0));
   if (!internet) return fail(HttpOutcome::kNotStarted);
   if (!reused) setTimeouts(api_, internet.get());
+  if (!reused && request.secure) {
+    // HTTP/2 where the system offers it; a WinINet without it (older
+    // Windows, Wine) refuses the option and speaks HTTP/1.1.
+    DWORD protocols = HTTP_PROTOCOL_FLAG_HTTP2;
+    api_.internetSetOptionA(internet.get(), INTERNET_OPTION_ENABLE_HTTP_PROTOCOL, &protocols, sizeof protocols);
+  }
 
   InetHandle connection(api_, reused ? kept.connection
                                      : api_.internetConnectA(internet.get(), request.host.c_str(), request.port,
@@ -215,7 +277,9 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
 
   {
     // A part of a body has no place in the cache.
-    DWORD flags = INTERNET_FLAG_RELOAD | (request.rangeFrom > 0 ? INTERNET_FLAG_NO_CACHE_WRITE : 0);
+    bool ownRedirects = request.secure || request.reuseConnection;
+    DWORD flags = INTERNET_FLAG_RELOAD | (request.rangeFrom > 0 ? INTERNET_FLAG_NO_CACHE_WRITE : 0) |
+                  (request.secure ? INTERNET_FLAG_SECURE : 0) | (ownRedirects ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
     InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr,
                                                nullptr, nullptr, flags, 0));
     if (!req) return fail(HttpOutcome::kNotStarted);
@@ -242,6 +306,15 @@ HttpResult WinInetClient::get(const HttpRequest& request, HttpSink& sink) {
     if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
       return fail(HttpOutcome::kNotStarted);
     head.status = static_cast<int>(status);
+    if (ownRedirects && isRedirect(head.status)) {
+      uint32_t code = kHttpErrorInvalidResponse;
+      if (!queryText(api_, req.get(), HTTP_QUERY_LOCATION, header, sizeof header) || !redirect ||
+          !redirected(request, header, redirect, &code)) {
+        if (redirect) redirect->host.clear();
+        result.code = code;
+      }
+      return result;  // not started: the redirect's target answers
+    }
     if (queryText(api_, req.get(), HTTP_QUERY_CONTENT_LENGTH, header, sizeof header)) {
       takeHeadField(head, "Content-Length", header);
     } else if (api_.getLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {

@@ -12,6 +12,7 @@
 
 #include "download_test_util.h"
 #include "transfer/download.h"
+#include "transfer/secure_connection.h"
 
 namespace tvl {
 
@@ -42,7 +43,16 @@ struct Fake {
   bool readFailsAtEnd = false;  // a timeout after the last chunk instead of the end
   std::vector<DWORD> asked;     // the size of every read
   std::map<DWORD, std::string> fields;  // more response headers by query level
+  std::vector<std::string> redirects;   // the first sends answer 302 to these Locations
+  DWORD sendError = 0;                  // the send fails with this code
+  std::map<DWORD, DWORD> optionValues;  // the DWORD value of each option set
 } fake;
+
+int sends() {
+  int n = 0;
+  for (const Call& c : fake.calls) n += c.what == "HttpSendRequestA";
+  return n;
+}
 
 // A send that hangs until released, like an unanswered connect under Wine.
 std::atomic<bool> sendHangs{false}, sendReleased{false}, sendReturned{false};
@@ -57,6 +67,7 @@ HINTERNET WINAPI fakeOpen(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypas
 }
 BOOL WINAPI fakeSetOption(HINTERNET h, DWORD option, LPVOID buffer, DWORD) {
   fake.options.push_back({reinterpret_cast<uintptr_t>(h), option});
+  fake.optionValues[option] = *static_cast<DWORD*>(buffer);
   if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) fake.optionValueReceive = *static_cast<DWORD*>(buffer);
   if (option == INTERNET_OPTION_CONNECT_TIMEOUT) fake.optionValueConnect = *static_cast<DWORD*>(buffer);
   if (option == INTERNET_OPTION_MAX_CONNS_PER_SERVER && !h) fake.optionValueConns = *static_cast<DWORD*>(buffer);
@@ -83,6 +94,10 @@ BOOL WINAPI fakeSend(HINTERNET h, LPCSTR headers, DWORD length, LPVOID optional,
     while (!sendReleased) Sleep(1);
     return FALSE;
   }
+  if (fake.sendError) {
+    fake.lastError = fake.sendError;
+    return FALSE;
+  }
   return std::string(fake.failAt) != "send";
 }
 BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD) {
@@ -93,8 +108,15 @@ BOOL WINAPI fakeQuery(HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPD
     }
     return TRUE;
   }
+  bool redirect = static_cast<size_t>(sends()) <= fake.redirects.size();
   if (level == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
-    *static_cast<DWORD*>(buffer) = static_cast<DWORD>(fake.status);
+    *static_cast<DWORD*>(buffer) = static_cast<DWORD>(redirect ? 302 : fake.status);
+    return TRUE;
+  }
+  if (level == HTTP_QUERY_LOCATION && redirect) {
+    const std::string& v = fake.redirects[sends() - 1];
+    memcpy(buffer, v.c_str(), v.size() + 1);
+    *length = static_cast<DWORD>(v.size());
     return TRUE;
   }
   if (level == HTTP_QUERY_CONTENT_LENGTH) {
@@ -169,11 +191,10 @@ class WinInetTest : public StagingTest {
     testutil::settings().game = GameSettings();
     StagingTest::TearDown();
   }
-  FetchResult fetch(const std::string& prefix, const std::string& name) {
+  FetchResult fetch(const std::string& prefix, const std::string& name, const std::string& server = "upd.example") {
     WinInetClient client(kFakeApi);
     DownloadSession session = updater_->session(client);
-    return fetchToTempFile(session,
-                           buildDownloadRequest(updater_->gameSettings, ServerLocation{"upd.example", prefix}, name));
+    return fetchToTempFile(session, buildDownloadRequest(updater_->gameSettings, ServerLocation{server, prefix}, name));
   }
   const Call& call(const std::string& what) {
     for (const Call& c : fake.calls)
@@ -448,6 +469,93 @@ TEST_F(WinInetTest, HangingSendIsGivenUpAtTheDeadline) {
   sendReleased = true;  // the abandoned send returns later, after its client is gone
   while (!sendReturned) Sleep(1);
   sendHangs = false;
+}
+
+// HTTPS: the secure flag and the server's port, HTTP/2 asked for, and the
+// redirects followed by the transport itself, never to plain HTTP.
+TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> redirects;
+    uint32_t code;
+    std::vector<std::string> connects;  // host:port of each connection
+    std::string lastObject;
+  } cases[] = {
+      {"no redirect", {}, 0, {"upd.example:8443"}, "/3d/f"},
+      {"same server", {"/new/f"}, 0, {"upd.example:8443", "upd.example:8443"}, "/new/f"},
+      {"other server", {"https://cdn.example/x/f", "https://cdn2.example:444/y"}, 0,
+       {"upd.example:8443", "cdn.example:443", "cdn2.example:444"}, "/y"},
+      {"to plain HTTP", {"http://upd.example/3d/f"}, 12040, {"upd.example:8443"}, "/3d/f"},
+      {"to another scheme", {"ftp://upd.example/3d/f"}, 12152, {"upd.example:8443"}, "/3d/f"},
+      {"too many", std::vector<std::string>(11, "/again"), 12152, std::vector<std::string>(11, "upd.example:8443"),
+       "/again"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake = Fake();
+    fake.redirects = c.redirects;
+    fake.reads = {"1234567"};
+    FetchResult r = fetch("/3d/", "f", "https://upd.example:8443");
+    EXPECT_EQ(r.status.code(), c.code);
+    std::vector<std::string> connects;
+    std::string lastObject;
+    for (const Call& call : fake.calls) {
+      if (call.what == "InternetConnectA") connects.push_back(call.args[1].substr(1, call.args[1].size() - 2) + ":" + call.args[2]);
+      if (call.what == "HttpOpenRequestA") {
+        lastObject = call.args[2].substr(1, call.args[2].size() - 2);
+        EXPECT_EQ(call.args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT));
+      }
+    }
+    EXPECT_EQ(connects, c.connects);
+    EXPECT_EQ(lastObject, c.lastObject);
+    EXPECT_EQ(fake.optionValues[INTERNET_OPTION_ENABLE_HTTP_PROTOCOL], static_cast<DWORD>(HTTP_PROTOCOL_FLAG_HTTP2));
+  }
+  // A plain request asks for nothing new.
+  fake = Fake();
+  fake.reads = {"1234567"};
+  EXPECT_TRUE(fetch("/3d/", "f", "http://upd.example:81").ok());
+  EXPECT_EQ(call("InternetConnectA").args[2], "81");
+  EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD));
+  EXPECT_EQ(fake.optionValues.count(INTERNET_OPTION_ENABLE_HTTP_PROTOCOL), 0u);
+
+  // One that keeps its handles follows its redirects itself too (Wine would
+  // send the next request on a redirected handle in plain text to the HTTPS
+  // port), from plain HTTP to HTTPS and to plain HTTP alike.
+  for (const char* to : {"https://upd.example/3d/f", "http://other.example/3d/f"}) {
+    SCOPED_TRACE(to);
+    fake = Fake();
+    fake.redirects = {to};
+    fake.reads = {"1234567"};
+    HttpRequest r = plainRequest();
+    r.reuseConnection = true;
+    HeadSink sink;
+    WinInetClient client(kFakeApi);
+    EXPECT_EQ(client.get(r, sink).outcome, HttpOutcome::kEnded);
+    std::vector<std::string> flags;
+    for (const Call& c : fake.calls)
+      if (c.what == "HttpOpenRequestA") flags.push_back(c.args[6]);
+    bool secure = std::string(to).compare(0, 6, "https:") == 0;
+    EXPECT_EQ(flags, (std::vector<std::string>{
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT),
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                        (secure ? INTERNET_FLAG_SECURE : 0))}));
+    EXPECT_EQ(sink.body, "1234567");
+  }
+}
+
+// A certificate the system refused fails at once with its own code, and
+// names the host it came from.
+TEST_F(WinInetTest, RefusedCertificateNamesItsHost) {
+  fake.sendError = ERROR_INTERNET_SEC_CERT_CN_INVALID;
+  FetchResult r = fetch("/3d/", "f", "https://upd.example");
+  EXPECT_EQ(r.status.code(), 12038u);
+  EXPECT_EQ(sends(), 1);
+  EXPECT_EQ(lastSecureRefusal().host, "upd.example");
+  EXPECT_EQ(lastSecureRefusal().code, 12038u);
+  // A setting that names no server is refused before anything is opened.
+  fake = Fake();
+  EXPECT_EQ(fetch("/3d/", "f", "gopher://upd.example").status.code(), 12005u);
+  EXPECT_TRUE(fake.calls.empty());
 }
 
 }  // namespace

@@ -154,6 +154,10 @@ void SupportLog::failed(const std::string& objectPath, uint32_t code) {
   write("FAILED " + objectPath + " error " + codeText(code), true);
 }
 
+void SupportLog::secureRefused(const std::string& host, const std::string& why, uint32_t code) {
+  write("SECURE CONNECTION REFUSED " + host + ": " + why + " (error " + codeText(code) + ")", true);
+}
+
 SupportLog& supportLog() {
   static SupportLog log;
   return log;

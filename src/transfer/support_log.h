@@ -51,6 +51,9 @@ class SupportLog {
   void resuming(const std::string& objectPath, int64_t from, const std::string& validator);
   void startingOver(const std::string& objectPath, const std::string& why);
   void failed(const std::string& objectPath, uint32_t code);
+  // A secure connection to host refused, and why (a certificate that failed
+  // the checks, a redirect to plain HTTP).
+  void secureRefused(const std::string& host, const std::string& why, uint32_t code);
 
  private:
   void write(const std::string& text, bool failure);

@@ -227,6 +227,10 @@ bool fetchEntries(Updater& updater, HttpClient& client, int connections, PatchRu
     if (entry.needsDownload) work.push_back(&entry);
   discardStaleStaging(updater, work);
   if (connections <= 1 || work.size() <= 1) return fetchInTurn(updater, client, work, patches, release, failure);
+  // A server that multiplexes carries several transfers on each connection.
+  HttpRequest sample = buildDownloadRequest(updater.gameSettings, *work.front()->source, work.front()->name);
+  sample.reuseConnection = true;
+  connections *= client.transfersPerConnection(sample);
   if (static_cast<size_t>(connections) > work.size()) connections = static_cast<int>(work.size());
   Queue queue(updater, client, work, connections, patches, release);
   return queue.run(connections, failure);

@@ -98,8 +98,9 @@ def netns():
 class Nginx:
     """nginx serving `root` on 127.0.0.1:80 inside a network namespace."""
 
-    def __init__(self, ns, root, workdir, extra=""):
-        """`extra`: more directives for the server block (e.g. limit_rate)."""
+    def __init__(self, ns, root, workdir, extra="", http_extra=""):
+        """`extra`: more directives for the server block (e.g. limit_rate);
+        `http_extra`: for the http block (e.g. a log_format)."""
         self.ns, self.root, self.workdir = ns, Path(root), Path(workdir)
         self.workdir.mkdir(parents=True, exist_ok=True)
         conf = self.workdir / "nginx.conf"
@@ -120,6 +121,7 @@ http {{
   types {{ }}
   default_type application/octet-stream;
   sendfile on;
+  {http_extra}
   server {{
     listen 127.0.0.1:80;
     root {self.root};
