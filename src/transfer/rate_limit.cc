@@ -57,7 +57,9 @@ void RateLimiter::pay(size_t bytes) {
 
 HttpResult LimitedHttpClient::get(const HttpRequest& request, HttpSink& sink) {
   PayingSink paying(sink, limiter_);
-  return inner_.get(request, paying);
+  HttpRequest paced = request;
+  paced.paced = true;
+  return inner_.get(paced, paying);
 }
 
 }  // namespace tvl

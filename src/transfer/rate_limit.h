@@ -27,7 +27,7 @@ namespace tvl {
 // How far a quiet line may run ahead of the cap: short, so that no span of
 // a few seconds sees much more than the cap; long enough that the
 // scheduler's wake-up delays do not cost throughput.
-constexpr int64_t kRateLeewayNs = 100 * 1000 * 1000;
+constexpr int64_t kRateLeewayNs = 50 * 1000 * 1000;
 
 // "download_limit_kbps" counts kilobytes of 1024 bytes, as the progress
 // text does; 0 is no cap.

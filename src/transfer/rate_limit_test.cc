@@ -40,13 +40,13 @@ TEST(RateLimiter, BooksEachChunkAtTheCap) {
     int64_t rate;
     std::vector<Step> steps;
   } cases[] = {
-      {"within the leeway nobody waits", 1000, {{0, 50, 0}, {0, 50, 0}}},
-      {"beyond it the receiver waits for the rest", 1000, {{0, 50, 0}, {0, 100, 50}, {0, 100, 150}}},
-      {"time that passed pays", 1000, {{0, 300, 200}, {200, 100, 100}}},
-      {"an idle line saves nothing up", 1000, {{0, 100, 0}, {10000, 150, 50}}},
-      {"a slow line saves nothing up either", 1000, {{0, 10, 0}, {500, 10, 0}, {500, 200, 110}}},
-      {"one chunk at the smallest cap", kRateUnitBytes, {{0, 8192, 7900}}},
-      {"a fast cap", 1000 * 1000 * 1000, {{0, 8192, 0}, {0, 200 * 1000 * 1000, 100}}},
+      {"within the leeway nobody waits", 1000, {{0, 25, 0}, {0, 25, 0}}},
+      {"beyond it the receiver waits for the rest", 1000, {{0, 50, 0}, {0, 100, 100}, {0, 100, 200}}},
+      {"time that passed pays", 1000, {{0, 300, 250}, {200, 100, 150}}},
+      {"an idle line saves nothing up", 1000, {{0, 100, 50}, {10000, 150, 100}}},
+      {"a slow line saves nothing up either", 1000, {{0, 10, 0}, {500, 10, 0}, {500, 200, 160}}},
+      {"one chunk at the smallest cap", kRateUnitBytes, {{0, 8192, 7950}}},
+      {"a fast cap", 1000 * 1000 * 1000, {{0, 8192, 0}, {0, 200 * 1000 * 1000, 150}}},
   };
   for (const Case& c : cases) {
     RateLimiter limiter(c.rate);
@@ -83,7 +83,7 @@ TEST(RateLimiter, SharedByConnectionsHoldsTheCapOverEverySpan) {
       for (const auto& r : received)
         if (r.first >= from && r.first < from + span) bytes += static_cast<double>(r.second);
       double cap = static_cast<double>(c.rate) * 5;
-      EXPECT_LE(bytes, cap + static_cast<double>(c.rate) * 0.1 + slack) << c.connections << " from " << from;
+      EXPECT_LE(bytes, cap + static_cast<double>(c.rate) * kRateLeewayNs / kSecond + slack) << c.connections << " from " << from;
       EXPECT_GE(bytes, cap - slack) << c.connections << " from " << from;
     }
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/disk_space.h"
 #include "platform/fs.h"
 #include "transfer/resume.h"
 #include "transfer/retry.h"
@@ -211,6 +212,8 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     if (code == kFetchErrorRefused) {
       staging.discard();  // what a signed release refused never waits for another run
       result.refused = true;
+    } else if (platform::isDiskFullCode(code)) {
+      staging.leaveAtCheckpoint();
     } else {
       staging.leave();
     }

@@ -29,7 +29,10 @@ and, beside the mode:
     "delay": S                           wait S seconds before answering
     "rate": B                            send the body at B bytes a second
 The key "_trace": true logs every piece of body the server hands to its
-socket ("event": "chunk", "sent", "t"), for rates over time. The key
+socket ("event": "chunk", "sent", "t"), for rates over time; its sockets
+then keep a small send buffer (16 KiB asked, which Linux doubles), so that
+what the log shows has left for the client instead of waiting in the
+kernel. The key
 "_reset_every": K resets the connection that carries the K-th, 2K-th,
 ... body byte the server sends (all paths and connections together), after
 that byte.
@@ -153,6 +156,8 @@ class Handler(socketserver.BaseRequestHandler):
         # Head and body go out in separate writes: without this, a kept-alive
         # connection waits for the client's delayed acknowledgement each time.
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if rules().get("_trace"):
+            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 16384)
         self.pending = b""
         with lock:
             state["connections"] += 1
