@@ -11,7 +11,9 @@ bool diskSpace(const std::string& path, DiskSpace* space) {
   for (char& c : at)
     if (c == '/') c = '\\';
   DWORD attributes;
-  for (int up = 0; (attributes = GetFileAttributesA(at.c_str())) == INVALID_FILE_ATTRIBUTES; ++up) {
+  for (int up = 0; (attributes = GetFileAttributesA(at.c_str())) == INVALID_FILE_ATTRIBUTES ||
+                   !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+       ++up) {
     size_t cut = at.find_last_of('\\');
     if (cut == std::string::npos || up > 256) {
       at = ".";

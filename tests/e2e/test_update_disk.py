@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import BUILD_NATIVE, BUILD_WIN, LAUNCHER, Install, Wine
+from conftest import BUILD_NATIVE, BUILD_WIN, LAUNCHER, Install, Wine, win_path
 from updates import (FAULTY, OK, NO, SETTINGS, SUPPORT_LOG, FaultyServer, PosixRoad, Release, WinRoad,  # noqa: F401
                      assert_old_or_new, faulty, road, support_runs, tree)
 
@@ -125,7 +125,7 @@ def test_no_room_asks_before_any_file_then_exactly_enough_completes(on_volume, n
     assert text.startswith(f"There is not enough free space on {where} for the update.\nIt needs {mb(need, True)}, "
                            f"and {mb(free, False)} are free.")
     assert text.endswith("Play without the latest updates?")
-    assert where == ("Z:\\" if road.name == "win" else str(vol.mnt))
+    assert where == (win_path(vol.mnt) + "\\" if road.name == "win" else str(vol.mnt))  # the folder it is mounted on
     assert need > free and abs(free - vol.free()) <= 8192  # what the disk had, less the support log's page
     assert run.code == -1 and inst.game_runs() == []
     assert not set(rel.object_paths()) & set(server.requests())
@@ -243,7 +243,8 @@ def test_cap_holds_for_all_connections_together(road, netns, tmp_path):
     # most the cap, and some 5 % for the pieces in flight.
     cap, span = 2048 * 1024, 5.0
     times = [t for t, _ in chunks]
-    print("DEBUGMAX", max([sum(n for u, n in chunks[i:] if u < t + span) for i, (t, _) in enumerate(chunks) if t >= times[0] + 1 and t + span <= times[-1]]) / span / cap, times[-1] - times[0])
+    # The whole of it, too: a run too short for any span is too fast.
+    assert times[-1] - times[0] >= 20 * MiB / (1.05 * cap) - 1
     for i, (t, _) in enumerate(chunks):
         if t < times[0] + 1 or t + span > times[-1]:
             continue
