@@ -24,4 +24,9 @@ bool diskSpace(const std::string& path, DiskSpace* space);
 // library sets on Windows), ERROR_DISK_FULL (112), ERROR_HANDLE_DISK_FULL (39).
 inline bool isDiskFullCode(uint32_t code) { return code == 28 || code == 112 || code == 39; }
 
+// The code of a write to path that failed with code: ENOSPC when the volume
+// has less than a megabyte left, whatever the C library made of it (Wine's
+// gives EINVAL at times), else code itself.
+uint32_t writeFailureCode(uint32_t code, const std::string& path);
+
 }  // namespace platform

@@ -143,7 +143,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   } else if (sink.checkRefused()) {
     code = kFetchErrorRefused;
   } else if (sink.writeError() != 0) {
-    code = static_cast<uint32_t>(sink.writeError());
+    code = platform::writeFailureCode(static_cast<uint32_t>(sink.writeError()), session.tempFile);
   } else if (sink.remaining() < 0) {
     code = kHttpErrorInvalidResponse;
     result.overrun = sink.remaining();
@@ -152,7 +152,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   } else if (sink.remaining() != 0) {
     code = kHttpErrorConnectionAborted;  // the server closed before the end of the body
   } else if (!closed) {
-    code = static_cast<uint32_t>(closeError);
+    code = platform::writeFailureCode(static_cast<uint32_t>(closeError), session.tempFile);
   } else if (session.check && !session.check->complete()) {
     code = kFetchErrorRefused;
   } else {

@@ -176,7 +176,7 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     } else if (sink.checkRefused()) {
       code = kFetchErrorRefused;
     } else if (staging.writeError() != 0) {
-      code = static_cast<uint32_t>(staging.writeError());
+      code = platform::writeFailureCode(static_cast<uint32_t>(staging.writeError()), staging.path());
     } else if (sink.remaining() < 0) {
       code = kHttpErrorInvalidResponse;
       result.overrun = sink.remaining();
@@ -185,7 +185,8 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     } else if (sink.remaining() != 0) {
       code = kHttpErrorConnectionAborted;
     } else if (!staging.complete()) {
-      code = staging.writeError() != 0 ? static_cast<uint32_t>(staging.writeError()) : EIO;
+      code = platform::writeFailureCode(staging.writeError() != 0 ? static_cast<uint32_t>(staging.writeError()) : EIO,
+                                        staging.path());
     } else if (session.check && !session.check->complete()) {
       code = kFetchErrorRefused;
     } else if (staging.resumed() && !proofFailed && prove && !prove(staging.path(), target, proofContext)) {

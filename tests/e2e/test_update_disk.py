@@ -162,7 +162,7 @@ def wait_for(predicate, timeout=60):
 
 def assert_disk_full_box(run, path):
     [(caption, text)] = run.boxes
-    assert caption == "Disk full"
+    assert caption == "Disk full", text
     assert " is full: the update stopped (error " in text and f"\nFile: {path}\n" in text
     assert run.code == -1
 
@@ -187,7 +187,7 @@ def test_disk_filled_by_another_program_during_a_transfer(on_volume, faulty, tmp
     assert_old_or_new(inst, before, rel.expected())
     assert inst.game_runs() == []
     # What can be continued stays; nothing else does.
-    assert all(n.startswith("part-") for n in staging(inst)) and part.name in staging(inst)
+    assert all(n.startswith("part-") for n in staging(inst)) and part.name in staging(inst), support_runs(inst)[-1]
 
     vol.release()
     server.set_rules({})
