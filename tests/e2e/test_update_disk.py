@@ -171,7 +171,8 @@ def test_disk_filled_by_another_program_during_a_transfer(on_volume, faulty, tmp
     road, vol = on_volume
     rel = Release().add("a.pak", os.urandom(50000)).add("big.pak", os.urandom(4 * MiB)).add("c.pak", b"new c")
     server = faulty(rel.publish(tmp_path / "www"))
-    server.set_rules({"/3d/big.pak": {"rate": MiB}})
+    # Slow enough that the disk is full long before the body is complete.
+    server.set_rules({"/3d/big.pak": {"rate": MiB // 2}})
     inst = road.install()
     inst.write_ini(**FAULTY_SETTINGS)
     for name in rel.expected():
@@ -180,14 +181,15 @@ def test_disk_filled_by_another_program_during_a_transfer(on_volume, faulty, tmp
 
     thread, out = run_in_background(road, inst, [OK])
     part = inst.path / "data" / "update" / f"part-{rel.files[1]['digest']}.tmp"
-    wait_for(lambda: part.exists() and part.stat().st_size >= 1536 * 1024)
+    wait_for(lambda: part.exists() and part.stat().st_size >= 1280 * 1024)  # past the first checkpoint
     vol.fill()
     thread.join()
     assert_disk_full_box(out["run"], "/3d/big.pak")
     assert_old_or_new(inst, before, rel.expected())
     assert inst.game_runs() == []
     # What can be continued stays; nothing else does.
-    assert all(n.startswith("part-") for n in staging(inst)) and part.name in staging(inst), support_runs(inst)[-1]
+    assert all(n.startswith("part-") for n in staging(inst)) and part.name in staging(inst)
+    assert server.sent("/3d/big.pak") < 4 * MiB  # it was the transfer that stopped
 
     vol.release()
     server.set_rules({})
