@@ -33,6 +33,7 @@ struct UpdateOptions {
   int retries = 2;      // "download_retries": further attempts after a transient failure
   bool checkIndex = false;  // "check_index": trust the index of verified files
   int fullCheckDays = 7;    // "full_check_days": read every file at least this often
+  int limitKbps = 0;        // "download_limit_kbps": kilobytes a second for all transfers together; 0: no cap
 };
 
 }  // namespace tvl

@@ -40,6 +40,8 @@ UpdateOptions loadUpdateOptions() {
   o.checkIndex = settingNumber(readSetting(kSettingsSection, "check_index", "", kSettingsFile), 0, 1, 0) == 1;
   o.fullCheckDays =
       settingNumber(readSetting(kSettingsSection, "full_check_days", "", kSettingsFile), 1, 365, o.fullCheckDays);
+  o.limitKbps =
+      settingNumber(readSetting(kSettingsSection, "download_limit_kbps", "", kSettingsFile), 0, 999999, 0);
   return o;
 }
 

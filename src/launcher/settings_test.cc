@@ -68,6 +68,11 @@ TEST(Settings, UpdateOptionsTakeWholeNumbersInRange) {
   EXPECT_EQ(o.retries, 2);
   EXPECT_FALSE(o.checkIndex);
   EXPECT_EQ(o.fullCheckDays, 7);
+  EXPECT_EQ(o.limitKbps, 0);
+  o = load("download_limit_kbps=2048\r\n");
+  EXPECT_EQ(o.limitKbps, 2048);
+  o = load("download_limit_kbps=2 MB\r\n");
+  EXPECT_EQ(o.limitKbps, 0);
   o = load("check_index=1\r\nfull_check_days=365\r\n");
   EXPECT_TRUE(o.checkIndex);
   EXPECT_EQ(o.fullCheckDays, 365);

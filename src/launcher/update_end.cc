@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "launcher/launch.h"
+#include "platform/disk_space.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "transfer/secure_connection.h"
@@ -31,6 +32,32 @@ const char kUpdateCannotStartText[] =
 const char kUpdateCannotStartCaption[] = "TervalisOnline2D";
 const char kReleaseRefusedCaption[] = "Update refused";
 const char kSecureConnectionCaption[] = "Secure connection refused";
+
+const char kNoSpaceCaption[] = "Not enough disk space";
+const char kDiskFullCaption[] = "Disk full";
+
+std::string megabytesText(uint64_t bytes, bool roundUp) {
+  // Needs round up and free space down: the box never shows room that is not there.
+  uint64_t tenths = roundUp ? (bytes / 1048576) * 10 + ((bytes % 1048576) * 10 + 1048575) / 1048576
+                            : (bytes / 1048576) * 10 + (bytes % 1048576) * 10 / 1048576;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
+}
+
+std::string noSpaceText(const VolumeNeed& space) {
+  return "There is not enough free space on " + space.volume + " for the update.\nIt needs " +
+         megabytesText(space.needBytes, true) + ", and " + megabytesText(space.freeBytes, false) +
+         " are free. Nothing was downloaded or changed.\nFree some space and start the game again.\n\n"
+         "Play without the latest updates?";
+}
+
+std::string diskFullText(uint32_t code, const std::string& objectPath) {
+  platform::DiskSpace space;
+  std::string where = platform::diskSpace(".", &space) ? " on " + space.volume : "";
+  return "The disk" + where + " is full: the update stopped (error " + intToString(static_cast<int32_t>(code)) +
+         ")\nFile: " + objectPath +
+         "\nEvery game file is either its old or its complete new version. Free some space and start the game "
+         "again to finish the update.";
+}
 
 std::string downloadErrorText(uint32_t code, const std::string& objectPath) {
   return "Error downloading file: " + intToString(static_cast<int32_t>(code)) + "\nFile: " + objectPath;
@@ -74,9 +101,9 @@ std::string utcText(int64_t seconds) {
 }
 
 // Ends the process, after starting the game when the player says so.
-[[noreturn]] void offerPlayWithoutUpdate(const GameSettings& game) {
-  if (platform::messageBox(kPlayWithoutUpdateText, kDownloadErrorCaption,
-                           platform::kMbYesNo | platform::kMbIconError) == platform::kIdYes)
+[[noreturn]] void offerPlayWithoutUpdate(const GameSettings& game, const std::string& text = kPlayWithoutUpdateText,
+                                         const char* caption = kDownloadErrorCaption) {
+  if (platform::messageBox(text, caption, platform::kMbYesNo | platform::kMbIconError) == platform::kIdYes)
     launchGame(game);
   platform::exitNormally(-1);
 }
@@ -127,7 +154,12 @@ void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const 
     if (outcome.end != UpdateEnd::kFileFailed) offerPlayWithoutUpdate(game);
     platform::exitNormally(-1);
   }
+  bool diskFull = (outcome.end == UpdateEnd::kListFailed || outcome.end == UpdateEnd::kFileFailed) &&
+                  platform::isDiskFullCode(outcome.status.code());
+  if (diskFull) showError(diskFullText(outcome.status.code(), outcome.status.message()), kDiskFullCaption);
   switch (outcome.end) {
+    case UpdateEnd::kNoSpace:
+      offerPlayWithoutUpdate(game, noSpaceText(outcome.space), kNoSpaceCaption);
     case UpdateEnd::kPlay:
       launchGame(game);
     case UpdateEnd::kRestart:
@@ -135,11 +167,13 @@ void finishUpdate(const UpdateOutcome& outcome, const GameSettings& game, const 
     case UpdateEnd::kCannotStart:
       return;
     case UpdateEnd::kListFailed:
+      if (diskFull) platform::exitNormally(-1);
       offerPlayWithoutUpdate(game);
     case UpdateEnd::kReleaseRefused:
       showError(releaseRefusedText(outcome.release), kReleaseRefusedCaption);
       offerPlayWithoutUpdate(game);
     case UpdateEnd::kFileFailed:
+      if (diskFull) platform::exitNormally(-1);
       showError(downloadErrorText(outcome.status.code(), outcome.status.message()), kDownloadErrorCaption);
       platform::exitNormally(-1);
     case UpdateEnd::kNoEntries:

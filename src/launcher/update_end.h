@@ -32,6 +32,17 @@ std::string selfUpdateFailedText(const std::string& launcherName);
 std::string selfUpdateLoopText(const std::string& launcherName);
 // What the box of a refused secure connection says: the host and why.
 std::string secureRefusedText(const SecureRefusal& refusal);
+extern const char kNoSpaceCaption[];    // "Not enough disk space"
+extern const char kDiskFullCaption[];   // "Disk full"
+
+// "12.3 MB": tenths of a megabyte (1048576 bytes), rounded up or down.
+std::string megabytesText(uint64_t bytes, bool roundUp);
+// The question when the files to fetch do not fit: how much is needed, how
+// much is free, on which volume.
+std::string noSpaceText(const VolumeNeed& space);
+// The box when the disk filled while the run wrote code's file.
+std::string diskFullText(uint32_t code, const std::string& objectPath);
+
 // What the box of a refused signed release says.
 std::string releaseRefusedText(const ReleaseRefusal& refusal);
 

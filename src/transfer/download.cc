@@ -7,6 +7,7 @@
 
 #include "base/server_address.h"
 #include "base/text.h"
+#include "platform/disk_space.h"
 #include "platform/fs.h"
 #include "transfer/archive.h"
 #include "transfer/paths.h"
@@ -145,7 +146,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   } else if (sink.checkRefused()) {
     code = kFetchErrorRefused;
   } else if (sink.writeError() != 0) {
-    code = static_cast<uint32_t>(sink.writeError());
+    code = platform::writeFailureCode(static_cast<uint32_t>(sink.writeError()), session.tempFile);
   } else if (sink.remaining() < 0) {
     code = kHttpErrorInvalidResponse;
     result.overrun = sink.remaining();
@@ -154,7 +155,7 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   } else if (sink.remaining() != 0) {
     code = kHttpErrorConnectionAborted;  // the server closed before the end of the body
   } else if (!closed) {
-    code = static_cast<uint32_t>(closeError);
+    code = platform::writeFailureCode(static_cast<uint32_t>(closeError), session.tempFile);
   } else if (session.check && !session.check->complete()) {
     code = kFetchErrorRefused;
   } else {
@@ -167,35 +168,58 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   return result;
 }
 
-void installFetchedFile(DownloadSession& session, const std::string& fileName, bool isArchive,
-                        const std::string& destDir) {
+namespace {
+
+// Whether the volume of path has bytes to spare; true when the system cannot
+// tell (nothing is refused on a guess).
+bool roomFor(const std::string& path, uint64_t bytes) {
+  platform::DiskSpace space;
+  if (!platform::diskSpace(path, &space)) return true;
+  uint64_t unit = space.unitBytes;
+  return space.freeBytes >= (bytes + unit - 1) / unit * unit;
+}
+
+}  // namespace
+
+uint32_t installFetchedFile(DownloadSession& session, const std::string& fileName, bool isArchive,
+                            const std::string& destDir) {
   if (!isArchive) {
     std::string target = destDir + fileName;
     createParentDirectories(target);
     if (!platform::moveReplace(session.tempFile, target)) platform::removeFile(session.tempFile);
-    return;
+    return 0;
   }
   ArchiveReader* reader = openArchive(session.tempFile);
   ArchiveItem item;
   int32_t count = 0;
   if (reader && getArchiveItem(reader, -1, item) == kArchiveOk) count = item.index;
   setArchiveBaseDir(reader, baseDir);
-  for (int32_t i = 0; i < count; ++i) {
+  // Every member stands beside the file it replaces until it is complete.
+  const std::string target = baseDir + destDir + fileName;
+  uint64_t unpacked = 0;
+  for (int32_t i = 0; i < count; ++i)
+    if (getArchiveItem(reader, i, item) == kArchiveOk) unpacked += item.uncompressedSize;
+  uint32_t result = roomFor(target, unpacked) ? 0 : kUnpackDiskFull;
+  for (int32_t i = 0; i < count && result == 0; ++i) {
     if (getArchiveItem(reader, i, item) != kArchiveOk) continue;
+    uint32_t rc;
     if (equalsNoCase(item.name, session.launcherName)) {
       // The running launcher is never overwritten: the new one waits beside
       // it until the worker swaps them.
       std::string fresh = session.launcherName + ".new";
       session.progress.setCurrentFile(fresh);
       session.progress.notify();
-      extractArchiveItem(reader, i, fresh);
+      rc = extractArchiveItem(reader, i, fresh);
     } else {
       // Every other item is the entry's file, whatever it is called inside.
-      extractArchiveItem(reader, i, destDir + fileName);
+      rc = extractArchiveItem(reader, i, destDir + fileName);
     }
+    // Someone else may have filled the disk since the check.
+    if (rc == kArchiveWriteFailed && !roomFor(target, item.uncompressedSize)) result = kUnpackDiskFull;
   }
   if (reader) closeArchive(reader);
   platform::removeFile(session.tempFile);
+  return result;
 }
 
 bool isListFile(const std::string& name) {
@@ -209,7 +233,10 @@ FetchResult downloadFile(DownloadSession& session, const ServerLocation& source,
 
   HttpRequest request = buildDownloadRequest(session.game, source, fileName);
   FetchResult fetched = fetchToTempFile(session, request);
-  if (fetched.ok()) installFetchedFile(session, fileName, isArchive, destDir);
+  if (fetched.ok()) {
+    uint32_t installed = installFetchedFile(session, fileName, isArchive, destDir);
+    if (installed != 0) fetched.status = Status::error(installed, request.objectPath);
+  }
   return fetched;
 }
 

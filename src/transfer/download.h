@@ -95,9 +95,17 @@ HttpRequest buildDownloadRequest(const GameSettings& game, const ServerLocation&
 // kFetchErrorRefused and refused set; refused bytes are never written.
 FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request);
 
-// Installs the complete staging file for fileName below destDir.
-void installFetchedFile(DownloadSession& session, const std::string& fileName, bool isArchive,
-                        const std::string& destDir);
+// Installs the complete staging file for fileName below destDir. 0, or
+// kUnpackDiskFull when an archive did not fit on the disk: checked by the
+// archive's own sizes before anything is written, and again when a write
+// fails. Nothing installed is then touched; the archive is deleted. Other
+// failures to put a file in place are not reported (the next start's check
+// fetches the file again).
+uint32_t installFetchedFile(DownloadSession& session, const std::string& fileName, bool isArchive,
+                            const std::string& destDir);
+
+// Windows' ERROR_DISK_FULL, in both builds.
+constexpr uint32_t kUnpackDiskFull = 112;
 
 // "files.txt" or "clan_icons_list.txt", ASCII letters in any case.
 bool isListFile(const std::string& name);

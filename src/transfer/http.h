@@ -69,6 +69,10 @@ struct HttpRequest {
   // Keeps the connection open for the thread's next request to the same
   // server (keep-alive). Off, every request has a connection of its own.
   bool reuseConnection = false;
+  // The caller takes the body slowly (a download cap): the transport reads
+  // little at a time and keeps its receive window small, so that what the
+  // server sends follows the cap instead of piling up in buffers.
+  bool paced = false;
 };
 
 // What a response head tells, beyond the status. Header values are as the

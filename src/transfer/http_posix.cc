@@ -9,6 +9,7 @@
 // whatever the environment's *_proxy variables say.
 #include <curl/curl.h>
 #include <openssl/x509_vfy.h>
+#include <sys/socket.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -260,6 +261,14 @@ class Multiplexer {
   std::vector<Job*> waiting_;
 };
 
+// A fixed, small receive buffer: the system's own grows with every large
+// read and lets a paced body run ahead of its cap.
+int smallReceiveWindow(void*, curl_socket_t socket, curlsocktype) {
+  int bytes = 32 * 1024;
+  setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  return CURL_SOCKOPT_OK;
+}
+
 class CurlClient : public HttpClient {
  public:
   HttpResult get(const HttpRequest& request, HttpSink& sink) override {
@@ -314,7 +323,8 @@ class CurlClient : public HttpClient {
     // An empty proxy string switches off the environment's proxies too.
     curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(c, CURLOPT_FORBID_REUSE, request.reuseConnection ? 0L : 1L);
-    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, request.paced ? 16L * 1024 : 256L * 1024);
+    curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, request.paced ? smallReceiveWindow : nullptr);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kHttpConnectTimeoutMs));
     // Stalled: less than one byte a second for the receive timeout.

@@ -344,9 +344,10 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
     for (;;) {
       DWORD available = 0;
       if (!api_.internetQueryDataAvailable(req.get(), &available, 0, 0)) return fail(HttpOutcome::kBroken);
-      DWORD want = available == 0 ? static_cast<DWORD>(kHttpChunk)
-                   : available < kHttpChunk ? available
-                                            : static_cast<DWORD>(buffer.size());
+      // A paced body is read a chunk at a time: long reads drain the
+      // socket in bursts, and its window grows with them.
+      DWORD most = request.paced ? static_cast<DWORD>(kHttpChunk) : static_cast<DWORD>(buffer.size());
+      DWORD want = available == 0 ? static_cast<DWORD>(kHttpChunk) : available < kHttpChunk ? available : most;
       DWORD got = 0;
       if (!api_.internetReadFile(req.get(), buffer.data(), want, &got)) return fail(HttpOutcome::kBroken);
       if (got == 0) break;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/disk_space.h"
 #include "platform/fs.h"
 #include "transfer/resume.h"
 #include "transfer/retry.h"
@@ -175,7 +176,7 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     } else if (sink.checkRefused()) {
       code = kFetchErrorRefused;
     } else if (staging.writeError() != 0) {
-      code = static_cast<uint32_t>(staging.writeError());
+      code = platform::writeFailureCode(static_cast<uint32_t>(staging.writeError()), staging.path());
     } else if (sink.remaining() < 0) {
       code = kHttpErrorInvalidResponse;
       result.overrun = sink.remaining();
@@ -184,7 +185,8 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     } else if (sink.remaining() != 0) {
       code = kHttpErrorConnectionAborted;
     } else if (!staging.complete()) {
-      code = staging.writeError() != 0 ? static_cast<uint32_t>(staging.writeError()) : EIO;
+      code = platform::writeFailureCode(staging.writeError() != 0 ? static_cast<uint32_t>(staging.writeError()) : EIO,
+                                        staging.path());
     } else if (session.check && !session.check->complete()) {
       if (staging.resumed() && !proofFailed) {
         // The staged part is not what it was (a disk fault, another
@@ -221,6 +223,8 @@ FetchResult fetchWithRetries(DownloadSession& session, const HttpRequest& origin
     if (code == kFetchErrorRefused) {
       staging.discard();  // what a signed release refused never waits for another run
       result.refused = true;
+    } else if (platform::isDiskFullCode(code)) {
+      staging.leaveAtCheckpoint();
     } else {
       staging.leave();
     }

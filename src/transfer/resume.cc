@@ -239,6 +239,13 @@ void StagingFile::leave() {
   discard();
 }
 
+void StagingFile::leaveAtCheckpoint() {
+  close();
+  PartialInfo info;
+  if (keptAcrossRuns() && readPartialInfo(path_, &info) && info.written > 0) return;
+  discard();
+}
+
 void StagingFile::discard() {
   close();
   removeFile(path_);

@@ -97,6 +97,10 @@ class StagingFile {
   // The run goes on (or ends) without this file: a large partial that can be
   // resumed stays for the next run, anything else is deleted.
   void leave();
+  // The disk filled: the bytes up to the last checkpoint (flushed before the
+  // sidecar named them) stay for a run with room, whatever the attempt
+  // wrote after it; without a sidecar, as leave().
+  void leaveAtCheckpoint();
   // Deletes the staging file and its sidecar.
   void discard();
 

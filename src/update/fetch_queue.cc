@@ -71,6 +71,17 @@ void discardStaleStaging(const Updater& updater, const std::vector<const FileLis
   }
 }
 
+// Installs what entry fetched; false, with *failure set, when it did not
+// fit on the disk.
+bool install(DownloadSession& session, const FileListEntry* entry, FetchFailure* failure) {
+  uint32_t code = installFetchedFile(session, entry->name, entry->packed, entry->directory);
+  if (code == 0) return true;
+  failure->entry = entry;
+  failure->result = FetchResult();
+  failure->result.status = Status::error(code, entry->source->path + entry->name);
+  return false;
+}
+
 bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const FileListEntry*>& work,
                  PatchRun* patches, const SignedRelease* release, FetchFailure* failure) {
   std::vector<std::string> taken;
@@ -85,7 +96,7 @@ bool fetchInTurn(Updater& updater, HttpClient& client, const std::vector<const F
       *failure = FetchFailure{entry, fetched};
       return false;
     }
-    installFetchedFile(session, entry->name, entry->packed, entry->directory);
+    if (!install(session, entry, failure)) return false;
   }
   return true;
 }
@@ -189,7 +200,7 @@ class Queue {
         *failure = FetchFailure{work_[i], fetched};
         return false;
       }
-      if (!patched) installFetchedFile(session, work_[i]->name, work_[i]->packed, work_[i]->directory);
+      if (!patched && !install(session, work_[i], failure)) return false;
       {
         std::lock_guard<std::mutex> hold(lock_);
         installed_ = i + 1;

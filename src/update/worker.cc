@@ -7,6 +7,7 @@
 #include "platform/tree.h"
 #include "transfer/download.h"
 #include "transfer/paths.h"
+#include "transfer/rate_limit.h"
 #include "transfer/resilient_fetch.h"
 #include "transfer/support_log.h"
 #include "update/updater.h"
@@ -16,6 +17,7 @@
 #include "update/check_index.h"
 #include "update/local_hash.h"
 #include "update/patching.h"
+#include "update/space_check.h"
 
 namespace tvl {
 
@@ -56,7 +58,10 @@ FetchResult fetchList(Updater& updater, SignedRelease& release, DownloadSession&
   session.progress.setCurrentFile(name);
   session.progress.notify();
   FetchResult fetched = fetchChecked(updater, &release, session, source, name, FetchTarget{"", 0, packed});
-  if (fetched.ok()) installFetchedFile(session, name, packed, "");
+  if (fetched.ok()) {
+    uint32_t installed = installFetchedFile(session, name, packed, "");
+    if (installed != 0) fetched.status = Status::error(installed, source.path + name);
+  }
   if (fetched.ok()) loadFileList(updater, source, path, entryDirectory, packed);
   platform::removeFile(path);
   return fetched.errorStatus && !release.enabled() ? FetchResult() : fetched;
@@ -115,6 +120,17 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
     entry.needsDownload = isSafeRelativePath(entry.directory + entry.name) && local.check(entry);
   }
   local.finish();
+
+  // Room on disk for all of it, before any file is requested.
+  VolumeNeed shortage;
+  if (!checkSpaceForRun(updater, &shortage)) {
+    supportLog().note("space: need " + std::to_string(shortage.needBytes) + " bytes, free " +
+                      std::to_string(shortage.freeBytes) + " bytes on " + shortage.volume);
+    UpdateOutcome o = ended(UpdateEnd::kNoSpace);
+    o.space = shortage;
+    return o;
+  }
+
   // What is really fetched: a patch instead of a file that has one.
   updater.progress.setBytesTotal(patches.plan(session, updater.entries));
 
@@ -143,6 +159,7 @@ const char* endName(UpdateEnd end) {
     case UpdateEnd::kSelfUpdateFailed: return "self-update failed";
     case UpdateEnd::kSelfUpdateLoop: return "self-update loop";
     case UpdateEnd::kReleaseRefused: return "release refused";
+    case UpdateEnd::kNoSpace: return "no space";
   }
   return "?";
 }
@@ -169,13 +186,21 @@ UpdateOutcome runUpdate(Updater& updater, HttpClient& client, bool restarted) {
                                                     (updater.options.checkIndex
                                                          ? ", check_index 1, full_check_days " +
                                                                std::to_string(updater.options.fullCheckDays)
+                                                         : "") +
+                                                    (updater.options.limitKbps > 0
+                                                         ? ", download_limit_kbps " +
+                                                               std::to_string(updater.options.limitKbps)
                                                          : ""));
   if (!held) supportLog().note("the update folder could not be locked");
+  // One budget for every transfer of the run, lists and patches included.
+  RateLimiter limiter(updater.options.limitKbps * kRateUnitBytes);
+  LimitedHttpClient limited(client, limiter);
+  HttpClient& transfers = updater.options.limitKbps > 0 ? static_cast<HttpClient&>(limited) : client;
   UpdateOutcome outcome;
   if (!acquireCryptProvider(updater)) {
     outcome = ended(UpdateEnd::kCannotStart);
   } else {
-    outcome = runWithProvider(updater, client, restarted);
+    outcome = runWithProvider(updater, transfers, restarted);
     releaseCryptProvider(updater);
   }
   supportLog().note(endText(outcome));

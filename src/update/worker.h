@@ -10,6 +10,7 @@
 #include "base/status.h"
 #include "transfer/http.h"
 #include "update/release_check.h"
+#include "update/space_check.h"
 #include "update/updater.h"
 
 namespace tvl {
@@ -29,6 +30,7 @@ enum class UpdateEnd {
   kNoEntries,          // neither list named a file
   kSelfUpdateFailed,   // the new launcher could not be put in place; the old one stays
   kSelfUpdateLoop,     // a restarted launcher was offered yet another executable
+  kNoSpace,            // the files to fetch do not fit on a disk (space says which); nothing was fetched
 };
 
 struct UpdateOutcome {
@@ -36,6 +38,7 @@ struct UpdateOutcome {
   Status status;        // the failed transfer, for kListFailed and kFileFailed
   int32_t overrun = 0;  // see FetchResult::overrun
   ReleaseRefusal release;  // kReleaseRefused
+  VolumeNeed space;        // kNoSpace
 };
 
 // Runs one update on the calling thread over client. restarted: this process

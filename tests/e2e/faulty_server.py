@@ -28,7 +28,12 @@ and, beside the mode:
     "no_validators": true                no ETag and no Last-Modified
     "delay": S                           wait S seconds before answering
     "rate": B                            send the body at B bytes a second
-The key "_reset_every": K resets the connection that carries the K-th, 2K-th,
+The key "_trace": true logs every piece of body the server hands to its
+socket ("event": "chunk", "sent", "t"), for rates over time; its sockets
+then keep a small send buffer (16 KiB asked, which Linux doubles), so that
+what the log shows has left for the client instead of waiting in the
+kernel. The key
+"_reset_every": K resets the connection that carries the K-th, 2K-th,
 ... body byte the server sends (all paths and connections together), after
 that byte.
 
@@ -151,6 +156,8 @@ class Handler(socketserver.BaseRequestHandler):
         # Head and body go out in separate writes: without this, a kept-alive
         # connection waits for the client's delayed acknowledgement each time.
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if rules().get("_trace"):
+            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 16384)
         self.pending = b""
         with lock:
             state["connections"] += 1
@@ -195,6 +202,8 @@ class Handler(socketserver.BaseRequestHandler):
                 except OSError:
                     return sent, False
                 sent += len(data)
+                if fault.get("_trace"):
+                    log({"event": "chunk", "sent": len(data), "t": time.time()})
                 if cut:
                     reset(s)
                     return sent, True
@@ -215,6 +224,8 @@ class Handler(socketserver.BaseRequestHandler):
         rule = all_rules.get(path, all_rules.get("*", {}))
         steps = rule.get("steps", [rule])
         fault = steps[min(k, len(steps) - 1)] if steps else {}
+        if all_rules.get("_trace"):
+            fault = dict(fault, _trace=True)
         status, sent, was_reset, keep = 0, 0, False, False
         try:
             status, sent, was_reset, keep = self.respond(path, headers, fault, all_rules.get("_reset_every"))
