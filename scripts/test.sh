@@ -135,6 +135,18 @@ cases = {(c.get("classname"), c.get("name")) for s in suites for c in s.iter("te
 print(len(cases), total("tests"), total("failures"), total("errors"), total("skipped"))
 PY
 )
+  # Skipped cases by name and reason, one a line.
+  /usr/bin/python3 - >build/e2e-skipped.txt <<'PY'
+import xml.etree.ElementTree as ET
+try:
+    r = ET.parse("build/e2e.xml").getroot()
+except ET.ParseError:
+    raise SystemExit
+for c in r.iter("testcase"):
+    for s in c.findall("skipped"):
+        name = c.get("classname", "").replace(".", "/") + ".py::" + c.get("name", "")
+        print(name, "-", (s.get("message") or "").replace("\n", " "))
+PY
 fi
 [ "${collected:--1}" -ge 0 ] || miss "e2e: pytest could not collect the tests"
 if [ -z "$ran" ]; then
@@ -142,8 +154,29 @@ if [ -z "$ran" ]; then
 else
   passed=$((passed + t - f - e - s)); failed=$((failed + f + e))
   [ "$ran" -gt 0 ] && [ "$ran" -ge "${collected:--1}" ] || miss "e2e: ran $ran of ${collected:-?} tests"
+  # A skipped case did not run: it fails the command unless TVL_EXPECTED_SKIPS
+  # (names separated by spaces, each matching a case's name or its start)
+  # declares it.
+  expected_skips=0
+  while read -r name rest; do
+    [ -n "$name" ] || continue
+    declared=""
+    for want in ${TVL_EXPECTED_SKIPS:-}; do
+      case "$name" in "$want"*) declared=1 ;; esac
+    done
+    if [ -n "$declared" ]; then
+      echo "skipped (declared expected): $name $rest"
+      expected_skips=$((expected_skips + 1))
+    else
+      miss "e2e: skipped: $name $rest"
+    fi
+  done < <(cat build/e2e-skipped.txt 2>/dev/null)
+  named=$(grep -c . build/e2e-skipped.txt 2>/dev/null)
+  [ "$s" -eq "${named:-0}" ] || miss "e2e: $s skipped, $named of them named in build/e2e.xml"
 fi
 
 echo
-echo "total: $passed passed, $failed failed"
+skips=""
+[ "${expected_skips:-0}" -eq 0 ] || skips=", $expected_skips skipped as declared"
+echo "total: $passed passed, $failed failed$skips"
 exit $fail
