@@ -24,7 +24,7 @@ import time
 import pytest
 
 from conftest import WINESERVER
-from updates import FAULTY, SETTINGS, Release, faulty, road, tree  # noqa: F401
+from updates import FAULTY, SETTINGS, Release, faulty, road, tree, zip_bytes  # noqa: F401
 
 KILLS = 30
 EXTRA_ROUNDS = 10  # beyond KILLS kills, for phases no kill has landed in yet
@@ -86,16 +86,21 @@ class ServerLog:
         return max(self.reqs, default=0)
 
 
-def phase_began(phase, reqs, folder, launcher, since):
+def phase_began(phase, reqs, folder, launcher, since, connections):
     """Whether the phase has begun, by the server's log or, for the last
-    two, by the temporary file this run unpacks an item into."""
+    two, by the files this run unpacks an item into."""
     if phase == "list fetch":
         return any(p == "/3d/files.txt" for p, _ in reqs)
     if phase == "checks":
         return any(p == "/swf/clan_icons_list.txt" and ended for p, ended in reqs)
     if phase == "transfers":  # the large pack's, which lasts
         return any(p == BIG for p, _ in reqs)
-    names = ["data/big.pak.tvltmp"] if phase == "unpacking" else [launcher + ".new.tvltmp", launcher + ".new"]
+    if phase == "unpacking":
+        names = ["data/big.pak.tvltmp"]
+    elif connections == 4:  # the new launcher staged, waiting for the large pack
+        names = [launcher + ".new"]
+    else:
+        names = [launcher + ".new.tvltmp", launcher + ".new"]
     for name in names:
         try:
             if os.stat(folder / name).st_mtime >= since:  # not one a killed run left
@@ -149,9 +154,13 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
         inst.write_ini(**dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, download_connections=connections))
         return inst
 
-    server = faulty(rel.publish(tmp_path / "www"))
+    www = rel.publish(tmp_path / "www")
+    server = faulty(www)
     # The list takes a moment; the large pack comes at 8 MiB/s.
     server.set_rules({"/3d/files.txt": {"delay": 0.3}, BIG: {"rate": 8 * MiB}})
+    early = rel.files[:-2] + [rel.files[-1], rel.files[-2]]
+    lists = {1: (www / "3d" / "files.txt").read_bytes(),
+             4: zip_bytes([("files.txt", rel.list_text(early, rel.served))])}
     log = ServerLog(server.log)
     if windows:  # one wineserver for all the starts
         subprocess.run(road.wine.cmd([WINESERVER, "-p"]), env=road.wine.env)
@@ -177,6 +186,10 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
         # A round: the old install, one kill aimed at each phase in turn.
         connections = 1 if connections == 4 else 4
         inst = old_install(connections)
+        # With four connections the list names the launcher before the large
+        # pack, so that the new launcher waits as .new while the pack comes
+        # (natively the swap follows the last install within microseconds).
+        (www / "3d" / "files.txt").write_bytes(lists[connections])
         rounds += 1
         stuck = False
         for phase in PHASES:
@@ -189,7 +202,7 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
             while time.time() < deadline:
                 log.poll()
                 reqs = log.since(first)
-                if phase_began(phase, reqs, inst.path, launcher, started):
+                if phase_began(phase, reqs, inst.path, launcher, started, connections):
                     began = True
                     break
                 if proc.poll() is not None and not road.running(inst):
