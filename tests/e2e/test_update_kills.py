@@ -10,8 +10,9 @@ Rounds start from the old install and aim one kill at each phase in turn,
 watching the server's log and the files the launcher stages for the moment
 the phase begins and waiting a random time after it (a seeded RNG:
 TVL_KILL_SEED repeats a run). One round uses one connection, the next four.
-Where each kill landed is told from the server's log and the files it left;
-every phase must have had its kill."""
+Where each kill landed is told from the server's log and the files it left
+(self-replacement: the new launcher staged as .new, its swap to come); every
+phase must have had its kill."""
 import collections
 import hashlib
 import json
@@ -40,7 +41,8 @@ def digest(data):
 def make_release(rnd, old_launcher):
     """(release, old files): forty small packs and four icons, two thirds of
     them changed; a 32 MiB pack (6 MiB of it random) that takes a moment to
-    fetch and to unpack; the launcher, new, listed last."""
+    fetch and to unpack; the launcher, new, listed last (rounds with four
+    connections serve a list naming it before the large pack)."""
     rel, old = Release(), {}
     for i in range(40):
         name = f"data/s{i:02}.pak"
