@@ -27,6 +27,9 @@ function(tvl_test name)
   tvl_platform_filter(files ${ARGN})
   add_executable(${name} ${files})
   target_link_libraries(${name} PRIVATE tvl tvl_test_main)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/unit/wine_run.sh)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES ENVIRONMENT "TVL_SOURCE_DIR=${TVL_TEST_SOURCE_DIR}")

@@ -244,9 +244,18 @@ TEST_F(LocalCheckTest, FullChecksReadEverything) {
   fs::rename(dir.file("TervalisOnline2D.exe.new"), dir.file("TervalisOnline2D.exe"));
   EXPECT_EQ(start(list).read, 2);
   EXPECT_EQ(start(list).read, 0);
-  theTime += 7 * 86400;
-  EXPECT_EQ(start(list).read, 2);
+  // Starts between full checks keep the time of the last one: a week after
+  // it, not after the previous start, everything is read again.
+  theTime += 4 * 86400;
   EXPECT_EQ(start(list).read, 0);
+  theTime += 4 * 86400;
+  Start due = start(list);
+  EXPECT_EQ(due.read, 2);
+  EXPECT_EQ(due.fullReason, "last full check 8 days ago");
+  theTime += 6 * 86400;
+  EXPECT_EQ(start(list).read, 0);
+  theTime += 86400;
+  EXPECT_EQ(start(list).read, 2);
 }
 
 TEST_F(LocalCheckTest, OffTouchesNoIndexAndTrustsNothing) {

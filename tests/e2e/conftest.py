@@ -58,6 +58,15 @@ class Xvfb:
         self.proc.wait(timeout=10)
 
 
+def pytest_collection_modifyitems(session, config, items):
+    # pytest ignores marks put on a fixture (a parametrize there runs nothing
+    # twice), silently; refuse them.
+    for module in {item.module for item in items if getattr(item, "module", None)}:
+        for name, obj in vars(module).items():
+            if getattr(obj, "_pytestfixturefunction", None) and getattr(obj, "pytestmark", None):
+                raise pytest.UsageError(f"{module.__name__}.{name}: a mark on a fixture has no effect")
+
+
 @pytest.fixture(scope="session")
 def xvfb():
     x = Xvfb()

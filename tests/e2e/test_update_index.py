@@ -7,7 +7,7 @@ import os
 import re
 import time
 
-from updates import FAULTY, SETTINGS, Release, faulty, road, support_runs, tree  # noqa: F401
+from updates import IN_MOVED_TO, FAULTY, SETTINGS, Release, faulty, file_events, road, support_runs, tree  # noqa: F401
 
 INDEX_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, download_retries="0", check_index="1")
 LISTS = ["/3d/files.txt", "/swf/clan_icons_list.txt"]
@@ -78,26 +78,27 @@ def test_unchanged_start_reads_nothing_and_changed_files_are_fetched(road, fault
 
 
 def test_killed_run_leaves_a_usable_index(road, faulty, tmp_path):
+    # The first start with the index is killed in a stalled transfer: what
+    # its checks proved (c and the icon; a and b were out of date) is in the
+    # index already, written beside it and moved in, never in place.
     old = release()
-    server = faulty(old.publish(tmp_path / "www"))
     inst = installed(road, old)
-    road.run(inst)
-    assert local_check(inst)[1] == 4
-
-    # A new release changes a and b; b stalls mid-transfer and the launcher is
-    # killed there, after its checks, with a installed.
     new = release(b"new")
     new.files[2], new.icons = old.files[2], old.icons
-    new.publish(tmp_path / "www")
+    server = faulty(new.publish(tmp_path / "www"))
     server.set_rules({"/3d/data/b.pak": {"mode": "stall", "keep": 1000}})
-    seen = len(server.paths())
-    road.start(inst)
-    deadline = time.time() + 60
-    while "/3d/data/b.pak" not in server.paths()[seen:] and time.time() < deadline:
-        time.sleep(0.05)
-    assert "/3d/data/b.pak" in server.paths()[seen:]
-    assert road.kill(inst)
+    update = inst.path / "data" / "update"
+    update.mkdir(parents=True, exist_ok=True)
+    with file_events(update) as events:
+        road.start(inst)
+        deadline = time.time() + 60
+        while "/3d/data/b.pak" not in server.paths() and time.time() < deadline:
+            time.sleep(0.05)
+        assert "/3d/data/b.pak" in server.paths()
+        assert road.kill(inst)
     assert (inst.path / "a.pak").read_bytes() == new.expected()["a.pak"]
+    index = [(mask, name) for mask, name in events if name == "verified.txt"]
+    assert index == [(IN_MOVED_TO, "verified.txt")], events
 
     server.set_rules({})
     seen = len(server.paths())

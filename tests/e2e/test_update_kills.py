@@ -7,9 +7,12 @@ of the launcher file gets as far as asking for the list; at the end one
 normal run converges to the release and leaves nothing behind.
 
 Rounds start from the old install and aim one kill at each phase in turn,
-watching the server's log for the moment the phase begins and waiting a
-random time after it (a seeded RNG: TVL_KILL_SEED repeats a run). One round
-uses one connection, the next four."""
+watching the server's log and the files the launcher stages for the moment
+the phase begins and waiting a random time after it (a seeded RNG:
+TVL_KILL_SEED repeats a run). One round uses one connection, the next four.
+Where each kill landed is told from the server's log and the files it left
+(self-replacement: the new launcher staged as .new, its swap to come); every
+phase must have had its kill."""
 import collections
 import hashlib
 import json
@@ -22,9 +25,11 @@ import time
 import pytest
 
 from conftest import WINESERVER
-from updates import FAULTY, SETTINGS, Release, faulty, road, tree  # noqa: F401
+from updates import FAULTY, SETTINGS, Release, faulty, road, tree, zip_bytes  # noqa: F401
 
 KILLS = 30
+EXTRA_ROUNDS = 10  # beyond KILLS kills, for phases no kill has landed in yet
+BIG = "/3d/data/big.pak"
 MiB = 1 << 20
 PHASES = ["list fetch", "checks", "transfers", "unpacking", "self-replacement"]
 
@@ -36,7 +41,8 @@ def digest(data):
 def make_release(rnd, old_launcher):
     """(release, old files): forty small packs and four icons, two thirds of
     them changed; a 32 MiB pack (6 MiB of it random) that takes a moment to
-    fetch and to unpack; the launcher, new, listed last."""
+    fetch and to unpack; the launcher, new, listed last (rounds with four
+    connections serve a list naming it before the large pack)."""
     rel, old = Release(), {}
     for i in range(40):
         name = f"data/s{i:02}.pak"
@@ -82,16 +88,21 @@ class ServerLog:
         return max(self.reqs, default=0)
 
 
-def phase_began(phase, reqs, folder, launcher, since):
+def phase_began(phase, reqs, folder, launcher, since, connections):
     """Whether the phase has begun, by the server's log or, for the last
-    two, by the temporary file this run unpacks an item into."""
+    two, by the files this run unpacks an item into."""
     if phase == "list fetch":
         return any(p == "/3d/files.txt" for p, _ in reqs)
     if phase == "checks":
         return any(p == "/swf/clan_icons_list.txt" and ended for p, ended in reqs)
-    if phase == "transfers":
-        return any(p.endswith(".pak") for p, _ in reqs)
-    names = ["data/big.pak.tvltmp"] if phase == "unpacking" else [launcher + ".new.tvltmp", launcher + ".new"]
+    if phase == "transfers":  # the large pack's, which lasts
+        return any(p == BIG for p, _ in reqs)
+    if phase == "unpacking":
+        names = ["data/big.pak.tvltmp"]
+    elif connections == 4:  # the new launcher staged, waiting for the large pack
+        names = [launcher + ".new"]
+    else:
+        names = [launcher + ".new.tvltmp", launcher + ".new"]
     for name in names:
         try:
             if os.stat(folder / name).st_mtime >= since:  # not one a killed run left
@@ -145,9 +156,13 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
         inst.write_ini(**dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, download_connections=connections))
         return inst
 
-    server = faulty(rel.publish(tmp_path / "www"))
+    www = rel.publish(tmp_path / "www")
+    server = faulty(www)
     # The list takes a moment; the large pack comes at 8 MiB/s.
-    server.set_rules({"/3d/files.txt": {"delay": 0.3}, "/3d/data/big.pak": {"rate": 8 * MiB}})
+    server.set_rules({"/3d/files.txt": {"delay": 0.3}, BIG: {"rate": 8 * MiB}})
+    early = rel.files[:-2] + [rel.files[-1], rel.files[-2]]
+    lists = {1: (www / "3d" / "files.txt").read_bytes(),
+             4: zip_bytes([("files.txt", rel.list_text(early, rel.served))])}
     log = ServerLog(server.log)
     if windows:  # one wineserver for all the starts
         subprocess.run(road.wine.cmd([WINESERVER, "-p"]), env=road.wine.env)
@@ -162,12 +177,21 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
                 return name
         return None
 
-    connections, stuck = 4, False
+    def unseen():
+        return [p for p in PHASES if not seen[p]]
+
+    connections, stuck, extra = 4, False, 0
     # The last round uses four connections: its leftovers meet the final run.
-    while (kills < KILLS or connections == 1 or stuck) and rounds < 3 * KILLS:
+    while (kills < KILLS or (unseen() and extra < EXTRA_ROUNDS) or connections == 1 or stuck) and \
+            rounds < 3 * KILLS + EXTRA_ROUNDS:
+        extra += kills >= KILLS
         # A round: the old install, one kill aimed at each phase in turn.
         connections = 1 if connections == 4 else 4
         inst = old_install(connections)
+        # With four connections the list names the launcher before the large
+        # pack, so that the new launcher waits as .new while the pack comes
+        # (natively the swap follows the last install within microseconds).
+        (www / "3d" / "files.txt").write_bytes(lists[connections])
         rounds += 1
         stuck = False
         for phase in PHASES:
@@ -180,7 +204,7 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
             while time.time() < deadline:
                 log.poll()
                 reqs = log.since(first)
-                if phase_began(phase, reqs, inst.path, launcher, started):
+                if phase_began(phase, reqs, inst.path, launcher, started, connections):
                     began = True
                     break
                 if proc.poll() is not None and not road.running(inst):
@@ -188,7 +212,7 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
                 time.sleep(0.005)
             if not reqs or reqs[0][0] != "/3d/files.txt":
                 fail(f"round {rounds}: the launcher file did not start (or asked for {reqs[:1]})")
-            delay = rnd.uniform(0, {"list fetch": 0.3, "checks": 0.1, "transfers": 0.8, "unpacking": 0.2,
+            delay = rnd.uniform(0, {"list fetch": 0.3, "checks": 0.1, "transfers": 0.5, "unpacking": 0.2,
                                     "self-replacement": 0.15}[phase]) if began else 0
             time.sleep(delay)
             log.poll()
@@ -221,6 +245,7 @@ def test_killed_anywhere_leaves_old_or_new_and_converges(road, faulty, tmp_path,
     print(f"{kills} kills in {rounds} rounds, by phase: {dict(seen)}; between the renames: {gaps}")
     print("\n".join(journal))
     assert kills >= KILLS, "\n".join(journal)
+    assert not unseen(), f"TVL_KILL_SEED={seed}: no kill landed in {unseen()}"
 
     # One normal run converges, and nothing of the interrupted runs is left.
     if windows:

@@ -190,7 +190,6 @@ def many_files(rnd, count=24):
     return rel
 
 
-@pytest.mark.parametrize("road", ["posix", "win"], indirect=True)
 @pytest.fixture
 def keepalive_server(netns, tmp_path):
     """Factory: the faulty server, keeping connections open when asked."""

@@ -6,16 +6,15 @@ each is an ordinary file for the other kind of install. A replacement that
 cannot finish never turns into an endless chain of restarts, and a launcher
 that another process holds open is replaced all the same."""
 import contextlib
-import ctypes
 import os
-import struct
 import subprocess
 
 import pytest
 
-from conftest import win_path
+from conftest import BUILD_NATIVE, win_path
 from publish_helpers import run_publish
-from updates import GAME_SWITCHES, OK, SETTINGS, Release, job_launcher_codes, md5, road, tree  # noqa: F401
+from updates import (GAME_SWITCHES, IN_CREATE, IN_MOVED_TO, OK, SETTINGS, Release, file_events,  # noqa: F401
+                     job_launcher_codes, md5, road, tree)
 
 EXE = "TervalisOnline2D.exe"
 LINUX_EXE = "TervalisOnline2D"
@@ -40,24 +39,10 @@ def run_count(paths, path):
 def names_made(folder):
     """Yields a set that gets the names created or moved into folder while
     the block ran (a restarted launcher may delete them again at once)."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    fd = libc.inotify_init1(os.O_NONBLOCK)
-    assert fd >= 0 and libc.inotify_add_watch(fd, str(folder).encode(), 0x100 | 0x80) >= 0  # CREATE, MOVED_TO
-    names = set()
-    try:
+    with file_events(folder) as events:
+        names = set()
         yield names
-        while True:
-            try:
-                buf = os.read(fd, 65536)
-            except BlockingIOError:
-                break
-            at = 0
-            while at < len(buf):
-                _, _, _, n = struct.unpack_from("iIII", buf, at)
-                names.add(buf[at + 16:at + 16 + n].rstrip(b"\0").decode())
-                at += 16 + n
-    finally:
-        os.close(fd)
+    names.update(name for mask, name in events if mask & (IN_CREATE | IN_MOVED_TO))
 
 
 def test_new_launcher_replaces_the_running_one(road, nginx, tmp_path):
@@ -141,17 +126,39 @@ def immutable():
         subprocess.run(["chattr", "-i", str(p)], check=False)
 
 
-def test_launcher_that_cannot_be_replaced(road, nginx, tmp_path, immutable):
-    # The renames fail: the old launcher must not be restarted (it would
-    # fetch the new one and restart again, for ever).
+RENAME_FAULT = BUILD_NATIVE / "bin" / "librename_fault.so"
+
+
+def fail_second_rename(road, own):
+    """Makes the rename of own.new onto own fail (a preloaded library; under
+    Wine the wineserver renames, so it is preloaded there too); returns the
+    environment for a POSIX run."""
+    env = {"LD_PRELOAD": str(RENAME_FAULT), "TVL_FAIL_RENAME_ONTO": own,
+           "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"}
+    if road.name == "win":
+        road.wine.env.update(env)
+        return {}
+    return env
+
+
+@pytest.mark.parametrize("failing", ["first", "second"])
+def test_launcher_that_cannot_be_replaced(road, nginx, tmp_path, immutable, failing):
+    # A rename fails: the old launcher must be in place and must not be
+    # restarted (it would fetch the new one and restart again, for ever).
+    # When the second fails, the first has moved the old one aside already.
     inst = launcher_install(road)
     own = road.launcher_name
     old = inst.launcher.read_bytes()
     rel = Release().add(own, new_launcher(inst)).add("a.pak", b"A")
     server = nginx(rel.publish(tmp_path / "www"))
-    immutable(inst.launcher)
+    env = {}
+    if failing == "first":
+        immutable(inst.launcher)
+    else:
+        env = fail_second_rename(road, own)
 
-    run = road.run(inst, answers=[OK])
+    with names_made(inst.path) as made:
+        run = road.run(inst, answers=[OK], **({"env": env} if env else {}))
     [(caption, text)] = run.boxes
     assert caption == "Launcher update error"
     assert f"could not be put in place of {own}.\n" in text
@@ -160,6 +167,7 @@ def test_launcher_that_cannot_be_replaced(road, nginx, tmp_path, immutable):
     files = tree(inst.path)
     assert files[own] == old
     assert own + ".new" not in files and own + ".old" not in files
+    assert (own + ".old" in made) == (failing == "second")
     assert files["a.pak"] == b"A"
     assert run_count(server.requests(), "/3d/files.txt") == 1
 

@@ -2,11 +2,14 @@
 servers serve it, the faulty server and the SOCKS proxy, running either
 launcher to its end while answering its message boxes, and looking at what
 ended up on disk."""
+import contextlib
+import ctypes
 import hashlib
 import io
 import json
 import os
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -332,6 +335,33 @@ def assert_old_or_new(inst, before, release_files):
     for name, new in release_files.items():
         got = now.get(name)
         assert got == before.get(name) or got == new, f"{name} is neither its old nor its new version"
+
+
+IN_MODIFY, IN_MOVED_TO, IN_CREATE = 0x2, 0x80, 0x100
+
+
+@contextlib.contextmanager
+def file_events(folder):
+    """Yields a list that gets (inotify mask, name) of what was created,
+    written or moved into folder while the block ran."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    fd = libc.inotify_init1(os.O_NONBLOCK)
+    assert fd >= 0 and libc.inotify_add_watch(fd, str(folder).encode(), IN_MODIFY | IN_MOVED_TO | IN_CREATE) >= 0
+    events = []
+    try:
+        yield events
+        while True:
+            try:
+                buf = os.read(fd, 65536)
+            except BlockingIOError:
+                break
+            at = 0
+            while at < len(buf):
+                _, mask, _, n = struct.unpack_from("iIII", buf, at)
+                events.append((mask, buf[at + 16:at + 16 + n].rstrip(b"\0").decode()))
+                at += 16 + n
+    finally:
+        os.close(fd)
 
 
 def support_runs(inst):
