@@ -1,6 +1,7 @@
 // OpenSSL's MD5, fetched once per provider.
 #include <openssl/evp.h>
 
+#include "platform/evp_posix.h"
 #include "platform/handle.h"
 #include "platform/md5.h"
 
@@ -12,15 +13,6 @@ struct EvpMdTraits {
   static EVP_MD* none() { return nullptr; }
   static bool close(EVP_MD* md) {
     EVP_MD_free(md);
-    return true;
-  }
-};
-
-struct EvpContextTraits {
-  using Type = EVP_MD_CTX*;
-  static EVP_MD_CTX* none() { return nullptr; }
-  static bool close(EVP_MD_CTX* ctx) {
-    EVP_MD_CTX_free(ctx);
     return true;
   }
 };

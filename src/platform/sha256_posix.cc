@@ -1,22 +1,11 @@
 // OpenSSL's SHA-256 (EVP: the CPU's SHA or vector instructions).
 #include <openssl/evp.h>
 
+#include "platform/evp_posix.h"
 #include "platform/handle.h"
 #include "platform/sha256.h"
 
 namespace platform {
-namespace {
-
-struct EvpContextTraits {
-  using Type = EVP_MD_CTX*;
-  static EVP_MD_CTX* none() { return nullptr; }
-  static bool close(EVP_MD_CTX* ctx) {
-    EVP_MD_CTX_free(ctx);
-    return true;
-  }
-};
-
-}  // namespace
 
 struct Sha256::Impl {
   ScopedHandle<EvpContextTraits> ctx;

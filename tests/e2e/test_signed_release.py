@@ -17,7 +17,7 @@ import pytest
 from conftest import BUILD_NATIVE, ROOT, win_path
 from publish_helpers import run_publish
 from updates import (ASK_TEXT, GAME_SWITCHES, NO, OK, SETTINGS, PosixRoad, WinRoad, job_launcher_codes, md5,  # noqa: F401
-                     road, tree, zip_bytes)
+                     road, tree, wine_holding, zip_bytes)
 
 KEY = ROOT / "build" / "release-test-key" / "secret.key"
 SIGNED = {"win": ROOT / "build" / "win64-signed" / "bin" / "TervalisOnline2D.exe",
@@ -287,14 +287,8 @@ def held_exclusively(road, path):
             fcntl.flock(f, fcntl.LOCK_EX)
             yield
         return
-    p = road.wine.popen([road.wine.tool(), "hold", win_path(path), "600000"], stdout=subprocess.PIPE,
-                        stderr=subprocess.DEVNULL)
-    try:
-        assert p.stdout.readline().strip() == b"HELD", f"cannot hold {path}"
+    with wine_holding(road.wine, path):
         yield
-    finally:
-        p.kill()
-        p.wait(timeout=10)
 
 
 @pytest.mark.parametrize("road_name", ["posix", "win"])

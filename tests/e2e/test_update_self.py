@@ -14,7 +14,7 @@ import pytest
 from conftest import BUILD_NATIVE, win_path
 from publish_helpers import run_publish
 from updates import (GAME_SWITCHES, IN_CREATE, IN_MOVED_TO, OK, SETTINGS, Release, file_events,  # noqa: F401
-                     job_launcher_codes, md5, road, tree)
+                     job_launcher_codes, md5, road, tree, wine_holding)
 
 EXE = "TervalisOnline2D.exe"
 LINUX_EXE = "TervalisOnline2D"
@@ -172,20 +172,6 @@ def test_launcher_that_cannot_be_replaced(road, nginx, tmp_path, immutable, fail
     assert run_count(server.requests(), "/3d/files.txt") == 1
 
 
-@contextlib.contextmanager
-def held_open(wine, path):
-    """Another Windows process holds path open for reading, sharing it with
-    readers and renames, as a virus scanner or a second launcher does."""
-    p = wine.popen([wine.tool(), "hold", win_path(path), "600000", "shared"], stdout=subprocess.PIPE,
-                   stderr=subprocess.DEVNULL)
-    try:
-        assert p.stdout.readline().strip() == b"HELD", f"cannot hold {path}"
-        yield
-    finally:
-        p.kill()
-        p.wait(timeout=10)
-
-
 def test_launcher_held_open_is_still_replaced_and_a_held_game_file_left_alone(netwine, win_install, nginx,
                                                                               tmp_path):
     # Wine enforces share modes between the processes of one prefix.
@@ -197,7 +183,7 @@ def test_launcher_held_open_is_still_replaced_and_a_held_game_file_left_alone(ne
     server = nginx(rel.publish(tmp_path / "www"))
     exe = win_path(inst.launcher)
     line = f'"{exe}" /x'
-    with held_open(netwine, inst.launcher), held_open(netwine, inst.path / "a.pak"):
+    with wine_holding(netwine, inst.launcher, "shared"), wine_holding(netwine, inst.path / "a.pak", "shared"):
         job = netwine.run_job(exe, line)
         runs = inst.wait_game_runs(timeout=60)
     netwine.wait_all()

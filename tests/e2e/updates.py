@@ -318,6 +318,21 @@ def run_posix(ns, inst, args=(), answer=None, env=None, timeout=120, restarts=0)
 SUPPORT_LOG = "TervalisOnline2D.log"
 
 
+@contextlib.contextmanager
+def wine_holding(wine, path, *mode):
+    """Another Windows process holds path open: unshared by default, so that
+    nobody can read it; with "shared", sharing it with readers and renames,
+    as a virus scanner or a second launcher does."""
+    p = wine.popen([wine.tool(), "hold", win_path(path), "600000", *mode], stdout=subprocess.PIPE,
+                   stderr=subprocess.DEVNULL)
+    try:
+        assert p.stdout.readline().strip() == b"HELD", f"cannot hold {path}"
+        yield
+    finally:
+        p.kill()
+        p.wait(timeout=10)
+
+
 def tree(root, skip=("stub_game.log", SUPPORT_LOG)):
     """Every file below root: relative path (with "/") -> content."""
     root = Path(root)
