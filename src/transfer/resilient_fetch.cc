@@ -52,7 +52,7 @@ class ResumeSink : public HttpSink {
     }
     if (verdict_ == HeadVerdict::kFromStart && *counted_ != 0) {
       // What earlier attempts showed comes again: the bar must not run ahead.
-      progress_.addBytesDone(static_cast<int32_t>(-*counted_));
+      progress_.addBytesDone(-*counted_);
       *counted_ = 0;
     }
     headSeen_ = true;

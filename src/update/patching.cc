@@ -1,6 +1,5 @@
 #include "update/patching.h"
 
-#include <limits>
 #include <unordered_map>
 
 #include "base/text.h"
@@ -16,12 +15,6 @@ namespace {
 
 // The staging names below baseDir, as the archive reader takes targets.
 const char kListTarget[] = "data\\update\\patches.txt";
-
-int32_t clampTotal(int64_t total) {
-  if (total > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  if (total < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(total);
-}
 
 // Reads the one member of the zipped list at zipPath into text, through the
 // unpacked copy at listPath (removed again).
@@ -86,7 +79,7 @@ bool PatchRun::patchable(const FileListEntry& entry) const {
          !entry.localDigest.empty() && !equalsNoCase(entry.name, kLauncherExecutable) && !isListFile(entry.name);
 }
 
-int32_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry>& entries) {
+int64_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry>& entries) {
   planned_.clear();
   total_ = 0;
   bool anyPatchable = false;
@@ -95,7 +88,7 @@ int32_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry
     anyPatchable = anyPatchable || patchable(entry);
   }
   // A run that has nothing a patch could help with asks for no list.
-  if (!anyPatchable) return clampTotal(total_);
+  if (!anyPatchable) return total_;
   fetchList(session);
 
   std::unordered_multimap<std::string, const release::PatchEntry*> byName;
@@ -112,7 +105,7 @@ int32_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry
       }
     }
   }
-  return clampTotal(total_);
+  return total_;
 }
 
 bool PatchRun::install(DownloadSession& session, const FileListEntry& entry) {
@@ -122,7 +115,7 @@ bool PatchRun::install(DownloadSession& session, const FileListEntry& entry) {
   removeStaging();
   // What is really fetched: the whole file comes on top of the patch.
   total_ += entry.size;
-  session.progress.setBytesTotal(clampTotal(total_));
+  session.progress.setBytesTotal(total_);
   session.progress.notify();
   return false;
 }
