@@ -20,6 +20,9 @@ struct ProgressSnapshot {
   int64_t bytesTotal = 0;
 };
 
+// a + b, held at the int64_t bounds instead of wrapping.
+int64_t saturatingAdd(int64_t a, int64_t b);
+
 class Progress;
 
 class ProgressListener {

@@ -49,7 +49,6 @@ class RangeServer : public HttpClient {
     std::string body = s.status == 200 ? file.substr(from) : "<html>error</html>";
     head.hasContentLength = true;
     head.contentLength = static_cast<int32_t>(body.size());
-    head.contentLength64 = head.contentLength;
     if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     size_t send = body.size() < s.cutAfter ? body.size() : s.cutAfter;
     for (size_t at = 0; at < send; at += 4096) {
@@ -135,7 +134,7 @@ TEST_F(ResilientFetchTest, ResumedBodyIsProvedAndPartialsWaitForTheNextRun) {
   // are not read again for a proof.
   struct WholeBody : BodyCheck {
     std::string expected, seen;
-    bool announced(int32_t length) override { return static_cast<size_t>(length) == expected.size(); }
+    bool announced(int64_t length) override { return static_cast<size_t>(length) == expected.size(); }
     bool received(const char* data, size_t size) override { return seen.append(data, size).size() <= expected.size(); }
     bool complete() override { return seen == expected; }
     void restart() override { seen.clear(); }

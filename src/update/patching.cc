@@ -84,7 +84,7 @@ int64_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry
   total_ = 0;
   bool anyPatchable = false;
   for (const FileListEntry& entry : entries) {
-    if (entry.needsDownload) total_ += entry.size;
+    if (entry.needsDownload) total_ = saturatingAdd(total_, entry.size);
     anyPatchable = anyPatchable || patchable(entry);
   }
   // A run that has nothing a patch could help with asks for no list.
@@ -100,10 +100,20 @@ int64_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry
       const release::PatchEntry& p = *it->second;
       if (p.baseMd5 == entry.localDigest && p.targetMd5 == entry.digest) {
         planned_[&entry] = &p;
-        total_ += static_cast<int64_t>(p.size) - entry.size;
         break;
       }
     }
+  }
+  // Summed afresh rather than adjusted, so that a bound reached on the way
+  // cannot skew it.
+  total_ = 0;
+  for (const FileListEntry& entry : entries) {
+    if (!entry.needsDownload) continue;
+    auto it = planned_.find(&entry);
+    int64_t cost = entry.size;
+    if (it != planned_.end())
+      cost = it->second->size > uint64_t{INT64_MAX} ? INT64_MAX : static_cast<int64_t>(it->second->size);
+    total_ = saturatingAdd(total_, cost);
   }
   return total_;
 }
@@ -114,7 +124,7 @@ bool PatchRun::install(DownloadSession& session, const FileListEntry& entry) {
   if (fetchAndApply(session, entry, *it->second)) return true;
   removeStaging();
   // What is really fetched: the whole file comes on top of the patch.
-  total_ += entry.size;
+  total_ = saturatingAdd(total_, entry.size);
   session.progress.setBytesTotal(total_);
   session.progress.notify();
   return false;
