@@ -31,7 +31,10 @@ using platform::replaceFile;
 using SourceFile = platform::ListedFile;
 
 constexpr char kTempDir[] = ".publish-tmp";
-constexpr uint64_t kMaxFileSize = 2147483647;  // the launcher's sizes are signed 32-bit
+// Launchers before 64-bit sizes read a list size and a Content-Length as
+// signed 32-bit and would install a larger file cut short: such files wait
+// for a list of their own that only newer launchers read.
+constexpr uint64_t kMaxFileSize = 2147483647;
 constexpr int kMaxExpiresDays = 3650;
 
 enum class Work { None, Verify, Pack };

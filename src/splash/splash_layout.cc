@@ -1,6 +1,7 @@
 #include "splash/splash_layout.h"
 
 #include "base/text.h"
+#include "transfer/progress_text.h"
 
 namespace tvl {
 
@@ -16,7 +17,7 @@ bool equalsNoCase(const std::string& a, const char* b) {
 
 }  // namespace
 
-int32_t progressFillWidth(int32_t bytesDone, int32_t bytesTotal) {
+int32_t progressFillWidth(int64_t bytesDone, int64_t bytesTotal) {
   const int32_t barWidth = kProgressBar.width();
   float fraction = static_cast<float>(static_cast<double>(bytesDone) / static_cast<double>(bytesTotal));
   double fill = static_cast<double>(fraction) * static_cast<double>(barWidth);
@@ -26,8 +27,8 @@ int32_t progressFillWidth(int32_t bytesDone, int32_t bytesTotal) {
   return static_cast<int32_t>(fill);
 }
 
-std::string amountsText(int32_t bytesDone, int32_t bytesTotal) {
-  return intToString(bytesDone / 1024) + " / " + intToString(bytesTotal / 1024) + " kb";
+std::string amountsText(int64_t bytesDone, int64_t bytesTotal) {
+  return amountsPair(bytesDone, bytesTotal, "kb");
 }
 
 int32_t amountsTextLeft(int32_t textWidth) { return kAmountsCentreX - textWidth / 2; }

@@ -36,10 +36,11 @@ extern const char kCheckingText[];  // "checking update..."
 // Width in pixels of the red fill for bytesDone of bytesTotal (total not 0):
 // the fraction in single precision times the bar width, truncated, capped at
 // the bar width. Never negative.
-int32_t progressFillWidth(int32_t bytesDone, int32_t bytesTotal);
+int32_t progressFillWidth(int64_t bytesDone, int64_t bytesTotal);
 
-// "<done/1024> / <total/1024> kb".
-std::string amountsText(int32_t bytesDone, int32_t bytesTotal);
+// "<done/1024> / <total/1024> kb"; for totals of 2 GiB and more the same in
+// MB or GB (see amountsPair).
+std::string amountsText(int64_t bytesDone, int64_t bytesTotal);
 
 // Left edge of a text of textWidth pixels centred on the amounts centre.
 int32_t amountsTextLeft(int32_t textWidth);

@@ -7,9 +7,12 @@
 namespace tvl {
 
 
+constexpr int64_t kGiB = int64_t{1} << 30;
+
 TEST(ProgressFill, Table) {
   struct Case {
-    int32_t done, total, want;
+    int64_t done, total;
+    int32_t want;
   } cases[] = {
       {0, 1000, 0},
       {500, 1000, 211},        // red from x = 27 to 237 inclusive
@@ -21,6 +24,13 @@ TEST(ProgressFill, Table) {
       {1, 422, 1},
       {1, 423, 0},
       {999999, 1000000, 421},
+      {0, 30 * kGiB, 0},       // beyond 32 bits: start, middle, end
+      {15 * kGiB, 30 * kGiB, 211},
+      {30 * kGiB - 1, 30 * kGiB, 422},
+      {2 * kGiB, 4 * kGiB, 211},
+      {4 * kGiB, 2 * kGiB, 422},
+      {INT64_MAX, 1, 422},
+      {1, INT64_MAX, 0},
   };
   for (const Case& c : cases)
     EXPECT_EQ(progressFillWidth(c.done, c.total), c.want) << c.done << " of " << c.total;
@@ -35,14 +45,22 @@ TEST(ProgressFill, SinglePrecisionDecidesTheEdge) {
 
 TEST(AmountsText, Table) {
   struct Case {
-    int32_t done, total;
+    int64_t done, total;
     const char* want;
   } cases[] = {
       {0, 1000, "0 / 0 kb"},
       {1023, 1024, "0 / 1 kb"},
       {5000, 4000, "4 / 3 kb"},
       {1536000, 4096000, "1500 / 4000 kb"},
-      {INT_MAX, INT_MAX, "2097151 / 2097151 kb"},
+      {INT_MAX, INT_MAX, "2097151 / 2097151 kb"},  // the largest total still in kb
+      {0, 2 * kGiB, "0 / 2048 MB"},
+      {INT_MAX, 2 * kGiB, "2047 / 2048 MB"},
+      {4 * kGiB - 1, 4 * kGiB, "4095 / 4096 MB"},
+      {5 * kGiB, 4 * kGiB, "5120 / 4096 MB"},   // more received than listed
+      {15 * kGiB, 30 * kGiB, "15360 / 30720 MB"},
+      {1024 * kGiB - 1, 1024 * kGiB - 1, "1048575 / 1048575 MB"},
+      {512 * kGiB, 1024 * kGiB, "512 / 1024 GB"},
+      {INT64_MAX, INT64_MAX, "8589934591 / 8589934591 GB"},
   };
   for (const Case& c : cases) EXPECT_EQ(amountsText(c.done, c.total), c.want);
 }

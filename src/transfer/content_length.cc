@@ -3,19 +3,19 @@
 namespace tvl {
 
 
-int32_t parseContentLength(const char* p) {
+int64_t parseContentLength(const char* p) {
   while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
-  int64_t value = 0;
+  // The magnitude, held unsigned so that INT64_MIN's has room.
+  constexpr uint64_t kLimit = uint64_t{INT64_MAX} + 1;
+  uint64_t value = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > int64_t{INT32_MAX} + 1) value = int64_t{INT32_MAX} + 1;  // enough to saturate either way
+    unsigned digit = static_cast<unsigned>(*p - '0');
+    value = value > (kLimit - digit) / 10 ? kLimit : value * 10 + digit;
   }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
+  if (negative) return value >= kLimit ? INT64_MIN : -static_cast<int64_t>(value);
+  return value > uint64_t{INT64_MAX} ? INT64_MAX : static_cast<int64_t>(value);
 }
 
 }  // namespace tvl

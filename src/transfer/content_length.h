@@ -8,8 +8,8 @@ namespace tvl {
 
 // Leading white space and one sign are allowed; reading stops at the first
 // byte that is not a digit; no digits give 0. Values outside the signed
-// 32-bit range saturate, so a huge length can never wrap into a small or
+// 64-bit range saturate, so a huge length can never wrap into a small or
 // negative count.
-int32_t parseContentLength(const char* text);
+int64_t parseContentLength(const char* text);
 
 }  // namespace tvl

@@ -32,7 +32,7 @@ class TempFileSink : public HttpSink {
   TempFileSink(Progress& progress, std::FILE* file, const std::atomic<bool>* cancel, BodyCheck* check)
       : progress_(progress), file_(file), cancel_(cancel), check_(check) {}
 
-  bool onResponse(int status, bool hasContentLength, int32_t contentLength) override {
+  bool onResponse(int status, bool hasContentLength, int64_t contentLength) override {
     if (status != 200) {
       refusal_ = static_cast<uint32_t>(status);
       errorStatus_ = true;
@@ -67,8 +67,9 @@ class TempFileSink : public HttpSink {
       writeError_ = errno != 0 ? errno : EIO;
       return false;
     }
-    int32_t count = static_cast<int32_t>(size);
-    remaining_ = remaining_ < INT32_MIN + count ? INT32_MIN : remaining_ - count;
+    // A chunk is never near 2^63: remaining_ cannot wrap.
+    int64_t count = static_cast<int64_t>(size);
+    remaining_ -= count;
     progress_.addBytesDone(count);
     progress_.notify();
     return remaining_ > 0;
@@ -77,7 +78,7 @@ class TempFileSink : public HttpSink {
   bool headSeen() const { return headSeen_; }
   uint32_t refusal() const { return refusal_; }
   bool errorStatus() const { return errorStatus_; }
-  int32_t remaining() const { return remaining_; }
+  int64_t remaining() const { return remaining_; }
   int writeError() const { return writeError_; }
   bool checkRefused() const { return checkRefused_; }
 
@@ -90,7 +91,7 @@ class TempFileSink : public HttpSink {
   bool headSeen_ = false;
   uint32_t refusal_ = 0;
   bool errorStatus_ = false;
-  int32_t remaining_ = 0;
+  int64_t remaining_ = 0;
   int writeError_ = 0;
 };
 

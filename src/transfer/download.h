@@ -30,7 +30,7 @@ class BodyCheck {
  public:
   virtual ~BodyCheck() = default;
   // The announced length; false refuses the body unread.
-  virtual bool announced(int32_t contentLength) = 0;
+  virtual bool announced(int64_t contentLength) = 0;
   // The next bytes, before they are written; false refuses them and ends
   // the transfer.
   virtual bool received(const char* data, size_t size) = 0;

@@ -230,11 +230,13 @@ TEST(Download, ListNames) {
 TEST(Download, ContentLengthText) {
   struct Case {
     const char* text;
-    int32_t value;
+    int64_t value;
   } cases[] = {
       {"123", 123},         {"  42", 42},        {"+7", 7},       {"-5", -5},
       {"12ab", 12},         {"abc", 0},          {"", 0},         {"2147483647", 2147483647},
-      {"2147483648", INT32_MAX}, {"99999999999999999999", INT32_MAX}, {"-99999999999", INT32_MIN},
+      {"2147483648", 2147483648}, {"4294967296", 4294967296}, {"6442450944", 6442450944},
+      {"9223372036854775807", INT64_MAX}, {"9223372036854775808", INT64_MAX},
+      {"99999999999999999999", INT64_MAX}, {"-9223372036854775808", INT64_MIN}, {"-99999999999999999999", INT64_MIN},
   };
   for (const Case& c : cases) EXPECT_EQ(parseContentLength(c.text), c.value) << c.text;
 }

@@ -80,8 +80,7 @@ struct HttpRequest {
 struct HttpResponseHead {
   int status = 0;
   bool hasContentLength = false;
-  int32_t contentLength = 0;    // parseContentLength's 32-bit reading
-  int64_t contentLength64 = 0;  // the same without the 32-bit bound
+  int64_t contentLength = 0;  // as parseContentLength reads it
   std::string etag;
   std::string lastModified;
   // "Content-Range: bytes first-last/total"; total is -1 for "*".
@@ -100,7 +99,7 @@ class HttpSink {
   virtual bool onHead(const HttpResponseHead& head) {
     return onResponse(head.status, head.hasContentLength, head.contentLength);
   }
-  virtual bool onResponse(int /*status*/, bool /*hasContentLength*/, int32_t /*contentLength*/) { return false; }
+  virtual bool onResponse(int /*status*/, bool /*hasContentLength*/, int64_t /*contentLength*/) { return false; }
   // One chunk of the body, 1 to kHttpChunk bytes. Returning false ends the
   // transfer.
   virtual bool onData(const char* data, size_t size) = 0;

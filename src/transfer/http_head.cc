@@ -82,8 +82,6 @@ void takeHeadField(HttpResponseHead& head, const std::string& name, const std::s
   if (sameNoCase(n, "content-length")) {
     head.hasContentLength = true;
     head.contentLength = parseContentLength(v.c_str());
-    int64_t wide = parseLength64(v);
-    head.contentLength64 = wide >= 0 ? wide : head.contentLength;
   } else if (sameNoCase(n, "etag")) {
     head.etag = v;
   } else if (sameNoCase(n, "last-modified")) {

@@ -42,8 +42,7 @@ TEST(HttpHead, FieldsAndLengths) {
   takeHeadField(h, "Content-Range", "bytes 7-9/10");
   takeHeadField(h, "X-Other", "1");
   EXPECT_TRUE(h.hasContentLength);
-  EXPECT_EQ(h.contentLength, INT32_MAX);  // the 32-bit reading saturates
-  EXPECT_EQ(h.contentLength64, 3000000000);
+  EXPECT_EQ(h.contentLength, 3000000000);
   EXPECT_EQ(h.etag, "W/\"abc\"");
   EXPECT_EQ(h.lastModified, "Tue, 04 Mar 2025 10:00:00 GMT");
   EXPECT_TRUE(h.hasContentRange);

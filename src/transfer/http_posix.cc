@@ -75,7 +75,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     if (!t->sink->onData(data + done - piece, piece)) {
       // A sink that has had enough exactly at the announced end lets the
       // transfer end cleanly: its connection can serve the next request.
-      if (done == n && t->head.hasContentLength && t->received == t->head.contentLength64) return n;
+      if (done == n && t->head.hasContentLength && t->received == t->head.contentLength) return n;
       t->stopped = true;
       return 0;
     }

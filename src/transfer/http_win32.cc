@@ -358,7 +358,7 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
           // A sink that has had enough exactly at the announced end leaves
           // the connection clean for the next request.
           keepSession = request.reuseConnection && done == got && head.hasContentLength &&
-                        received + got == head.contentLength64;
+                        received + got == head.contentLength;
           result.outcome = HttpOutcome::kEnded;
           return result;
         }

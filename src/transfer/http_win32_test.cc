@@ -366,7 +366,7 @@ TEST_F(WinInetTest, ResumeHeadersOutAndValidatorsIn) {
             (std::vector<std::string>{"3", "\"" + headers + "\"", std::to_string(headers.size()), "null", "0"}));
   EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
   EXPECT_EQ(sink.head.status, 206);
-  EXPECT_EQ(sink.head.contentLength64, 4);
+  EXPECT_EQ(sink.head.contentLength, 4);
   EXPECT_EQ(sink.head.etag, "\"5f-3a\"");
   EXPECT_EQ(sink.head.lastModified, "Tue, 04 Mar 2025 10:00:00 GMT");
   EXPECT_TRUE(sink.head.hasContentRange);

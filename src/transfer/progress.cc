@@ -10,16 +10,21 @@ void Progress::setCurrentFile(const std::string& name) {
   if (currentFile_ != name) currentFile_ = name;
 }
 
-void Progress::addBytesDone(int32_t count) {
-  std::lock_guard<std::mutex> hold(lock_);
-  if (bytesTotal_ == 0) return;
-  int64_t sum = static_cast<int64_t>(bytesDone_) + count;
-  if (sum > std::numeric_limits<int32_t>::max()) sum = std::numeric_limits<int32_t>::max();
-  if (sum < std::numeric_limits<int32_t>::min()) sum = std::numeric_limits<int32_t>::min();
-  bytesDone_ = static_cast<int32_t>(sum);
+int64_t saturatingAdd(int64_t a, int64_t b) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  if (b > 0 && a > kMax - b) return kMax;
+  if (b < 0 && a < kMin - b) return kMin;
+  return a + b;
 }
 
-void Progress::setBytesTotal(int32_t total) {
+void Progress::addBytesDone(int64_t count) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (bytesTotal_ == 0) return;
+  bytesDone_ = saturatingAdd(bytesDone_, count);
+}
+
+void Progress::setBytesTotal(int64_t total) {
   std::lock_guard<std::mutex> hold(lock_);
   bytesTotal_ = total;
 }

@@ -16,9 +16,12 @@ namespace tvl {
 
 struct ProgressSnapshot {
   std::string currentFile;
-  int32_t bytesDone = 0;
-  int32_t bytesTotal = 0;
+  int64_t bytesDone = 0;
+  int64_t bytesTotal = 0;
 };
+
+// a + b, held at the int64_t bounds instead of wrapping.
+int64_t saturatingAdd(int64_t a, int64_t b);
 
 class Progress;
 
@@ -37,8 +40,8 @@ class Progress {
 
   void setCurrentFile(const std::string& name);
   // Adds to bytesDone (saturating) when bytesTotal is not 0.
-  void addBytesDone(int32_t count);
-  void setBytesTotal(int32_t total);
+  void addBytesDone(int64_t count);
+  void setBytesTotal(int64_t total);
   // Clears notifyPending before it reads: whatever changes afterwards is
   // announced again.
   ProgressSnapshot snapshot() const;
@@ -57,8 +60,8 @@ class Progress {
   ProgressListener* listener_;
   mutable std::mutex lock_;
   std::string currentFile_;
-  int32_t bytesDone_ = 0;
-  int32_t bytesTotal_ = 0;
+  int64_t bytesDone_ = 0;
+  int64_t bytesTotal_ = 0;
 };
 
 }  // namespace tvl

@@ -21,7 +21,7 @@ struct BodyServer : HttpClient {
     HttpResponseHead head;
     head.status = 200;
     head.hasContentLength = true;
-    head.contentLength = head.contentLength64 = static_cast<int32_t>(body.size());
+    head.contentLength = static_cast<int64_t>(body.size());
     if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     for (size_t at = 0; at < body.size(); at += kHttpChunk)
       if (!sink.onData(body.data() + at, std::min(kHttpChunk, body.size() - at))) break;
@@ -104,7 +104,7 @@ TEST(RateLimiter, ClientHandsChunksOnThenPays) {
   LimitedHttpClient client(fake, limiter);
   struct CountingSink : HttpSink {
     size_t* seen;
-    bool onResponse(int status, bool, int32_t) override { return status == 200; }
+    bool onResponse(int status, bool, int64_t) override { return status == 200; }
     bool onData(const char*, size_t size) override {
       *seen += size;
       return true;

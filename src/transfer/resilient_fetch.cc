@@ -52,7 +52,7 @@ class ResumeSink : public HttpSink {
     }
     if (verdict_ == HeadVerdict::kFromStart && *counted_ != 0) {
       // What earlier attempts showed comes again: the bar must not run ahead.
-      progress_.addBytesDone(static_cast<int32_t>(-*counted_));
+      progress_.addBytesDone(-*counted_);
       *counted_ = 0;
     }
     headSeen_ = true;
@@ -61,12 +61,11 @@ class ResumeSink : public HttpSink {
   }
 
   // A head without validators or ranges (what a bare status and length say).
-  bool onResponse(int status, bool hasContentLength, int32_t contentLength) override {
+  bool onResponse(int status, bool hasContentLength, int64_t contentLength) override {
     HttpResponseHead head;
     head.status = status;
     head.hasContentLength = hasContentLength;
     head.contentLength = contentLength;
-    head.contentLength64 = contentLength;
     return onHead(head);
   }
 
@@ -78,8 +77,9 @@ class ResumeSink : public HttpSink {
       return false;
     }
     if (!staging_.write(data, size)) return false;
-    int32_t count = static_cast<int32_t>(size);
-    remaining_ = remaining_ < INT32_MIN + count ? INT32_MIN : remaining_ - count;
+    // A chunk is never near 2^63: remaining_ cannot wrap.
+    int64_t count = static_cast<int64_t>(size);
+    remaining_ -= count;
     received_ += count;
     *counted_ += count;
     progress_.addBytesDone(count);
@@ -92,7 +92,7 @@ class ResumeSink : public HttpSink {
   bool headSeen() const { return headSeen_; }
   bool errorStatus() const { return errorStatus_; }
   uint32_t refusal() const { return refusal_; }
-  int32_t remaining() const { return remaining_; }
+  int64_t remaining() const { return remaining_; }
   int64_t received() const { return received_; }
 
  private:
@@ -102,7 +102,7 @@ class ResumeSink : public HttpSink {
     check_->restart();
     if (verdict_ == HeadVerdict::kFromStart) return check_->announced(head.contentLength);
     int64_t total = head.rangeTotal;
-    if (total < 0 || total > INT32_MAX || !check_->announced(static_cast<int32_t>(total))) return false;
+    if (total < 0 || !check_->announced(total)) return false;
     std::FILE* f = std::fopen(platform::nativePath(staging_.path()).c_str(), "rb");
     if (!f) return false;
     std::vector<char> buffer(256 * 1024);
@@ -128,7 +128,7 @@ class ResumeSink : public HttpSink {
   bool headSeen_ = false;
   bool errorStatus_ = false;  // the server answered with a status other than 200
   uint32_t refusal_ = 0;
-  int32_t remaining_ = 0;
+  int64_t remaining_ = 0;
   int64_t received_ = 0;
 };
 

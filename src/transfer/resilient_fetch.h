@@ -22,7 +22,7 @@ namespace tvl {
 // its entry) and whether it is packed (how a resumed body is proved).
 struct FetchTarget {
   std::string digest;
-  int32_t size = 0;
+  int64_t size = 0;
   bool packed = false;
 };
 

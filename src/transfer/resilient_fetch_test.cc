@@ -43,13 +43,12 @@ class RangeServer : public HttpClient {
       head.status = 206;
       head.hasContentRange = true;
       head.rangeFirst = static_cast<int64_t>(from);
-      head.rangeLast = static_cast<int64_t>(file.size()) - 1;
-      head.rangeTotal = static_cast<int64_t>(file.size());
+      head.rangeLast = static_cast<int64_t>(file.size()) + pretend - 1;
+      head.rangeTotal = static_cast<int64_t>(file.size()) + pretend;
     }
     std::string body = s.status == 200 ? file.substr(from) : "<html>error</html>";
     head.hasContentLength = true;
-    head.contentLength = static_cast<int32_t>(body.size());
-    head.contentLength64 = head.contentLength;
+    head.contentLength = static_cast<int64_t>(body.size()) + (s.status == 200 ? pretend : 0);
     if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     size_t send = body.size() < s.cutAfter ? body.size() : s.cutAfter;
     for (size_t at = 0; at < send; at += 4096) {
@@ -59,6 +58,7 @@ class RangeServer : public HttpClient {
     return {HttpOutcome::kEnded, 0};
   }
   std::string content;
+  int64_t pretend = 0;  // bytes announced beyond content, never sent
   std::vector<Step> steps;
   std::vector<int64_t> asked;
   std::vector<std::string> ifRange;
@@ -135,7 +135,7 @@ TEST_F(ResilientFetchTest, ResumedBodyIsProvedAndPartialsWaitForTheNextRun) {
   // are not read again for a proof.
   struct WholeBody : BodyCheck {
     std::string expected, seen;
-    bool announced(int32_t length) override { return static_cast<size_t>(length) == expected.size(); }
+    bool announced(int64_t length) override { return static_cast<size_t>(length) == expected.size(); }
     bool received(const char* data, size_t size) override { return seen.append(data, size).size() <= expected.size(); }
     bool complete() override { return seen == expected; }
     void restart() override { seen.clear(); }
@@ -161,6 +161,28 @@ TEST_F(ResilientFetchTest, ResumedBodyIsProvedAndPartialsWaitForTheNextRun) {
   EXPECT_EQ(next.asked, (std::vector<int64_t>{1 << 20}));
   EXPECT_EQ(next.ifRange, (std::vector<std::string>{"\"v1\""}));
   EXPECT_EQ(testutil::readFile(tempPath()), file);
+}
+
+TEST_F(ResilientFetchTest, ResumesAreShownTheWholeLengthPast4GiB) {
+  constexpr int64_t kBeyond = (int64_t{1} << 32) + 7;
+  RangeServer server;
+  server.content = std::string(2 << 20, 'y');
+  server.pretend = kBeyond;
+  server.steps = {{200, false, 1 << 20}, {200, false, 0}};
+  struct Lengths : BodyCheck {
+    std::vector<int64_t> announcedLengths;
+    bool announced(int64_t length) override {
+      announcedLengths.push_back(length);
+      return true;
+    }
+    bool received(const char*, size_t) override { return true; }
+    bool complete() override { return true; }
+    void restart() override {}
+  } check;
+  EXPECT_FALSE(fetch(server, 1, acceptAll, &check).ok());  // the body never ends
+  EXPECT_EQ(server.asked, (std::vector<int64_t>{0, 1 << 20}));
+  const int64_t whole = (2 << 20) + kBeyond;
+  EXPECT_EQ(check.announcedLengths, (std::vector<int64_t>{whole, whole}));
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ HeadVerdict judgeHead(const ResumePoint& at, const HttpResponseHead& head) {
   if (head.status == 416) return HeadVerdict::kStartOver;
   if (head.status != 206) return HeadVerdict::kFail;
   bool fits = head.hasContentRange && head.rangeFirst == at.from && at.total > 0 && head.rangeTotal == at.total &&
-              head.rangeLast == at.total - 1 && (!head.hasContentLength || head.contentLength64 == at.total - at.from);
+              head.rangeLast == at.total - 1 && (!head.hasContentLength || head.contentLength == at.total - at.from);
   // A server that honours Range but not If-Range shows itself by the
   // validator of what it sends.
   if (isStrongEtag(at.validator)) {
@@ -145,7 +145,7 @@ HeadVerdict StagingFile::begin(const HttpResponseHead& head) {
       // The whole body again: nothing of it comes from earlier attempts.
       resumed_ = false;
       resumedFrom_ = 0;
-      point_ = ResumePoint{0, head.hasContentLength ? head.contentLength64 : -1, validatorOf(head)};
+      point_ = ResumePoint{0, head.hasContentLength ? head.contentLength : -1, validatorOf(head)};
       if (!open(0)) return HeadVerdict::kFail;
       break;
     case HeadVerdict::kStartOver:

@@ -18,8 +18,7 @@ HttpResponseHead head(int status, int64_t length, const char* etag = "", const c
   HttpResponseHead h;
   h.status = status;
   h.hasContentLength = length >= 0;
-  h.contentLength64 = length;
-  h.contentLength = static_cast<int32_t>(length);
+  h.contentLength = length;
   h.etag = etag;
   h.lastModified = modified;
   if (range) {

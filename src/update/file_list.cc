@@ -1,8 +1,8 @@
 #include "update/file_list.h"
 
-#include <limits>
-
 #include "platform/fs.h"
+#include "transfer/content_length.h"
+#include "transfer/progress.h"
 #include "update/updater.h"
 
 namespace tvl {
@@ -20,20 +20,10 @@ std::vector<std::string> splitFields(const std::string& line, const std::string&
   return fields;
 }
 
-int32_t parseListSize(const std::string& field) {
-  constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
-  size_t i = 0;
-  // The C locale's white space; TAB, CR and LF never reach a field.
-  while (i < field.size() && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
-  int64_t value = 0;  // magnitude, stops growing once past the range
-  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
-    if (value <= kMax + 1) value = value * 10 + (field[i] - '0');
-  }
-  if (negative) return static_cast<int32_t>(-value < kMin ? kMin : -value);
-  return static_cast<int32_t>(value > kMax ? kMax : value);
+int64_t parseListSize(const std::string& field) {
+  // The same lenient decimal as the Content-Length header; a NUL ends the
+  // digits like any other byte that is not one.
+  return parseContentLength(field.c_str());
 }
 
 void appendFileListEntries(const char* data, size_t size, const ServerLocation& source, const std::string& directory,
@@ -75,14 +65,11 @@ void loadFileList(Updater& updater, const ServerLocation& source, const std::str
                         updater.entries);
 }
 
-int32_t sumDownloadSizes(const std::vector<FileListEntry>& entries) {
-  // Each term is 32-bit: no list in memory is long enough to overflow 64 bits.
+int64_t sumDownloadSizes(const std::vector<FileListEntry>& entries) {
   int64_t total = 0;
   for (const FileListEntry& e : entries)
-    if (e.needsDownload) total += e.size;
-  if (total > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  if (total < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(total);
+    if (e.needsDownload) total = saturatingAdd(total, e.size);
+  return total;
 }
 
 }  // namespace tvl

@@ -16,7 +16,7 @@ struct Updater;
 
 struct FileListEntry {
   std::string name;
-  int32_t size = 0;
+  int64_t size = 0;
   std::string digest;
   std::string localDigest;
   bool needsDownload = false;
@@ -30,9 +30,9 @@ struct FileListEntry {
 std::vector<std::string> splitFields(const std::string& line, const std::string& delimiters);
 
 // The size field: leading white space, an optional sign, decimal digits up to
-// the first other byte; no digits gives 0; values beyond the signed 32-bit
+// the first other byte; no digits gives 0; values beyond the signed 64-bit
 // range are clamped to it.
-int32_t parseListSize(const std::string& field);
+int64_t parseListSize(const std::string& field);
 
 // Appends one entry per line of exactly five TAB-separated fields of the list
 // text [data, data + size) to entries, in file order.
@@ -44,8 +44,8 @@ void appendFileListEntries(const char* data, size_t size, const ServerLocation& 
 void loadFileList(Updater& updater, const ServerLocation& source, const std::string& path,
                   const std::string& directory, bool packed);
 
-// The byte total of the entries that need a download, clamped to the signed
-// 32-bit range instead of wrapping.
-int32_t sumDownloadSizes(const std::vector<FileListEntry>& entries);
+// The byte total of the entries that need a download, held at the signed
+// 64-bit bounds instead of wrapping.
+int64_t sumDownloadSizes(const std::vector<FileListEntry>& entries);
 
 }  // namespace tvl

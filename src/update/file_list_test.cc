@@ -60,7 +60,7 @@ TEST(FileList, SplitFields) {
 TEST(FileList, SizeField) {
   struct Case {
     const char* text;
-    int32_t want;
+    int64_t want;
   } cases[] = {
       {"12", 12},
       {"12ab", 12},
@@ -72,12 +72,18 @@ TEST(FileList, SizeField) {
       {"- 5", 0},
       {"+", 0},
       {"0x10", 0},
-      {"2147483647", INT32_MAX},
-      {"2147483648", INT32_MAX},
-      {"99999999999999999999999999999", INT32_MAX},
-      {"-2147483648", INT32_MIN},
-      {"-2147483649", INT32_MIN},
-      {"-99999999999999999999999999999", INT32_MIN},
+      {"2147483647", 2147483647},
+      {"2147483648", 2147483648},
+      {"4294967295", 4294967295},
+      {"4294967296", 4294967296},
+      {"6442450944", 6442450944},
+      {"9223372036854775807", INT64_MAX},
+      {"9223372036854775808", INT64_MAX},
+      {"99999999999999999999999999999", INT64_MAX},
+      {"-2147483649", -2147483649},
+      {"-9223372036854775808", INT64_MIN},
+      {"-9223372036854775809", INT64_MIN},
+      {"-99999999999999999999999999999", INT64_MIN},
       {"0000000000000000000000000000012", 12},
   };
   for (const Case& c : cases) EXPECT_EQ(parseListSize(c.text), c.want) << c.text;
@@ -125,7 +131,7 @@ TEST(FileList, LongLinesAndManyLines) {
 }
 
 TEST(FileList, DownloadTotalSaturates) {
-  auto entry = [](int32_t size, bool needed) {
+  auto entry = [](int64_t size, bool needed) {
     FileListEntry e;
     e.size = size;
     e.needsDownload = needed;
@@ -133,9 +139,11 @@ TEST(FileList, DownloadTotalSaturates) {
   };
   EXPECT_EQ(sumDownloadSizes({}), 0);
   EXPECT_EQ(sumDownloadSizes({entry(5, true), entry(7, false), entry(11, true)}), 16);
-  EXPECT_EQ(sumDownloadSizes({entry(INT32_MAX, true), entry(INT32_MAX, true), entry(1, true)}), INT32_MAX);
-  EXPECT_EQ(sumDownloadSizes({entry(INT32_MIN, true), entry(-1, true)}), INT32_MIN);
-  EXPECT_EQ(sumDownloadSizes({entry(INT32_MAX, true), entry(10, true), entry(-20, true)}), INT32_MAX - 10);
+  constexpr int64_t kGiB = int64_t{1} << 30;
+  EXPECT_EQ(sumDownloadSizes({entry(2 * kGiB - 1, true), entry(1, true)}), 2 * kGiB);
+  EXPECT_EQ(sumDownloadSizes({entry(4 * kGiB - 1, true), entry(1, true), entry(6 * kGiB, true)}), 10 * kGiB);
+  EXPECT_EQ(sumDownloadSizes({entry(INT64_MAX, true), entry(INT64_MAX, true), entry(1, true)}), INT64_MAX);
+  EXPECT_EQ(sumDownloadSizes({entry(INT64_MIN, true), entry(-1, true)}), INT64_MIN);
 }
 
 // Reading from disk, the way the worker reads both lists.

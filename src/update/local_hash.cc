@@ -14,7 +14,7 @@ void releaseCryptProvider(Updater& updater) { updater.cryptProvider.release(); }
 
 void failCryptProviderForTesting(bool fail) { platform::failMd5ProviderForTesting(fail); }
 
-std::string md5Hex(Updater& updater, const uint8_t* data, uint32_t size) {
+std::string md5Hex(Updater& updater, const uint8_t* data, size_t size) {
   return platform::md5HexOf(updater.cryptProvider, data, size);
 }
 
@@ -34,13 +34,10 @@ bool checkLocalFile(Updater& updater, FileListEntry& entry) {
   if (!file.valid()) return false;
   uint64_t size = 0;
   if (!file.size(&size)) return false;
-  // Sizes are 32-bit in the lists and in the hash call: a file this large is
-  // not what any list describes, and hashing a prefix could match wrongly.
-  if (size > UINT32_MAX) return true;
   if (size != 0) {
     platform::MappedView view = platform::MappedView::map(file, size);
     if (!view.valid()) return false;
-    entry.localDigest = md5Hex(updater, view.data(), static_cast<uint32_t>(view.size()));
+    entry.localDigest = md5Hex(updater, view.data(), view.size());
   }
   return entry.localDigest != entry.digest;
 }

@@ -25,7 +25,7 @@ bool acquireCryptProvider(Updater& updater);
 void releaseCryptProvider(Updater& updater);
 
 // The digest text of [data, data + size), or "" when the provider fails.
-std::string md5Hex(Updater& updater, const uint8_t* data, uint32_t size);
+std::string md5Hex(Updater& updater, const uint8_t* data, size_t size);
 
 // True when the entry's file (baseDir + directory + name) must be fetched:
 // it is missing, empty, 4 GiB or larger, or its digest differs from the

@@ -99,14 +99,14 @@ TEST_F(LocalHash, ProviderFailureFetchesEveryReadableFile) {
   EXPECT_FALSE(updater.cryptProvider.valid());
 }
 
-TEST_F(LocalHash, FilesOf4GiBAndMoreAreFetchedUnread) {
-  // Sparse: takes no disk space. Only a prefix would fit the 32-bit hash
-  // call, and a prefix could match the list.
+TEST_F(LocalHash, FilesOf4GiBAndMoreAreHashedWhole) {
+  // Sparse: takes no disk space. "hello" and 2^32 zero bytes; a hash of a
+  // 32-bit prefix would give kHelloMd5.
   testutil::writeFile(file("huge.bin"), "hello");
   std::filesystem::resize_file(file("huge.bin"), (uint64_t{1} << 32) + 5);
   FileListEntry e = entry("huge.bin", kHelloMd5);
   EXPECT_TRUE(checkLocalFile(updater, e));
-  EXPECT_EQ(e.localDigest, "");
+  EXPECT_EQ(e.localDigest, "92F359BB896EBACAFE02ED59A0B7B3DC");
 }
 
 }  // namespace

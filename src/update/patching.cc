@@ -1,6 +1,5 @@
 #include "update/patching.h"
 
-#include <limits>
 #include <unordered_map>
 
 #include "base/text.h"
@@ -16,12 +15,6 @@ namespace {
 
 // The staging names below baseDir, as the archive reader takes targets.
 const char kListTarget[] = "data\\update\\patches.txt";
-
-int32_t clampTotal(int64_t total) {
-  if (total > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  if (total < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(total);
-}
 
 // Reads the one member of the zipped list at zipPath into text, through the
 // unpacked copy at listPath (removed again).
@@ -86,16 +79,16 @@ bool PatchRun::patchable(const FileListEntry& entry) const {
          !entry.localDigest.empty() && !equalsNoCase(entry.name, kLauncherExecutable) && !isListFile(entry.name);
 }
 
-int32_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry>& entries) {
+int64_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry>& entries) {
   planned_.clear();
   total_ = 0;
   bool anyPatchable = false;
   for (const FileListEntry& entry : entries) {
-    if (entry.needsDownload) total_ += entry.size;
+    if (entry.needsDownload) total_ = saturatingAdd(total_, entry.size);
     anyPatchable = anyPatchable || patchable(entry);
   }
   // A run that has nothing a patch could help with asks for no list.
-  if (!anyPatchable) return clampTotal(total_);
+  if (!anyPatchable) return total_;
   fetchList(session);
 
   std::unordered_multimap<std::string, const release::PatchEntry*> byName;
@@ -107,12 +100,22 @@ int32_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry
       const release::PatchEntry& p = *it->second;
       if (p.baseMd5 == entry.localDigest && p.targetMd5 == entry.digest) {
         planned_[&entry] = &p;
-        total_ += static_cast<int64_t>(p.size) - entry.size;
         break;
       }
     }
   }
-  return clampTotal(total_);
+  // Summed afresh rather than adjusted, so that a bound reached on the way
+  // cannot skew it.
+  total_ = 0;
+  for (const FileListEntry& entry : entries) {
+    if (!entry.needsDownload) continue;
+    auto it = planned_.find(&entry);
+    int64_t cost = entry.size;
+    if (it != planned_.end())
+      cost = it->second->size > uint64_t{INT64_MAX} ? INT64_MAX : static_cast<int64_t>(it->second->size);
+    total_ = saturatingAdd(total_, cost);
+  }
+  return total_;
 }
 
 bool PatchRun::install(DownloadSession& session, const FileListEntry& entry) {
@@ -121,8 +124,8 @@ bool PatchRun::install(DownloadSession& session, const FileListEntry& entry) {
   if (fetchAndApply(session, entry, *it->second)) return true;
   removeStaging();
   // What is really fetched: the whole file comes on top of the patch.
-  total_ += entry.size;
-  session.progress.setBytesTotal(clampTotal(total_));
+  total_ = saturatingAdd(total_, entry.size);
+  session.progress.setBytesTotal(total_);
   session.progress.notify();
   return false;
 }

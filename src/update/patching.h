@@ -60,7 +60,7 @@ class PatchRun {
   // fetched as patches, fetching the list first when it could matter;
   // returns the progress total (clamped to the signed 32-bit range). The
   // entries must stay where they are until the run ends.
-  int32_t plan(DownloadSession& session, const std::vector<FileListEntry>& entries);
+  int64_t plan(DownloadSession& session, const std::vector<FileListEntry>& entries);
 
   // For an entry plan() chose: fetches, applies and installs its patch; true
   // when the new file is in place (or, as for a fetched file, when only the

@@ -51,7 +51,6 @@ class Server : public HttpClient {
     head.status = status;
     head.hasContentLength = true;
     head.contentLength = static_cast<int32_t>(body.size());
-    head.contentLength64 = head.contentLength;
     if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     taken[path] += body.size();  // the body, offered in one piece
     if (!body.empty()) sink.onData(body.data(), body.size());

@@ -25,7 +25,7 @@ constexpr auto kRecordReadPause = std::chrono::milliseconds(200);
 // The manifest itself: any size up to the largest a launcher reads.
 class ManifestSizeCheck : public BodyCheck {
  public:
-  bool announced(int32_t contentLength) override {
+  bool announced(int64_t contentLength) override {
     tooLarge_ = static_cast<uint64_t>(contentLength) > release::kMaxManifestSize;
     return !tooLarge_;
   }
@@ -53,7 +53,7 @@ class EntryCheck : public BodyCheck {
   explicit EntryCheck(const release::FileEntry& entry)
       : size_(entry.size), digest_(entry.sha256), check_(entry.size, entry.sha256) {}
   void restart() override { check_ = release::ReceiveCheck(size_, digest_); }
-  bool announced(int32_t contentLength) override {
+  bool announced(int64_t contentLength) override {
     return contentLength >= 0 && static_cast<uint64_t>(contentLength) == size_;
   }
   bool received(const char* data, size_t size) override { return check_.feed(data, size); }

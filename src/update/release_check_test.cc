@@ -67,7 +67,6 @@ class Server : public HttpClient {
       }
       head.hasContentLength = true;
       head.contentLength = static_cast<int32_t>(body.size());
-      head.contentLength64 = head.contentLength;
       ranges.push_back(from);
       if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     }

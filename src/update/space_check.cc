@@ -1,12 +1,14 @@
 #include "update/space_check.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 
 #include "base/text.h"
 #include "platform/disk_space.h"
 #include "platform/fs.h"
 #include "transfer/paths.h"
+#include "transfer/progress.h"
 #include "update/fetch_queue.h"
 
 namespace tvl {
@@ -14,7 +16,15 @@ namespace tvl {
 
 namespace {
 
-uint64_t roundUp(uint64_t bytes, uint64_t unit) { return unit == 0 ? bytes : (bytes + unit - 1) / unit * unit; }
+uint64_t roundUp(uint64_t bytes, uint64_t unit) {
+  if (unit == 0 || bytes > UINT64_MAX - unit) return bytes;
+  return (bytes + unit - 1) / unit * unit;
+}
+
+// Sizes come from lists as large as 2^63 - 1: sums are held at the bound
+// instead of wrapping into a small need.
+uint64_t addHeld(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+int64_t asSigned(uint64_t v) { return v > uint64_t{INT64_MAX} ? INT64_MAX : static_cast<int64_t>(v); }
 
 VolumeNeed* find(std::vector<VolumeNeed>& volumes, const std::string& name) {
   for (VolumeNeed& v : volumes)
@@ -39,7 +49,7 @@ void addSpaceNeeds(const std::vector<SpaceItem>& items, size_t stagedAtOnce, std
   for (auto& s : staged) {
     std::sort(s.second.begin(), s.second.end(), [](uint64_t a, uint64_t b) { return a > b; });
     VolumeNeed* v = find(volumes, s.first);
-    for (size_t i = 0; i < s.second.size() && i < stagedAtOnce; ++i) v->needBytes += s.second[i];
+    for (size_t i = 0; i < s.second.size() && i < stagedAtOnce; ++i) v->needBytes = addHeld(v->needBytes, s.second[i]);
   }
   // Installed files, one by one: the peak of the running sum.
   std::map<std::string, std::pair<int64_t, int64_t>> running;  // volume: sum so far, peak
@@ -47,13 +57,16 @@ void addSpaceNeeds(const std::vector<SpaceItem>& items, size_t stagedAtOnce, std
     VolumeNeed* v = find(volumes, item.volume);
     if (!v) continue;
     bool inPlace = item.moved && item.volume == item.stagingVolume;  // already counted as staged
-    int64_t fresh = inPlace ? 0 : static_cast<int64_t>(roundUp(item.installed, v->unitBytes));
-    int64_t freed = static_cast<int64_t>(roundUp(item.replaced, v->unitBytes));
+    int64_t fresh = inPlace ? 0 : asSigned(roundUp(item.installed, v->unitBytes));
+    int64_t freed = asSigned(roundUp(item.replaced, v->unitBytes));
     auto& r = running[item.volume];
-    r.second = std::max(r.second, r.first + fresh);
-    r.first += fresh - freed;
+    r.second = std::max(r.second, saturatingAdd(r.first, fresh));
+    r.first = saturatingAdd(saturatingAdd(r.first, fresh), -freed);
   }
-  for (const auto& r : running) find(volumes, r.first)->needBytes += static_cast<uint64_t>(r.second.second);
+  for (const auto& r : running) {
+    VolumeNeed* v = find(volumes, r.first);
+    v->needBytes = addHeld(v->needBytes, static_cast<uint64_t>(r.second.second));
+  }
 }
 
 bool checkSpaceForRun(const Updater& updater, VolumeNeed* shortage) {

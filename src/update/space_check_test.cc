@@ -52,6 +52,17 @@ TEST(SpaceCheck, NeedPerVolume) {
   }
 }
 
+TEST(SpaceCheck, HugeListedSizesHoldTheNeedAtItsBound) {
+  // A list may name sizes up to 2^63 - 1: a sum that wrapped would look small.
+  const uint64_t huge = INT64_MAX;
+  const std::vector<SpaceItem> items(4, packed("C", huge, huge, 0));
+  for (size_t atOnce : {1, 4}) {
+    std::vector<VolumeNeed> volumes = {{"C", kUnit, 0, 0}};
+    addSpaceNeeds(items, atOnce, volumes);
+    EXPECT_EQ(volumes[0].needBytes, UINT64_MAX) << atOnce;
+  }
+}
+
 TEST(SpaceCheck, ExactlyEnoughFits) {
   VolumeNeed v{"C", kUnit, 10 * kUnit, 10 * kUnit};
   EXPECT_TRUE(v.fits());

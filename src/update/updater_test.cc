@@ -86,18 +86,25 @@ TEST(Updater, WithoutDataDirectoryOnlyTheLastLevelIsTried) {
   EXPECT_TRUE(fs::is_directory(dir.file("data/update")));
 }
 
-TEST(Progress, CountersSaturateAndWaitForTheTotal) {
+TEST(Progress, CountersPassFourGigabytesAndWaitForTheTotal) {
+  constexpr int64_t kGiB = int64_t{1} << 30;
   Progress p;
   p.setCurrentFile("files.txt");
   p.addBytesDone(100);  // lists do not count while the total is 0
   EXPECT_EQ(p.snapshot().bytesDone, 0);
-  p.setBytesTotal(INT32_MAX);
-  p.addBytesDone(INT32_MAX - 5);
-  p.addBytesDone(100);
+  p.setBytesTotal(6 * kGiB);
+  p.addBytesDone(2 * kGiB - 1);
+  p.addBytesDone(1);
+  EXPECT_EQ(p.snapshot().bytesDone, 2 * kGiB);
+  p.addBytesDone(4 * kGiB);
   ProgressSnapshot s = p.snapshot();
   EXPECT_EQ(s.currentFile, "files.txt");
-  EXPECT_EQ(s.bytesDone, INT32_MAX);
-  EXPECT_EQ(s.bytesTotal, INT32_MAX);
+  EXPECT_EQ(s.bytesDone, 6 * kGiB);
+  EXPECT_EQ(s.bytesTotal, 6 * kGiB);
+  p.addBytesDone(INT64_MAX);  // saturates instead of wrapping
+  EXPECT_EQ(p.snapshot().bytesDone, INT64_MAX);
+  p.addBytesDone(-INT64_MAX);
+  EXPECT_EQ(p.snapshot().bytesDone, 0);
 }
 
 }  // namespace

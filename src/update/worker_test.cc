@@ -49,7 +49,6 @@ class FakeServer : public HttpClient {
     head.status = a.status;
     head.hasContentLength = true;
     head.contentLength = a.announced >= 0 ? a.announced : static_cast<int32_t>(a.body.size());
-    head.contentLength64 = head.contentLength;
     if (!sink.onHead(head)) return {HttpOutcome::kRefused, 0};
     if (!a.body.empty() && !sink.onData(a.body.data(), a.body.size())) return {HttpOutcome::kEnded, 0};
     return {HttpOutcome::kEnded, 0};

@@ -10,6 +10,8 @@ from PIL import Image
 from splash_helpers import (BAR, CLOSE_BOX, FILE_LINE, MAGENTA, RED, SKIN, TEXT, Probe, drag, fill_width,
                             install_skins, png_bytes, press, region, same, screenshot, wait_for)
 
+GiB = 1 << 30
+
 
 @pytest.fixture
 def probe(wine, win_install):
@@ -63,6 +65,9 @@ def test_window_centred_at_the_skin_size_with_see_through_magenta(wine, win_inst
     (1023, 1024, 421),
     (1536000, 4096000, 158),
     (5000, 4000, 422),          # more than listed: a full bar, no further
+    (0, 30 * GiB, 0),           # an update of 30 GiB: start, middle, end
+    (10 * GiB, 30 * GiB, 140),
+    (30 * GiB, 30 * GiB, 422),
 ])
 def test_bar_fill_width(probe, xvfb, done, total, fill):
     probe.show(file="data/maps/world.pak", total=total, done=done)
@@ -100,6 +105,14 @@ def test_amounts_text_centred_on_238_and_absent_without_total(probe, xvfb):
     probe.show(file="other.pak", total=0)
     shot = screenshot(xvfb)
     assert same(region(shot, probe.origin, BAR), bare)
+
+
+def test_amounts_of_30_gib_fit_the_bar(probe, xvfb):
+    probe.show(file="a", total=30 * GiB, done=15 * GiB)   # "15360 / 30720 MB"
+    cols = text_columns(screenshot(xvfb), probe.origin, BAR)  # clipped to the bar: an edge hit means cut
+    assert cols, "no amounts text"
+    assert abs((cols[0] + cols[-1] + 1) / 2 - 238) <= 2, (cols[0], cols[-1])
+    assert BAR[0] < cols[0] and cols[-1] < BAR[2] - 1 and cols[-1] - cols[0] > 60, (cols[0], cols[-1])
 
 
 def test_file_line_names_the_file_and_says_checking_for_the_lists(probe, xvfb):

@@ -42,7 +42,7 @@ struct ToolSink : HttpSink {
                                                 std::to_string(h.rangeTotal)
                                           : "";
     say("HEAD\t" + tag + "\tstatus=" + std::to_string(h.status) +
-        "\tlength=" + (h.hasContentLength ? std::to_string(h.contentLength64) : "") + "\tetag=" + h.etag +
+        "\tlength=" + (h.hasContentLength ? std::to_string(h.contentLength) : "") + "\tetag=" + h.etag +
         "\tmodified=" + h.lastModified + "\trange=" + range);
     return true;
   }

@@ -108,9 +108,9 @@ DWORD WINAPI readCommands(LPVOID) {
     if (word == "file") {
       toolProgress->setCurrentFile(arg);
     } else if (word == "total") {
-      toolProgress->setBytesTotal(std::atoi(arg.c_str()));
+      toolProgress->setBytesTotal(std::atoll(arg.c_str()));
     } else if (word == "done") {
-      int32_t want = std::atoi(arg.c_str());
+      int64_t want = std::atoll(arg.c_str());
       toolProgress->addBytesDone(want - toolProgress->snapshot().bytesDone);
     } else if (word == "post") {
       PostMessageA(splashWindow, WM_USER, 0, 0);
