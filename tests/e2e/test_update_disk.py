@@ -5,6 +5,7 @@ network namespace; the test reaches its files through /proc/PID/root of the
 process that holds the namespace, and fills it from outside, as another
 program would.
 """
+import ctypes
 import os
 import re
 import subprocess
@@ -16,7 +17,7 @@ import pytest
 
 from conftest import BUILD_NATIVE, BUILD_WIN, LAUNCHER, Install, Wine, win_path
 from updates import (FAULTY, OK, NO, SETTINGS, SUPPORT_LOG, FaultyServer, PosixRoad, Release, WinRoad,  # noqa: F401
-                     assert_old_or_new, faulty, road, support_runs, tree)
+                     IN_CREATE, assert_old_or_new, faulty, road, support_runs, tree)
 
 MiB = 1 << 20
 FAULTY_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY)
@@ -222,6 +223,64 @@ def test_archive_larger_than_the_room_left_is_not_unpacked(on_volume, nginx, tmp
     vol.release()
     assert road.run(inst).code == 0
     assert {n: d for n, d in tree(inst.path).items() if n in rel.expected()} == rel.expected()
+
+
+def fill_when_created(vol, path):
+    """Fills the volume the moment path is created; returns a thread whose
+    `landed` says whether path still existed once the filling had begun."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    fd = libc.inotify_init1(0)
+    assert fd >= 0 and libc.inotify_add_watch(fd, str(path.parent).encode(), IN_CREATE) >= 0
+
+    def watch():
+        try:
+            while os.fsencode(path.name) not in os.read(fd, 65536):
+                pass
+            with open(vol.filler, "ab") as f:
+                try:  # in steps: the launcher writes meanwhile
+                    while True:
+                        os.posix_fallocate(f.fileno(), os.fstat(f.fileno()).st_size, 4 * MiB)
+                        t.landed = t.landed or path.exists()
+                except OSError:
+                    pass
+            vol.fill()
+        finally:
+            os.close(fd)
+
+    t = threading.Thread(target=watch, daemon=True)
+    t.landed = False
+    t.start()
+    return t
+
+
+def test_disk_filled_by_another_program_during_unpacking(on_volume, nginx, tmp_path):
+    road, vol = on_volume
+    # Little to fetch, tens of MiB to write: the unpacking outlasts the fill.
+    big = (os.urandom(4096) + bytes(60 * 1024)) * 600
+    rel = Release().add("a.pak", b"new a").add("big.pak", big).add("z.pak", b"new z")
+    nginx(rel.publish(tmp_path / "www"))
+    inst = road.install()
+    inst.write_ini(**SETTINGS)
+    for name in rel.expected():
+        (inst.path / name).write_bytes(b"old " + name.encode())
+    before = tree(inst.path)
+
+    filler = fill_when_created(vol, inst.path / "big.pak.tvltmp")
+    run = road.run(inst, answers=[OK])
+    filler.join(timeout=30)
+    assert filler.landed, "the volume filled after the unpacking had ended"
+    assert_disk_full_box(run, "/3d/big.pak")
+    # Fetched whole, then the unpacking failed.
+    assert support_runs(inst)[-1][-2:] == [f"fetched /3d/big.pak {len(rel.served(rel.files[1]))} bytes",
+                                           "end: file failed, error 112 /3d/big.pak"]
+    assert_old_or_new(inst, before, rel.expected())
+    assert tree(inst.path)["big.pak"] == before["big.pak"] and inst.game_runs() == []
+    assert staging(inst) == [] and not list(inst.path.glob("*.tvltmp"))
+
+    vol.release()
+    assert road.run(inst).code == 0
+    assert {n: d for n, d in tree(inst.path).items() if n in rel.expected()} == rel.expected()
+    assert staging(inst) == [] and not list(inst.path.glob("*.tvltmp"))
 
 
 def test_cap_holds_for_all_connections_together(road, netns, tmp_path):
