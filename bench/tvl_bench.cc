@@ -33,7 +33,8 @@ int hashTree(const std::string& tree, const std::string& list) {
     fetch += e.needsDownload;
   }
   releaseCryptProvider(updater);
-  std::printf("entries %zu fetch %zu bytes %d\n", updater.entries.size(), fetch, sumDownloadSizes(updater.entries));
+  std::printf("entries %zu fetch %zu bytes %lld\n", updater.entries.size(), fetch,
+              static_cast<long long>(sumDownloadSizes(updater.entries)));
   return 0;
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 struct Row {
   std::string name;
-  int32_t size;
+  int64_t size;
   std::string digest;
   bool operator==(const Row& o) const { return name == o.name && size == o.size && digest == o.digest; }
 };
