@@ -13,9 +13,16 @@ fills its root store from the same file when a process of the test prefix
 starts (and the prefix is the test's own clone, deleted afterwards).
 Nothing outside the namespace sees either file: the machine's trust and
 names are unchanged.
+
+Keys are RSA: Wine 8's crypt32 refuses an ECDSA signature whose r or s is
+shorter than 32 bytes (one signature in 128), which left a test CA out of
+Wine's root store now and then and failed the handshake with 12057.
 """
+import atexit
+import functools
 import shutil
 import subprocess
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -30,6 +37,17 @@ def openssl(*args, cwd):
     subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True)
 
 
+@functools.lru_cache(maxsize=None)
+def rsa_key(role):
+    """One RSA key per role and process: making one takes most of a second,
+    and certificates, not keys, are what each test needs fresh."""
+    folder = tempfile.mkdtemp(prefix="tvl-tls-key-")
+    atexit.register(shutil.rmtree, folder, True)
+    path = Path(folder) / f"{role}.key"
+    openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", path, cwd=path.parent)
+    return path
+
+
 class CertAuthority:
     """A CA in workdir; issue() makes a server certificate it signs."""
 
@@ -37,8 +55,8 @@ class CertAuthority:
         self.dir = Path(workdir)
         self.dir.mkdir(parents=True, exist_ok=True)
         self.cert, self.key = self.dir / "ca.pem", self.dir / "ca.key"
-        openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                "-keyout", self.key, "-out", self.cert, "-days", "2", "-subj", f"/CN={name}",
+        shutil.copy(rsa_key(name), self.key)
+        openssl("req", "-x509", "-key", self.key, "-out", self.cert, "-days", "2", "-subj", f"/CN={name}",
                 "-addext", "basicConstraints=critical,CA:true", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
                 cwd=self.dir)
         (self.dir / "index.txt").write_text("")
@@ -48,8 +66,8 @@ class CertAuthority:
         """(certificate, key) for a server named dns; expired: valid only in
         2020."""
         key, csr, cert = self.dir / f"{name}.key", self.dir / f"{name}.csr", self.dir / f"{name}.pem"
-        openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key,
-                "-out", csr, "-subj", f"/CN={dns}", cwd=self.dir)
+        shutil.copy(rsa_key("server"), key)
+        openssl("req", "-new", "-key", key, "-out", csr, "-subj", f"/CN={dns}", cwd=self.dir)
         conf = self.dir / "ca.cnf"
         conf.write_text(f"""
 [ca]
