@@ -109,6 +109,16 @@ def staging(inst):
     return sorted(p.name for p in d.iterdir()) if d.exists() else []
 
 
+def old_install(road, rel, settings):
+    """An install holding an old version of each of rel's files; returns it
+    and its tree."""
+    inst = road.install()
+    inst.write_ini(**settings)
+    for name in rel.expected():
+        (inst.path / name).write_bytes(b"old " + name.encode())
+    return inst, tree(inst.path)
+
+
 def test_no_room_asks_before_any_file_then_exactly_enough_completes(on_volume, nginx, tmp_path):
     road, vol = on_volume
     rel = Release().add("big.pak", os.urandom(6 * MiB)).add("data/small.pak", b"new small").icon("i.png", b"icon")
@@ -174,11 +184,7 @@ def test_disk_filled_by_another_program_during_a_transfer(on_volume, faulty, tmp
     server = faulty(rel.publish(tmp_path / "www"))
     # Slow enough that the disk is full long before the body is complete.
     server.set_rules({"/3d/big.pak": {"rate": MiB // 2}})
-    inst = road.install()
-    inst.write_ini(**FAULTY_SETTINGS)
-    for name in rel.expected():
-        (inst.path / name).write_bytes(b"old " + name.encode())
-    before = tree(inst.path)
+    inst, before = old_install(road, rel, FAULTY_SETTINGS)
 
     thread, out = run_in_background(road, inst, [OK])
     part = inst.path / "data" / "update" / f"part-{rel.files[1]['digest']}.tmp"
@@ -207,11 +213,7 @@ def test_archive_larger_than_the_room_left_is_not_unpacked(on_volume, nginx, tmp
     huge = os.urandom(2 * MiB) + bytes(32 * MiB)
     rel = Release().add("a.pak", b"new a").add("huge.pak", huge).add("z.pak", b"new z")
     nginx(rel.publish(tmp_path / "www"))
-    inst = road.install()
-    inst.write_ini(**SETTINGS)
-    for name in rel.expected():
-        (inst.path / name).write_bytes(b"old " + name.encode())
-    before = tree(inst.path)
+    inst, before = old_install(road, rel, SETTINGS)
     vol.fill(leave=16 * MiB)
 
     run = road.run(inst, answers=[OK])
@@ -259,11 +261,7 @@ def test_disk_filled_by_another_program_during_unpacking(on_volume, nginx, tmp_p
     big = (os.urandom(4096) + bytes(60 * 1024)) * 600
     rel = Release().add("a.pak", b"new a").add("big.pak", big).add("z.pak", b"new z")
     nginx(rel.publish(tmp_path / "www"))
-    inst = road.install()
-    inst.write_ini(**SETTINGS)
-    for name in rel.expected():
-        (inst.path / name).write_bytes(b"old " + name.encode())
-    before = tree(inst.path)
+    inst, before = old_install(road, rel, SETTINGS)
 
     filler = fill_when_created(vol, inst.path / "big.pak.tvltmp")
     run = road.run(inst, answers=[OK])
