@@ -276,9 +276,12 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
   } giveBack{*this, key, internet, connection, keepSession};
 
   {
-    // A part of a body has no place in the cache.
+    // The cache is bypassed both ways: without NO_CACHE_WRITE WinINet
+    // keeps a copy of every body in the user's cache folder (under Wine that
+    // second write cost a third of a large download's time), and a part of
+    // a body has no place there anyway.
     bool ownRedirects = request.secure || request.reuseConnection;
-    DWORD flags = INTERNET_FLAG_RELOAD | (request.rangeFrom > 0 ? INTERNET_FLAG_NO_CACHE_WRITE : 0) |
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                   (request.secure ? INTERNET_FLAG_SECURE : 0) | (ownRedirects ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
     InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr,
                                                nullptr, nullptr, flags, 0));

@@ -215,7 +215,7 @@ TEST_F(WinInetTest, ExactRequestThroughTheSocksProxy) {
   EXPECT_EQ(call("InternetConnectA").args,
             (std::vector<std::string>{"1", "\"upd.example\"", "80", "null", "null", "3", "0", "0"}));
   EXPECT_EQ(call("HttpOpenRequestA").args,
-            (std::vector<std::string>{"2", "null", "\"/3d/data/a b.pak\"", "null", "null", "null", "2147483648", "0"}));
+            (std::vector<std::string>{"2", "null", "\"/3d/data/a b.pak\"", "null", "null", "null", std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE), "0"}));
   EXPECT_EQ(call("HttpSendRequestA").args, (std::vector<std::string>{"3", "null", "0", "null", "0"}));
   EXPECT_EQ(testutil::readFile(tempPath()), "abcdefg");
   // Closed newest first.
@@ -503,7 +503,7 @@ TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
       if (call.what == "InternetConnectA") connects.push_back(call.args[1].substr(1, call.args[1].size() - 2) + ":" + call.args[2]);
       if (call.what == "HttpOpenRequestA") {
         lastObject = call.args[2].substr(1, call.args[2].size() - 2);
-        EXPECT_EQ(call.args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT));
+        EXPECT_EQ(call.args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT));
       }
     }
     EXPECT_EQ(connects, c.connects);
@@ -515,7 +515,7 @@ TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
   fake.reads = {"1234567"};
   EXPECT_TRUE(fetch("/3d/", "f", "http://upd.example:81").ok());
   EXPECT_EQ(call("InternetConnectA").args[2], "81");
-  EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD));
+  EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
   EXPECT_EQ(fake.optionValues.count(INTERNET_OPTION_ENABLE_HTTP_PROTOCOL), 0u);
 
   // One that keeps its handles follows its redirects itself too (Wine would
@@ -536,8 +536,8 @@ TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
       if (c.what == "HttpOpenRequestA") flags.push_back(c.args[6]);
     bool secure = std::string(to).compare(0, 6, "https:") == 0;
     EXPECT_EQ(flags, (std::vector<std::string>{
-                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT),
-                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT),
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                                         (secure ? INTERNET_FLAG_SECURE : 0))}));
     EXPECT_EQ(sink.body, "1234567");
   }
