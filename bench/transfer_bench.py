@@ -2,7 +2,8 @@
 same run, against one nginx in a private network namespace:
 
   download  one 512 MiB file: the launcher (its icon-list road, a plain
-            file) vs `curl -o`; natively, then the Windows build under Wine,
+            file) vs `curl -o`; natively, then the Windows build under Wine
+            beside a minimal WinINet program (bench/wininet_get.cc),
             then both over HTTPS (HTTP/2, a test CA) vs `curl -o` over the
             same TLS
   update    a whole update of a synthetic release (2,000 files, 300 MiB, a
@@ -141,28 +142,40 @@ def bench_download():
 
 def download_both(ns, url, ini, size, name, note):
     """Prints the launcher's ratio to curl natively and (with Wine) for the
-    Windows build; returns the Wine prefix it made, or None."""
+    Windows build, beside the least WinINet can do under Wine (a minimal
+    download program) in the same rounds; returns the Wine prefix it made,
+    or None."""
     native = make_install(WORK / "dl-native", NATIVE / "TervalisOnline2D", NATIVE / "stub_game", ini)
-    o, c = download_ratio(ns, url, lambda: timed(ns.prefix() + [str(native / "TervalisOnline2D")], cwd=native),
-                          native / "data" / "textures" / "big.bin", size)
+    (o,), c = download_ratio(ns, url, [(lambda: timed(ns.prefix() + [str(native / "TervalisOnline2D")], cwd=native),
+                                        native / "data" / "textures" / "big.bin")], size)
     print(f"{name}: {o / c:.2f}x vs curl -o{note} (512 MiB; launcher {size / MiB / o:.0f} MiB/s, "
           f"curl {size / MiB / c:.0f} MiB/s; medians of 3)")
     if not (WITH_WINE and (WIN / "TervalisOnline2D.exe").exists()):
         return None
     wine = WinePrefix(ns)
     winst = make_install(WORK / "dl-win", WIN / "TervalisOnline2D.exe", WIN / "stub_game.exe", ini)
-    o, c = download_ratio(ns, url, lambda: wine.run(winst / "TervalisOnline2D.exe", winst),
-                          winst / "data" / "textures" / "big.bin", size)
+    runs = [(lambda: wine.run(winst / "TervalisOnline2D.exe", winst), winst / "data" / "textures" / "big.bin")]
+    minimal = WIN / "wininet_get.exe"
+    if minimal.exists():
+        runs.append((lambda: timed(wine.wine.cmd([WINE, str(minimal), url, h.win_path(WORK / "dl-min.bin")]),
+                                   cwd=WORK, env=wine.wine.env), WORK / "dl-min.bin"))
+    times, c = download_ratio(ns, url, runs, size)
+    o = times[0]
     print(f"{name}-wine: {o / c:.2f}x vs curl -o{note} (512 MiB, Windows build under Wine; launcher "
           f"{size / MiB / o:.0f} MiB/s, curl {size / MiB / c:.0f} MiB/s; medians of 3)")
+    if len(times) > 1:
+        m = times[1]
+        print(f"{name}-wine-wininet: {m / c:.2f}x vs curl -o{note} (the same file by a minimal WinINet program under "
+              f"Wine, bench/wininet_get.cc: {size / MiB / m:.0f} MiB/s; the launcher takes {o / m:.2f}x its time, "
+              f"Wine's start of a window and of the game included; medians of 3)")
     return wine
 
 
-def download_ratio(ns, url, run, target, size):
-    """(median launcher seconds, median curl seconds) over the same server;
-    run() runs the launcher, which fetches the file into target."""
+def download_ratio(ns, url, runs, size):
+    """([median seconds of each run], median curl seconds) over the same
+    server; each run() fetches the file into its target."""
     out = WORK / "dl-curl.bin"
-    curl, ours = [], []
+    curl, ours = [], [[] for _ in runs]
 
     def with_curl():
         curl.append(timed(ns.prefix() + ["curl", "-s", "-o", str(out), url]))
@@ -172,13 +185,14 @@ def download_ratio(ns, url, run, target, size):
         # Who writes second meets the first one's dirty pages: take turns.
         if i != 1:
             with_curl()
-        target.unlink(missing_ok=True)
-        ours.append(run())
-        assert target.stat().st_size == size
-        target.unlink(missing_ok=True)
+        for (run, target), times in zip(runs, ours):
+            target.unlink(missing_ok=True)
+            times.append(run())
+            assert target.stat().st_size == size
+            target.unlink(missing_ok=True)
         if i == 1:
             with_curl()
-    return sorted(ours)[1], sorted(curl)[1]
+    return [sorted(t)[1] for t in ours], sorted(curl)[1]
 
 
 def bench_download_tls(www, size):

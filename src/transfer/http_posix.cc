@@ -139,9 +139,10 @@ std::string failedHost(CURL* c, const std::string& fallback) {
 
 uint32_t codeFor(CURLcode rc) {
   switch (rc) {
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CONNECT_ERROR:  // the handshake failed, a reset included
       return kHttpErrorSecureChannel;
+    case CURLE_SSL_CACERT_BADFILE:  // no store of trusted authorities to check against
+      return kHttpErrorCertAuthority;
     case CURLE_OPERATION_TIMEDOUT:
       return kHttpErrorTimeout;
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -197,22 +198,36 @@ class HandlePool {
 // that reuse secure connections: HTTP/2 lets them share one connection per
 // server. A requesting thread hands its easy handle over and waits: its
 // sink is called on the network thread meanwhile, never at the same time as
-// on its own. Lives as long as the process (a request may still be waiting
-// when the process ends).
+// on its own. Never destroyed (a request may still be waiting when the
+// process ends); stop() ends and joins the thread at the orderly exit,
+// before libcurl's and OpenSSL's own exit handlers run.
 class Multiplexer {
  public:
   Multiplexer() : multi_(curl_multi_init()) {
     curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
-    std::thread([this] { run(); }).detach();
+    thread_ = std::thread([this] { run(); });
   }
 
   CURLcode perform(CURL* easy) {
     Job job{easy};
     std::unique_lock<std::mutex> lock(mutex_);
+    if (stopping_) return CURLE_FAILED_INIT;
     waiting_.push_back(&job);
     curl_multi_wakeup(multi_);
     done_.wait(lock, [&] { return job.done; });
     return job.result;
+  }
+
+  // A request still waiting then waits for ever: the process is ending.
+  void stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return;
+      stopping_ = true;
+    }
+    curl_multi_wakeup(multi_);
+    if (thread_.joinable()) thread_.join();
+    curl_multi_cleanup(multi_);
   }
 
  private:
@@ -227,6 +242,7 @@ class Multiplexer {
     for (;;) {
       {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return;
         for (Job* job : waiting_) {
           curl_multi_add_handle(multi_, job->easy);
           active.push_back(job);
@@ -256,9 +272,11 @@ class Multiplexer {
   }
 
   CURLM* multi_;
+  std::thread thread_;
   std::mutex mutex_;
   std::condition_variable done_;
   std::vector<Job*> waiting_;
+  bool stopping_ = false;
 };
 
 // A fixed, small receive buffer: the system's own grows with every large
@@ -344,8 +362,8 @@ class CurlClient : public HttpClient {
       result.outcome = HttpOutcome::kEnded;
     } else if (uint32_t refusal = t.downgrade ? uint32_t{kHttpErrorHttpsToHttp}
                                   : rc == CURLE_PEER_FAILED_VERIFICATION ? certificateCode(c)
-                                  : codeFor(rc) == kHttpErrorSecureChannel ? uint32_t{kHttpErrorSecureChannel}
-                                                                           : 0u) {
+                                  : !secureConnectionProblem(codeFor(rc)).empty() ? codeFor(rc)
+                                                                                 : 0u) {
       // Refused before the final response (a redirect's head is passed over).
       result.outcome = HttpOutcome::kNotStarted;
       result.code = refusal;
@@ -392,6 +410,11 @@ class CurlClient : public HttpClient {
 
   static Multiplexer& multiplexer() {
     static Multiplexer* m = new Multiplexer;
+    // Made after curl_global_init, so destroyed before the exit handlers
+    // it registered (OpenSSL's cleanup among them) run.
+    static struct StopAtExit {
+      ~StopAtExit() { m->stop(); }
+    } stopAtExit;
     return *m;
   }
 

@@ -165,11 +165,12 @@ void WinInetClient::giveSession(const Session& session) {
 
 namespace {
 
-// A secure request follows its redirects itself, so that it can refuse one
-// to plain HTTP (Wine's WinINet follows it). So does one that keeps its
-// handles: Wine's WinINet points a connection handle at the redirect's
-// target, and the next request on it speaks plain HTTP to the HTTPS port.
-// As many as libcurl follows.
+// Every request follows its redirects itself, so that it can refuse one to
+// plain HTTP once a hop was secure (Wine's WinINet follows it silently,
+// also in a chain from HTTP through HTTPS back to HTTP), and so that kept
+// handles stay on their server (Wine's WinINet points a connection handle
+// at the redirect's target, and the next request on it speaks plain HTTP
+// to the HTTPS port). As many as libcurl follows.
 constexpr int kMaxRedirects = 10;
 
 bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
@@ -178,8 +179,15 @@ bool isRedirect(int status) { return status == 301 || status == 302 || status ==
 // when it may not be followed.
 bool redirected(const HttpRequest& from, const std::string& location, HttpRequest* to, uint32_t* code) {
   *to = from;
-  if (!location.empty() && location[0] == '/') {
+  if (!location.empty() && location[0] == '/' && location.compare(0, 2, "//") != 0) {
     to->objectPath = location;
+    return true;
+  }
+  size_t colon = location.find(':');
+  if (!location.empty() && location.compare(0, 2, "//") != 0 &&
+      (colon == std::string::npos || location.find('/') < colon)) {
+    // Relative to the folder of the path that was asked for.
+    to->objectPath = from.objectPath.substr(0, from.objectPath.rfind('/') + 1) + location;
     return true;
   }
   size_t pathStart = location.find('/', location.find("://") == std::string::npos ? 0 : location.find("://") + 3);
@@ -276,10 +284,12 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
   } giveBack{*this, key, internet, connection, keepSession};
 
   {
-    // A part of a body has no place in the cache.
-    bool ownRedirects = request.secure || request.reuseConnection;
-    DWORD flags = INTERNET_FLAG_RELOAD | (request.rangeFrom > 0 ? INTERNET_FLAG_NO_CACHE_WRITE : 0) |
-                  (request.secure ? INTERNET_FLAG_SECURE : 0) | (ownRedirects ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+    // The cache is bypassed both ways: without NO_CACHE_WRITE WinINet
+    // keeps a copy of every body in the user's cache folder (under Wine that
+    // second write cost a third of a large download's time), and a part of
+    // a body has no place there anyway.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                  (request.secure ? INTERNET_FLAG_SECURE : 0);
     InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr,
                                                nullptr, nullptr, flags, 0));
     if (!req) return fail(HttpOutcome::kNotStarted);
@@ -306,7 +316,7 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
     if (!api_.httpQueryInfoA(req.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
       return fail(HttpOutcome::kNotStarted);
     head.status = static_cast<int>(status);
-    if (ownRedirects && isRedirect(head.status)) {
+    if (isRedirect(head.status)) {
       uint32_t code = kHttpErrorInvalidResponse;
       if (!queryText(api_, req.get(), HTTP_QUERY_LOCATION, header, sizeof header) || !redirect ||
           !redirected(request, header, redirect, &code)) {

@@ -56,9 +56,9 @@ class WinInetClient : public HttpClient {
   };
   // HttpSendRequestA within the deadline; false with the error (or
   // kHttpErrorTimeout) otherwise.
-  // One request, without WinINet's own redirects for a secure one or one
-  // that keeps its handles: a redirect it may follow ends it not started, with *redirect set to
-  // where it leads (redirect null: none may be followed).
+  // One request, without WinINet's own redirects: a redirect it may follow
+  // ends it not started, with *redirect set to where it leads (redirect
+  // null: none may be followed).
   HttpResult getOnce(const HttpRequest& request, HttpSink& sink, HttpRequest* redirect);
   bool sendWithDeadline(HINTERNET request, const std::string& headers, DWORD* error);
   bool takeSession(const std::string& key, Session* out);

@@ -215,7 +215,7 @@ TEST_F(WinInetTest, ExactRequestThroughTheSocksProxy) {
   EXPECT_EQ(call("InternetConnectA").args,
             (std::vector<std::string>{"1", "\"upd.example\"", "80", "null", "null", "3", "0", "0"}));
   EXPECT_EQ(call("HttpOpenRequestA").args,
-            (std::vector<std::string>{"2", "null", "\"/3d/data/a b.pak\"", "null", "null", "null", "2147483648", "0"}));
+            (std::vector<std::string>{"2", "null", "\"/3d/data/a b.pak\"", "null", "null", "null", std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT), "0"}));
   EXPECT_EQ(call("HttpSendRequestA").args, (std::vector<std::string>{"3", "null", "0", "null", "0"}));
   EXPECT_EQ(testutil::readFile(tempPath()), "abcdefg");
   // Closed newest first.
@@ -364,7 +364,8 @@ TEST_F(WinInetTest, ResumeHeadersOutAndValidatorsIn) {
   const std::string headers = "Range: bytes=3000000000-\r\nIf-Range: \"5f-3a\"\r\n";
   EXPECT_EQ(call("HttpSendRequestA").args,
             (std::vector<std::string>{"3", "\"" + headers + "\"", std::to_string(headers.size()), "null", "0"}));
-  EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
+  EXPECT_EQ(call("HttpOpenRequestA").args[6],
+            std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT));
   EXPECT_EQ(sink.head.status, 206);
   EXPECT_EQ(sink.head.contentLength, 4);
   EXPECT_EQ(sink.head.etag, "\"5f-3a\"");
@@ -472,30 +473,37 @@ TEST_F(WinInetTest, HangingSendIsGivenUpAtTheDeadline) {
 }
 
 // HTTPS: the secure flag and the server's port, HTTP/2 asked for, and the
-// redirects followed by the transport itself, never to plain HTTP.
+// redirects followed by the transport itself, never to plain HTTP once a
+// hop was secure.
 TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
+  const std::string plain = "http://upd.example", secure = "https://upd.example:8443";
   struct Case {
     const char* what;
+    std::string server;
     std::vector<std::string> redirects;
     uint32_t code;
     std::vector<std::string> connects;  // host:port of each connection
     std::string lastObject;
   } cases[] = {
-      {"no redirect", {}, 0, {"upd.example:8443"}, "/3d/f"},
-      {"same server", {"/new/f"}, 0, {"upd.example:8443", "upd.example:8443"}, "/new/f"},
-      {"other server", {"https://cdn.example/x/f", "https://cdn2.example:444/y"}, 0,
+      {"no redirect", secure, {}, 0, {"upd.example:8443"}, "/3d/f"},
+      {"same server", secure, {"/new/f"}, 0, {"upd.example:8443", "upd.example:8443"}, "/new/f"},
+      {"relative", secure, {"g"}, 0, {"upd.example:8443", "upd.example:8443"}, "/3d/g"},
+      {"other server", secure, {"https://cdn.example/x/f", "https://cdn2.example:444/y"}, 0,
        {"upd.example:8443", "cdn.example:443", "cdn2.example:444"}, "/y"},
-      {"to plain HTTP", {"http://upd.example/3d/f"}, 12040, {"upd.example:8443"}, "/3d/f"},
-      {"to another scheme", {"ftp://upd.example/3d/f"}, 12152, {"upd.example:8443"}, "/3d/f"},
-      {"too many", std::vector<std::string>(11, "/again"), 12152, std::vector<std::string>(11, "upd.example:8443"),
-       "/again"},
+      {"to plain HTTP", secure, {"http://upd.example/3d/f"}, 12040, {"upd.example:8443"}, "/3d/f"},
+      {"plain to HTTPS", plain, {"https://cdn.example/x/f"}, 0, {"upd.example:80", "cdn.example:443"}, "/x/f"},
+      {"plain to HTTPS and back", plain, {"https://cdn.example/x/f", "http://cdn.example/x/f"}, 12040,
+       {"upd.example:80", "cdn.example:443"}, "/x/f"},
+      {"to another scheme", secure, {"ftp://upd.example/3d/f"}, 12152, {"upd.example:8443"}, "/3d/f"},
+      {"too many", secure, std::vector<std::string>(11, "/again"), 12152,
+       std::vector<std::string>(11, "upd.example:8443"), "/again"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fake = Fake();
     fake.redirects = c.redirects;
     fake.reads = {"1234567"};
-    FetchResult r = fetch("/3d/", "f", "https://upd.example:8443");
+    FetchResult r = fetch("/3d/", "f", c.server);
     EXPECT_EQ(r.status.code(), c.code);
     std::vector<std::string> connects;
     std::string lastObject;
@@ -503,24 +511,28 @@ TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
       if (call.what == "InternetConnectA") connects.push_back(call.args[1].substr(1, call.args[1].size() - 2) + ":" + call.args[2]);
       if (call.what == "HttpOpenRequestA") {
         lastObject = call.args[2].substr(1, call.args[2].size() - 2);
-        EXPECT_EQ(call.args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT));
+        bool hopSecure = connects.back().compare(connects.back().size() - 3, 3, ":80") != 0;
+        EXPECT_EQ(call.args[6], std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                               INTERNET_FLAG_NO_AUTO_REDIRECT | (hopSecure ? INTERNET_FLAG_SECURE : 0)));
       }
     }
     EXPECT_EQ(connects, c.connects);
     EXPECT_EQ(lastObject, c.lastObject);
-    EXPECT_EQ(fake.optionValues[INTERNET_OPTION_ENABLE_HTTP_PROTOCOL], static_cast<DWORD>(HTTP_PROTOCOL_FLAG_HTTP2));
+    EXPECT_EQ(fake.optionValues[INTERNET_OPTION_ENABLE_HTTP_PROTOCOL],
+              c.server == secure || c.connects.size() > 1 ? static_cast<DWORD>(HTTP_PROTOCOL_FLAG_HTTP2) : 0u);
   }
   // A plain request asks for nothing new.
   fake = Fake();
   fake.reads = {"1234567"};
   EXPECT_TRUE(fetch("/3d/", "f", "http://upd.example:81").ok());
   EXPECT_EQ(call("InternetConnectA").args[2], "81");
-  EXPECT_EQ(call("HttpOpenRequestA").args[6], std::to_string(INTERNET_FLAG_RELOAD));
+  EXPECT_EQ(call("HttpOpenRequestA").args[6],
+            std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT));
   EXPECT_EQ(fake.optionValues.count(INTERNET_OPTION_ENABLE_HTTP_PROTOCOL), 0u);
 
-  // One that keeps its handles follows its redirects itself too (Wine would
-  // send the next request on a redirected handle in plain text to the HTTPS
-  // port), from plain HTTP to HTTPS and to plain HTTP alike.
+  // So does one that keeps its handles (Wine would send the next request on
+  // a redirected handle in plain text to the HTTPS port), from plain HTTP to
+  // HTTPS and to plain HTTP alike.
   for (const char* to : {"https://upd.example/3d/f", "http://other.example/3d/f"}) {
     SCOPED_TRACE(to);
     fake = Fake();
@@ -536,8 +548,8 @@ TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
       if (c.what == "HttpOpenRequestA") flags.push_back(c.args[6]);
     bool secure = std::string(to).compare(0, 6, "https:") == 0;
     EXPECT_EQ(flags, (std::vector<std::string>{
-                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT),
-                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT),
+                         std::to_string(INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                                         (secure ? INTERNET_FLAG_SECURE : 0))}));
     EXPECT_EQ(sink.body, "1234567");
   }

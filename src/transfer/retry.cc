@@ -16,6 +16,7 @@ FailureKind classifyFailure(uint32_t code) {
     case 12029:  // ERROR_INTERNET_CANNOT_CONNECT
     case 12030:  // ERROR_INTERNET_CONNECTION_ABORTED, also a body cut short
     case 12031:  // ERROR_INTERNET_CONNECTION_RESET
+    case 12157:  // ERROR_INTERNET_SECURITY_CHANNEL_ERROR: a handshake cut short, not a certificate's verdict
     case 10050:  // WSAENETDOWN
     case 10051:  // WSAENETUNREACH
     case 10052:  // WSAENETRESET

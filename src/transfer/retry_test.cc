@@ -13,12 +13,13 @@ namespace {
 
 TEST(Retry, TransientAndPermanentFailures) {
   for (uint32_t code : {408u, 429u, 500u, 502u, 503u, 504u, 599u, 12002u, 12007u, 12029u, 12030u, 12031u, 10054u,
-                        10060u, 10061u, 11001u})
+                        10060u, 10061u, 11001u, 12157u})
     EXPECT_EQ(classifyFailure(code), FailureKind::kTransient) << code;
   // Statuses that will not change by asking again, a refused response,
-  // local file errors (EACCES, ENOSPC, ERROR_DISK_FULL).
+  // local file errors (EACCES, ENOSPC, ERROR_DISK_FULL), certificates that
+  // failed the checks and a redirect from HTTPS to HTTP.
   for (uint32_t code : {400u, 401u, 403u, 404u, 410u, 416u, 206u, 301u, 600u, 12004u, 12150u, 12152u, 13u, 28u, 112u,
-                        0u})
+                        0u, 12037u, 12038u, 12040u, 12045u, 12055u, 12056u, 12057u, 12169u, 12170u})
     EXPECT_EQ(classifyFailure(code), FailureKind::kPermanent) << code;
 }
 

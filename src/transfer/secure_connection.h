@@ -2,6 +2,8 @@
 // system's checks, or a redirect from HTTPS to plain HTTP. Such a failure
 // is never retried (the same server gives the same certificate) and is told
 // to the player in words, with the host, instead of as a download error.
+// A handshake that broke off is told the same way once its retries are
+// used up: it is retried like any connection reset.
 #pragma once
 
 #include <cstdint>
