@@ -97,6 +97,22 @@ class Trees:
         shutil.rmtree(self.www, ignore_errors=True)
         shutil.copytree(tree_dir, self.www, ignore=shutil.ignore_patterns(".publish-*"))
 
+    def object_of(self, top, name):
+        """Where a launcher with a key fetches name below top ("3d" or
+        "swf"): the object the served manifest names for it, or None."""
+        origin = "update" if top == "3d" else "icons"
+        for line in (self.www / "3d" / "release.sig").read_text().split("\n")[4:]:
+            f = line.split("\t")
+            if len(f) == 4 and f[0] == origin and f[3] == name:
+                return self.www / top / "objects" / f[2][:2] / f[2]
+        return None
+
+    def put(self, top, name, data):
+        """Serves data as name to launchers with and without a key."""
+        for p in [self.www / top / name, self.object_of(top, name)]:
+            if p:
+                write(p, data)
+
     def manifest_body(self):
         return (self.www / "3d" / "release.sig").read_bytes().split(b"\n", 1)[1]
 
@@ -123,10 +139,10 @@ def unsigned_server(t, run):
 def swapped_file_unsigned_list(t, run):
     evil = b"not the publisher's a.pak"
     served = zip_bytes([("a.pak", evil)])
-    write(t.www / "3d" / "a.pak", served)
+    t.put("3d", "a.pak", served)
     lines = [list_line("a.pak", served, evil), list_line("data/b.dat", (t.www / "3d/data/b.dat").read_bytes(),
                                                          b"b data " * 300)]
-    write(t.www / "3d" / "files.txt", zip_bytes([("files.txt", b"".join(lines))]))
+    t.put("3d", "files.txt", zip_bytes([("files.txt", b"".join(lines))]))
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/files.txt")]
 
 
@@ -136,7 +152,7 @@ def altered_list(t, run):
     with zipfile.ZipFile(t.www / "3d" / "files.txt") as z:
         text = z.read("files.txt")
     text += list_line("evil.exe", (t.www / "3d" / "evil.exe").read_bytes(), evil)
-    write(t.www / "3d" / "files.txt", zip_bytes([("files.txt", text)]))
+    t.put("3d", "files.txt", zip_bytes([("files.txt", text)]))
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/files.txt")]
 
 
@@ -165,13 +181,12 @@ def expired(t, run):
 
 
 def mixed_releases(t, run):
-    shutil.copy(t.old / "3d" / "a.pak", t.www / "3d" / "a.pak")
+    t.put("3d", "a.pak", (t.old / "3d" / "a.pak").read_bytes())
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/a.pak")]
 
 
 def larger_than_named(t, run):
-    with open(t.www / "3d" / "a.pak", "ab") as f:
-        f.write(b"\0" * 5000)
+    t.put("3d", "a.pak", (t.www / "3d" / "a.pak").read_bytes() + b"\0" * 5000)
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/a.pak")]
 
 
@@ -327,6 +342,7 @@ def test_named_list_answered_404_asks_and_records_nothing(request, road_name, ng
     # even with the icons there.
     road = make_road(request, road_name, signed=True)
     t = Trees(tmp_path)
+    t.object_of("3d", "files.txt").unlink()
     (t.www / "3d" / "files.txt").unlink()
     nginx(t.www)
     inst = road.install()
