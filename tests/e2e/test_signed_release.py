@@ -276,7 +276,8 @@ def test_signed_update_with_a_new_launcher(request, road_name, nginx, tmp_path):
     assert files["data/update/release.txt"] == number + b"\n"
     # The restarted launcher checked the same release again.
     assert server.requests().count("/3d/release.sig") == 2
-    assert server.requests().count("/3d/" + EXE) == 1
+    exe = t.object_of("3d", EXE).relative_to(t.www)
+    assert server.requests().count(f"/{exe.as_posix()}") == 1
 
 
 def test_launcher_without_a_key_reads_a_signed_tree_as_always(road, nginx, tmp_path):
