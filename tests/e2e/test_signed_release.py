@@ -98,14 +98,7 @@ class Trees:
         shutil.copytree(tree_dir, self.www, ignore=shutil.ignore_patterns(".publish-*"))
 
     def object_of(self, top, name):
-        """Where a launcher with a key fetches name below top ("3d" or
-        "swf"): the object the served manifest names for it, or None."""
-        origin = "update" if top == "3d" else "icons"
-        for line in (self.www / "3d" / "release.sig").read_text().split("\n")[4:]:
-            f = line.split("\t")
-            if len(f) == 4 and f[0] == origin and f[3] == name:
-                return self.www / top / "objects" / f[2][:2] / f[2]
-        return None
+        return object_path(self.www, top, name)
 
     def put(self, top, name, data):
         """Serves data as name to launchers with and without a key."""
@@ -121,6 +114,17 @@ class Trees:
         (self.tmp / "body").write_bytes(body)
         subprocess.run([str(BUILD_NATIVE / "bin" / "releasetool"), "sign", str(KEY), str(self.tmp / "body"),
                         str(self.www / "3d" / "release.sig")], check=True)
+
+
+def object_path(www, top, name):
+    """Where a launcher with a key fetches name below top ("3d" or "swf"):
+    the object the served manifest names for it, or None."""
+    origin = "update" if top == "3d" else "icons"
+    for line in (www / "3d" / "release.sig").read_text().split("\n")[4:]:
+        f = line.split("\t")
+        if len(f) == 4 and f[0] == origin and f[3] == name:
+            return www / top / "objects" / f[2][:2] / f[2]
+    return None
 
 
 def list_line(name, served, content):
