@@ -249,9 +249,11 @@ TEST_F(SignedPublishTest, EveryNamedFileIsAnObjectKeptForTheLastReleases) {
   for (const release::FileEntry& e : first.files) {
     std::string object = readFile(objectOf(e));
     EXPECT_EQ(e.sha256, release::sha256Of(object.data(), object.size())) << e.name;
-    // One file system: the served file and its object share their bytes.
+#ifndef _WIN32  // Wine's link counts and ids of .exe files do not tell
+    // One file system: the served file and its object are one file.
     std::string byName = (e.origin == release::Origin::Icons ? iconsOut : out) + "/" + e.name;
     EXPECT_TRUE(fs::equivalent(byName, objectOf(e))) << e.name;
+#endif
   }
   EXPECT_EQ(report.objectsWritten, first.files.size());
   EXPECT_EQ(report.objectsLinked, first.files.size());
