@@ -5,11 +5,18 @@
 #include <filesystem>
 #include <map>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "publish/objects.h"
 #include "publish/publisher.h"
 #include "publish/state.h"
 #include "release/keys.h"
 #include "release/manifest.h"
+#include "base/text.h"
+#include "platform/md5.h"
 #include "test_util.h"
 
 namespace publish {
@@ -286,6 +293,35 @@ TEST_F(SignedPublishTest, EveryNamedFileIsAnObjectKeptForTheLastReleases) {
   EXPECT_FALSE(run(&error));
   EXPECT_NE(error.find("refusing 1 file"), std::string::npos) << error;
 }
+
+#ifndef _WIN32
+TEST(ObjectStore, CopiesAcrossFileSystemsAreCheckedAgainstTheirDigest) {
+  testutil::TempDir dir;
+  struct stat here {}, shm {};
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+    GTEST_SKIP() << "no second file system";
+  fs::path other = fs::path("/dev/shm") / ("tvl-objects-" + std::to_string(::getpid()));
+  fs::create_directories(other / "tmp");
+  std::string bytes = "served bytes", sha = tvl::toHexLower(release::sha256Of(bytes.data(), bytes.size()).data(), 32);
+  writeFile(dir.file("served"), bytes);
+  platform::Md5Provider md5;
+  std::string error;
+  ASSERT_TRUE(md5.acquire(&error)) << error;
+  ObjectFile f{other.string(), (other / "tmp").string(), dir.file("served"), bytes.size(), sha};
+  ObjectCounts counts;
+  EXPECT_TRUE(storeObjects({f}, md5, &counts, &error)) << error;
+  EXPECT_EQ(readFile((other / objectPathOf(sha)).string()), bytes);
+  EXPECT_EQ(counts.written, 1u);
+  EXPECT_EQ(counts.linked, 0u);
+  // A served file that no longer holds what was published for it is not
+  // stored under that digest.
+  writeFile(dir.file("served"), "other bytes!");
+  f.sha256 = std::string(64, 'a');
+  EXPECT_FALSE(storeObjects({f}, md5, &counts, &error));
+  EXPECT_FALSE(fs::exists(other / objectPathOf(f.sha256)));
+  fs::remove_all(other);
+}
+#endif
 
 }  // namespace
 }  // namespace publish
