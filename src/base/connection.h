@@ -34,6 +34,7 @@ struct UpdateOptions {
   bool checkIndex = false;  // "check_index": trust the index of verified files
   int fullCheckDays = 7;    // "full_check_days": read every file at least this often
   int limitKbps = 0;        // "download_limit_kbps": kilobytes a second for all transfers together; 0: no cap
+  std::string mirrors;      // "update_mirrors": servers a signed release's files may also come from
 };
 
 }  // namespace tvl

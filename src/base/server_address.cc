@@ -38,4 +38,27 @@ ServerAddress parseServerAddress(const std::string& setting) {
   return a;
 }
 
+std::vector<MirrorAddress> parseMirrorList(const std::string& setting) {
+  std::vector<MirrorAddress> out;
+  size_t pos = 0;
+  while (pos < setting.size()) {
+    size_t end = setting.find_first_of(", \t", pos);
+    if (end == std::string::npos) end = setting.size();
+    std::string entry = setting.substr(pos, end - pos);
+    pos = end + 1;
+    if (entry.empty()) continue;
+    size_t scheme = entry.find("://");
+    size_t slash = entry.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    MirrorAddress m;
+    m.server = entry.substr(0, slash);
+    if (slash != std::string::npos) m.prefix = entry.substr(slash);
+    while (!m.prefix.empty() && m.prefix.back() == '/') m.prefix.pop_back();
+    if (scheme == std::string::npos) m.server = "http://" + m.server;
+    ServerAddress a = parseServerAddress(m.server);
+    if (!a.valid || m.prefix.find_first_of("?#") != std::string::npos) continue;
+    out.push_back(m);
+  }
+  return out;
+}
+
 }  // namespace tvl

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tvl {
 
@@ -21,5 +22,17 @@ struct ServerAddress {
 // empty, a port must be 1 to 65535, and nothing but one "/" may follow;
 // anything else is not valid.
 ServerAddress parseServerAddress(const std::string& setting);
+
+// One server of "update_mirrors": what a server setting takes ("host[:port]"
+// without a scheme means plain HTTP), optionally followed by a path that
+// goes before update_path and icons_path on that server.
+struct MirrorAddress {
+  std::string server;  // as a server setting spells it
+  std::string prefix;  // "" or "/path", without a trailing "/"
+};
+
+// The entries of the setting, separated by commas or spaces, in order;
+// entries that name no server are left out.
+std::vector<MirrorAddress> parseMirrorList(const std::string& setting);
 
 }  // namespace tvl

@@ -41,5 +41,17 @@ TEST(ServerAddress, Forms) {
   }
 }
 
+TEST(MirrorList, EntriesInOrderWithTheirPaths) {
+  std::vector<MirrorAddress> m =
+      parseMirrorList(" m1.example.net, 10.0.0.2:8080/tervalis/ https://m3.example.net:8443/a/b,,ftp://x http://:1 m4");
+  std::vector<std::pair<std::string, std::string>> got;
+  for (const MirrorAddress& a : m) got.push_back({a.server, a.prefix});
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{{"http://m1.example.net", ""},
+                                                                    {"http://10.0.0.2:8080", "/tervalis"},
+                                                                    {"https://m3.example.net:8443", "/a/b"},
+                                                                    {"http://m4", ""}}));
+  EXPECT_TRUE(parseMirrorList("").empty());
+}
+
 }  // namespace
 }  // namespace tvl

@@ -42,6 +42,7 @@ UpdateOptions loadUpdateOptions() {
       settingNumber(readSetting(kSettingsSection, "full_check_days", "", kSettingsFile), 1, 365, o.fullCheckDays);
   o.limitKbps =
       settingNumber(readSetting(kSettingsSection, "download_limit_kbps", "", kSettingsFile), 0, 999999, 0);
+  o.mirrors = readSetting(kSettingsSection, "update_mirrors", "", kSettingsFile);
   return o;
 }
 

@@ -162,6 +162,10 @@ bool removeEmptyDirectory(const std::string& path);
 // call returns once the move is on disk.
 bool replaceFile(const std::string& from, const std::string& to, std::string* error);
 
+// Makes to a second name of the file at from (a hard link); fails, touching
+// nothing, where the file system has none or the two lie on different ones.
+bool hardLink(const std::string& from, const std::string& to, std::string* error);
+
 // Waits until the bytes of the file at path are on the disk (fsync;
 // FlushFileBuffers on Windows).
 bool flushFile(const std::string& path, std::string* error);

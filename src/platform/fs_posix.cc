@@ -284,6 +284,15 @@ bool replaceFile(const std::string& from, const std::string& to, std::string* er
   return true;
 }
 
+bool hardLink(const std::string& from, const std::string& to, std::string* error) {
+  std::string src = nativePath(from), dst = nativePath(to);
+  if (::link(src.c_str(), dst.c_str()) != 0) {
+    *error = "cannot link " + src + " to " + dst + ": " + errnoText();
+    return false;
+  }
+  return true;
+}
+
 namespace {
 
 bool fsyncPath(const std::string& p, int flags, std::string* error) {

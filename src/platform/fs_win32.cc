@@ -286,6 +286,14 @@ bool replaceFile(const std::string& from, const std::string& to, std::string* er
   return true;
 }
 
+bool hardLink(const std::string& from, const std::string& to, std::string* error) {
+  if (!CreateHardLinkA(to.c_str(), from.c_str(), nullptr)) {
+    *error = "cannot link " + from + " to " + to + ": " + win32ErrorText(GetLastError());
+    return false;
+  }
+  return true;
+}
+
 bool moveDurably(const std::string& from, const std::string& to, std::string* error) {
   return replaceFile(from, to, error);  // written through
 }

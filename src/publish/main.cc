@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/fs.h"
 #include "platform/process.h"
 #include "publish/list_format.h"
 #include "publish/options.h"
@@ -156,6 +157,16 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(pr.tooLarge),
                 !pr.listChanged ? "unchanged" : pr.listed ? "rewritten" : "removed");
   if (report.hasIcons) printTree(report.icons, cl.publish.dryRun, cl.verbose);
+  // Objects never change their bytes; only what launchers without a key
+  // fetch by name can be stale in a cache.
+  for (const publish::TreeReport* tree : {&report.game, &report.icons})
+    for (const std::string& name : tree->purge)
+      std::printf("purge     %s\n", printable(platform::joinPath(tree->outputDir, name)).c_str());
+  if (report.signedRelease && !cl.publish.dryRun)
+    std::printf("objects: %llu written (%llu as hard links), %llu removed\n",
+                static_cast<unsigned long long>(report.objectsWritten),
+                static_cast<unsigned long long>(report.objectsLinked),
+                static_cast<unsigned long long>(report.objectsRemoved));
   if (report.signedRelease)
     std::printf("%s%s %s: release %llu, expires %s\n", cl.publish.dryRun ? "dry run: " : "", publish::kManifestName,
                 cl.publish.dryRun ? "would be signed" : "signed", static_cast<unsigned long long>(report.release),

@@ -50,6 +50,8 @@ const char kUsage[] =
     "                         SHA-256, signed with the secret key in FILE\n"
     "  --expires DAYS         launchers refuse the signed release after DAYS days\n"
     "                         (default 30): publish again before then\n"
+    "  --keep-releases N      signed: keep the objects of the last N releases\n"
+    "                         (default 3, 1-1000) for launchers still on them\n"
     "  -q, --quiet            no progress on stderr\n"
     "  -v, --verbose          also list unchanged files\n"
     "  -h, --help             this text\n"
@@ -92,6 +94,7 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
     return true;
   }
   bool expiresGiven = false;
+  bool keepGiven = false;
   std::vector<std::string> positional;
   bool optionsEnd = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -211,6 +214,14 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
       }
       p.expiresDays = static_cast<int>(n);
       expiresGiven = true;
+    } else if (arg == "--keep-releases") {
+      if (!takeValue()) return false;
+      if (!parseNumber(value, 1, 1000, &n)) {
+        *error = "--keep-releases: '" + value + "' is not a number from 1 to 1000";
+        return false;
+      }
+      p.keepReleases = static_cast<unsigned>(n);
+      keepGiven = true;
     } else if (arg == "-j" || arg == "--jobs") {
       if (!takeValue()) return false;
       if (!parseNumber(value, 1, 256, &n)) {
@@ -233,8 +244,8 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
     *error = "--icons and --icons-output go together";
     return false;
   }
-  if (expiresGiven && out->publish.signKeyPath.empty()) {
-    *error = "--expires needs --sign-key";
+  if ((expiresGiven || keepGiven) && out->publish.signKeyPath.empty()) {
+    *error = std::string(expiresGiven ? "--expires" : "--keep-releases") + " needs --sign-key";
     return false;
   }
   return true;

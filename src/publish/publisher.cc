@@ -11,8 +11,10 @@
 #include "platform/fs.h"
 #include "platform/md5.h"
 #include "platform/tree.h"
+#include "release/manifest.h"
 #include "release/patch_list.h"
 #include "publish/list_format.h"
+#include "publish/objects.h"
 #include "publish/pack.h"
 #include "publish/pool.h"
 #include "publish/signing.h"
@@ -370,20 +372,74 @@ bool addServedPatches(const std::string& outputDir, ManifestContent* content, st
   return true;
 }
 
-// The signed manifest goes last, when everything it names is in place.
+// The marker that tells launchers this origin serves objects.
+bool addObjectsMarker(const TreeRun& run, ManifestContent* content, std::string* error) {
+  std::string path = run.outPath(release::kObjectsMarkerName), current;
+  if (!(readWholeFile(path, &current) && current == release::kObjectsMarkerText)) {
+    std::string temp = joinPath(run.tempDir(), "marker.tmp");
+    if (!platform::makeDirectories(platform::joinPath(run.outputDir, "objects"), error) ||
+        !writeWholeFile(temp, release::kObjectsMarkerText, error) || !replaceFile(temp, path, error))
+      return false;
+  }
+  ManifestFile m;
+  m.icon = run.tree == Tree::Icons;
+  m.name = release::kObjectsMarkerName;
+  m.size = std::string(release::kObjectsMarkerText).size();
+  if (!sha256OfFile(path, m.size, &m.sha256, error)) return false;
+  content->files.push_back(m);
+  return true;
+}
+
+// Objects of releases no longer kept go once the new manifest is in place.
+// A failure here leaves extra objects, never missing ones: a note, not an error.
+void pruneReleases(const TreeRun& game, const std::vector<TreeRun*>& runs, const std::string& manifest,
+                   const PublishOptions& o, PublishReport* report) {
+  std::string storeDir = game.outPath(kReleasesDir), error;
+  ObjectCounts counts;
+  bool ok = rememberRelease(storeDir, manifest, o.keepReleases, &error);
+  for (const TreeRun* run : runs) {
+    std::set<std::string> keep;
+    ok = ok && digestsKept(storeDir, run->tree == Tree::Icons, &keep, &error) &&
+         pruneObjects(run->outputDir, keep, &counts, &error);
+  }
+  report->objectsRemoved = counts.removed;
+  if (!ok) report->notes.push_back("old objects were not removed: " + error);
+}
+
+// Objects first, then the signed manifest, when everything it names is in
+// place, then the pruning.
 bool writeReleaseManifest(const TreeRun& game, const std::vector<TreeRun*>& runs, const SigningKey& key,
-                          const PublishReport& report, std::string* error) {
+                          const PublishOptions& o, PublishReport* report, std::string* error) {
   ManifestContent content = manifestContent(runs);
   if (!addServedPatches(game.outputDir, &content, error)) return false;
-  content.release = report.release;
-  content.expires = report.expires;
+  for (const TreeRun* run : runs)
+    if (!addObjectsMarker(*run, &content, error)) return false;
+  content.release = report->release;
+  content.expires = report->expires;
   std::string text;
   if (!key.sign(content, &text, error)) return false;
+  std::vector<ObjectFile> objects;
+  for (const ManifestFile& f : content.files) {
+    const TreeRun& run = f.icon ? *runs.back() : game;
+    objects.push_back({run.outputDir, run.tempDir(), run.outPath(f.name), f.size, f.sha256});
+  }
+  ObjectCounts counts;
+  if (!storeObjects(objects, *game.md5, &counts, error)) return false;
+  report->objectsWritten = counts.written;
+  report->objectsLinked = counts.linked;
+  // The release served until now keeps its objects too, also when it was
+  // signed before any was remembered.
+  std::string previous;
+  if (readWholeFile(game.outPath(kManifestName), &previous) &&
+      !rememberRelease(game.outPath(kReleasesDir), previous, o.keepReleases, error))
+    return false;
   std::string temp = joinPath(game.tempDir(), "manifest.tmp");
   if (!writeWholeFile(temp, text, error)) return false;
   platform::flushFileSystem(game.outputDir);
   for (const TreeRun* run : runs) platform::flushFileSystem(run->outputDir);
-  return replaceFile(temp, game.outPath(kManifestName), error);
+  if (!replaceFile(temp, game.outPath(kManifestName), error)) return false;
+  pruneReleases(game, runs, text, o, report);
+  return true;
 }
 
 void fillReport(const TreeRun& run) {
@@ -395,6 +451,10 @@ void fillReport(const TreeRun& run) {
   }
   for (const std::string& name : run.removedReport) r.files.emplace_back(name, Change::Removed);
   std::sort(r.files.begin(), r.files.end());
+  r.purge.clear();
+  if (r.listChanged) r.purge.push_back(run.listName);
+  for (const auto& [name, change] : r.files)
+    if (change == Change::Changed || change == Change::Removed) r.purge.push_back(name);
   r.fileCount = run.items.size();
 }
 
@@ -533,6 +593,13 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     std::string reason = patches.reservedReason(n);
     if (!reason.empty()) refusal->problems.push_back({n, reason});
   }
+  // The object store lives there in both outputs.
+  if (signing)
+    for (const std::vector<std::string>* names : {&gameNames, &iconNames})
+      for (const std::string& n : *names)
+        if (asciiLower(n).compare(0, 8, "objects/") == 0 || asciiLower(n) == "objects")
+          refusal->problems.push_back({names == &iconNames ? "clan icon " + n : n,
+                                       "objects/ holds the signed release's objects"});
   uint64_t gameBytes = 0;
   for (TreeRun* run : runs)
     for (const SourceFile& f : run->files) {
@@ -649,7 +716,11 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     if (!finishTree(run, o, run == &game ? &patches : nullptr, error)) return false;
     fillReport(*run);
   }
-  if (signing && !o.dryRun && !writeReleaseManifest(game, runs, key, *report, error)) return false;
+  if (!o.dryRun) {
+    if (report->patches.listChanged) report->game.purge.push_back(release::kPatchListName);
+    std::sort(report->game.purge.begin(), report->game.purge.end());
+  }
+  if (signing && !o.dryRun && !writeReleaseManifest(game, runs, key, o, report, error)) return false;
   if (!o.dryRun)
     for (TreeRun* run : runs) removeEmptyDirectory(run->tempDir());
   return true;

@@ -10,8 +10,10 @@
 // something missing: archives are written to a temporary folder inside the
 // output and moved into place one by one; the list follows when all are in
 // place; archives of files that left the release go after the new list; the
-// state file follows. With a signing key, the signed release manifest
-// (release.sig, beside files.txt) that names all of it comes last. A run cut
+// state file follows. With a signing key, every file the manifest names is
+// also stored under its digest (objects.h), then the signed release manifest
+// (release.sig, beside files.txt) that names all of it comes last, then
+// objects no kept release names are removed. A run cut
 // short leaves the previous list in force and its state, so the next run
 // redoes what is missing.
 #pragma once
@@ -56,6 +58,9 @@ struct PublishOptions {
   // written (and an existing one is left alone).
   std::string signKeyPath;
   int expiresDays = 30;
+  // Objects named by the manifests of this many latest releases stay, so a
+  // launcher that read an earlier manifest still finds what it names.
+  unsigned keepReleases = 3;
   int64_t signTime = 0;  // seconds since 1970 UTC; 0: the clock's
 };
 
@@ -68,6 +73,9 @@ struct TreeReport {
   bool listChanged = false;
   uint64_t fileCount = 0;
   uint64_t byteCount = 0;  // of the published files
+  // What a cache may hold an old copy of for launchers that fetch by name:
+  // changed and removed files and rewritten lists.
+  std::vector<std::string> purge;
   uint64_t count(Change c) const;
 };
 
@@ -79,6 +87,9 @@ struct PublishReport {
   bool signedRelease = false;  // a manifest was (or, dry, would be) written
   uint64_t release = 0;
   int64_t expires = 0;
+  uint64_t objectsWritten = 0;  // new objects, hard links or copies
+  uint64_t objectsLinked = 0;   // of those, hard links
+  uint64_t objectsRemoved = 0;  // named by none of the kept releases
   std::vector<std::string> notes;  // worth telling the user, not errors
 };
 

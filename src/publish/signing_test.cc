@@ -5,10 +5,18 @@
 #include <filesystem>
 #include <map>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "publish/objects.h"
 #include "publish/publisher.h"
 #include "publish/state.h"
 #include "release/keys.h"
 #include "release/manifest.h"
+#include "base/text.h"
+#include "platform/md5.h"
 #include "test_util.h"
 
 namespace publish {
@@ -104,7 +112,8 @@ class SignedPublishTest : public ::testing::Test {
     for (auto [root, origin] : {std::pair(out, release::Origin::Update), std::pair(iconsOut, release::Origin::Icons)})
       for (auto& e : fs::recursive_directory_iterator(root)) {
         std::string name = fs::relative(e.path(), root).generic_string();
-        if (e.is_regular_file() && name.rfind(".publish-", 0) != 0 && name != kManifestName)
+        bool object = name.rfind("objects/", 0) == 0 && name != release::kObjectsMarkerName;
+        if (e.is_regular_file() && name.rfind(".publish-", 0) != 0 && name != kManifestName && !object)
           files[{origin, name}] = readFile(e.path().string());
       }
     return files;
@@ -120,6 +129,10 @@ class SignedPublishTest : public ::testing::Test {
       EXPECT_EQ(e->size, bytes.size()) << key.second;
       EXPECT_EQ(e->sha256, release::sha256Of(bytes.data(), bytes.size())) << key.second;
     }
+  }
+
+  std::string objectOf(const release::FileEntry& e) const {
+    return (e.origin == release::Origin::Icons ? iconsOut : out) + "/" + release::objectName(e.sha256);
   }
 
   testutil::TempDir dir;
@@ -183,11 +196,12 @@ TEST_F(SignedPublishTest, WrittenLastAnInterruptedRunLeavesTheOldManifest) {
   ASSERT_TRUE(run());
   expectManifestNamesExactlyWhatIsServed();
   EXPECT_EQ(verified().release, 1717000010u);
-  // Nothing newer than it in either output.
+  // Nothing served is newer than it in either output (the publisher's own
+  // copy of it comes after).
   auto manifestTime = fs::last_write_time(manifestPath());
   for (const std::string& root : {out, iconsOut})
     for (auto& e : fs::recursive_directory_iterator(root)) {
-      if (!e.is_regular_file()) continue;
+      if (!e.is_regular_file() || e.path().parent_path().filename() == kReleasesDir) continue;
       EXPECT_LE(e.last_write_time(), manifestTime) << e.path();
     }
 }
@@ -232,6 +246,82 @@ TEST_F(SignedPublishTest, DryRunAndBadKeysWriteNothing) {
     EXPECT_FALSE(fs::exists(out));
   }
 }
+
+TEST_F(SignedPublishTest, EveryNamedFileIsAnObjectKeptForTheLastReleases) {
+  o.keepReleases = 2;
+  ASSERT_TRUE(run());
+  release::Manifest first = verified();
+  EXPECT_TRUE(release::hasObjects(first, release::Origin::Update));
+  EXPECT_TRUE(release::hasObjects(first, release::Origin::Icons));
+  for (const release::FileEntry& e : first.files) {
+    std::string object = readFile(objectOf(e));
+    EXPECT_EQ(e.sha256, release::sha256Of(object.data(), object.size())) << e.name;
+#ifndef _WIN32  // Wine's link counts and ids of .exe files do not tell
+    // One file system: the served file and its object are one file.
+    std::string byName = (e.origin == release::Origin::Icons ? iconsOut : out) + "/" + e.name;
+    EXPECT_TRUE(fs::equivalent(byName, objectOf(e))) << e.name;
+#endif
+  }
+  EXPECT_EQ(report.objectsWritten, first.files.size());
+  EXPECT_EQ(report.objectsLinked, first.files.size());
+  EXPECT_EQ(report.game.purge, std::vector<std::string>{"files.txt"});  // new, where a cache may hold a 404
+
+  // Two more releases, each changing readme.txt: its first version was only
+  // in the release that is no longer kept.
+  put(release, "readme.txt", "second");
+  o.signTime += 10;
+  ASSERT_TRUE(run());
+  EXPECT_EQ(report.game.purge, (std::vector<std::string>{"files.txt", "readme.txt"}));
+  EXPECT_EQ(report.objectsRemoved, 0u);
+  release::Manifest second = verified();
+  put(release, "readme.txt", "third");
+  o.signTime += 10;
+  ASSERT_TRUE(run());
+  release::Manifest third = verified();
+  for (const release::Manifest* m : {&second, &third})
+    for (const release::FileEntry& e : m->files) EXPECT_TRUE(fs::exists(objectOf(e))) << e.name;
+  for (const char* name : {"readme.txt", "files.txt"}) {
+    const release::FileEntry* old = first.find(release::Origin::Update, name);
+    EXPECT_FALSE(fs::exists(objectOf(*old))) << name;
+  }
+  EXPECT_EQ(report.objectsRemoved, 2u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out + "/" + kReleasesDir), fs::directory_iterator()), 2);
+
+  // Release files cannot take the store's place.
+  put(release, "Objects/x.bin", "x");
+  std::string error;
+  EXPECT_FALSE(run(&error));
+  EXPECT_NE(error.find("refusing 1 file"), std::string::npos) << error;
+}
+
+#ifndef _WIN32
+TEST(ObjectStore, CopiesAcrossFileSystemsAreCheckedAgainstTheirDigest) {
+  testutil::TempDir dir;
+  struct stat here {}, shm {};
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+    GTEST_SKIP() << "no second file system";
+  fs::path other = fs::path("/dev/shm") / ("tvl-objects-" + std::to_string(::getpid()));
+  fs::create_directories(other / "tmp");
+  std::string bytes = "served bytes", sha = tvl::toHexLower(release::sha256Of(bytes.data(), bytes.size()).data(), 32);
+  writeFile(dir.file("served"), bytes);
+  platform::Md5Provider md5;
+  std::string error;
+  ASSERT_TRUE(md5.acquire(&error)) << error;
+  ObjectFile f{other.string(), (other / "tmp").string(), dir.file("served"), bytes.size(), sha};
+  ObjectCounts counts;
+  EXPECT_TRUE(storeObjects({f}, md5, &counts, &error)) << error;
+  EXPECT_EQ(readFile((other / objectPathOf(sha)).string()), bytes);
+  EXPECT_EQ(counts.written, 1u);
+  EXPECT_EQ(counts.linked, 0u);
+  // A served file that no longer holds what was published for it is not
+  // stored under that digest.
+  writeFile(dir.file("served"), "other bytes!");
+  f.sha256 = std::string(64, 'a');
+  EXPECT_FALSE(storeObjects({f}, md5, &counts, &error));
+  EXPECT_FALSE(fs::exists(other / objectPathOf(f.sha256)));
+  fs::remove_all(other);
+}
+#endif
 
 }  // namespace
 }  // namespace publish

@@ -248,14 +248,23 @@ VerifyResult acceptManifest(std::string_view bytes, const std::vector<PublicKey>
   return r;
 }
 
-uint64_t peekReleaseNumber(std::string_view bytes) {
+std::string objectName(const Digest& sha256) {
+  std::string hex = toHexLower(sha256.data(), sha256.size());
+  return "objects/" + hex.substr(0, 2) + "/" + hex;
+}
+
+bool hasObjects(const Manifest& manifest, Origin origin) { return manifest.find(origin, kObjectsMarkerName) != nullptr; }
+
+bool readManifestUnchecked(std::string_view bytes, Manifest* manifest) {
   std::string_view keyHex, sigHex, body;
-  Manifest m;
   std::string detail;
-  if (bytes.size() > kMaxManifestSize || !splitSignature(bytes, &keyHex, &sigHex, &body) ||
-      parseManifestBody(body, &m, &detail) != Verdict::Accepted)
-    return 0;
-  return m.release;
+  return bytes.size() <= kMaxManifestSize && splitSignature(bytes, &keyHex, &sigHex, &body) &&
+         parseManifestBody(body, manifest, &detail) == Verdict::Accepted;
+}
+
+uint64_t peekReleaseNumber(std::string_view bytes) {
+  Manifest m;
+  return readManifestUnchecked(bytes, &m) ? m.release : 0;
 }
 
 }  // namespace release

@@ -38,6 +38,13 @@ constexpr uint32_t kManifestFormat = 1;
 constexpr size_t kMaxManifestSize = 16 * 1024 * 1024;
 constexpr size_t kMaxNameSize = 259;
 
+// Signed trees also serve every file under an address made of its SHA-256,
+// objects/<first 2 hex>/<64 hex> below the origin's path, whose bytes never
+// change. An origin has them when the manifest names its marker file there;
+// trees published before that have none and are read by name.
+constexpr char kObjectsMarkerName[] = "objects/format";
+constexpr char kObjectsMarkerText[] = "tervalis-objects 1\n";
+
 enum class Origin { Icons, Update };  // in manifest order ("icons" < "update")
 
 struct FileEntry {
@@ -110,6 +117,16 @@ Verdict checkFreshness(const Manifest& manifest, uint64_t newestAccepted, int64_
 // verifyManifest, then checkFreshness.
 VerifyResult acceptManifest(std::string_view bytes, const std::vector<PublicKey>& keys, uint64_t newestAccepted,
                             int64_t now);
+
+// Where the object with that digest is served, relative to its origin's path.
+std::string objectName(const Digest& sha256);
+
+// Whether the manifest says the origin serves objects.
+bool hasObjects(const Manifest& manifest, Origin origin);
+
+// A manifest's files without checking its signature; false when it does not
+// read. Only for the publisher's own copies of earlier releases.
+bool readManifestUnchecked(std::string_view bytes, Manifest* manifest);
 
 // The release number of a manifest's text without checking its signature,
 // or 0. Only for choosing the next number when publishing.

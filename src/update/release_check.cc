@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -11,7 +12,10 @@
 #include "release/accepted_release.h"
 #include "release/sha256.h"
 #include "transfer/archive.h"
+#include "base/server_address.h"
+#include "transfer/http.h"
 #include "transfer/paths.h"
+#include "transfer/support_log.h"
 #include "update/updater.h"
 
 namespace tvl {
@@ -104,6 +108,34 @@ ReleaseProblem problemOf(release::Verdict verdict) {
   return ReleaseProblem::kNotSigned;
 }
 
+// The manifest from one server, whole, into bytes.
+FetchResult fetchManifest(DownloadSession& session, const ServerLocation& from, std::string* bytes, bool* tooLarge) {
+  ManifestSizeCheck sizeCheck;
+  session.check = &sizeCheck;
+  HttpRequest request = buildDownloadRequest(session.game, from, release::kManifestName);
+  FetchResult fetched = fetchToTempFile(session, request);
+  session.check = nullptr;
+  bool read = fetched.ok() && readWholeFile(session.tempFile, bytes);
+  platform::removeFile(session.tempFile);
+  *tooLarge = sizeCheck.tooLarge();
+  if (fetched.ok() && !read) fetched.status = Status::error(EIO, request.objectPath);
+  return fetched;
+}
+
+ReleaseRefusal tooLargeRefusal() {
+  ReleaseRefusal refusal;
+  refusal.problem = ReleaseProblem::kNotSigned;
+  refusal.detail = "larger than any release manifest";
+  return refusal;
+}
+
+// A failure another server may not have: it answered with an error status,
+// sent what the manifest refuses, or could not be reached or understood.
+// Not one of this computer (a full disk).
+bool serverFault(const FetchResult& r) {
+  return r.errorStatus || r.refused || (r.status.code() >= 12000 && r.status.code() < 12200);
+}
+
 // Where the newest accepted release number is kept: the staging folder
 // data\update\, which no update removes.
 std::string acceptedReleasePath() { return dataPath("update\\") + release::kAcceptedReleaseName; }
@@ -112,32 +144,50 @@ std::string acceptedReleasePath() { return dataPath("update\\") + release::kAcce
 
 int64_t secondsSince1970() { return static_cast<int64_t>(std::time(nullptr)); }
 
-SignedRelease::SignedRelease(Updater& updater) : updater_(updater), enabled_(!updater.releaseKeys.empty()) {}
+SignedRelease::SignedRelease(Updater& updater) : updater_(updater), enabled_(!updater.releaseKeys.empty()) {
+  if (!enabled_) return;
+  for (const MirrorAddress& m : parseMirrorList(updater.options.mirrors)) {
+    updateMirrors_.push_back({m.server, m.prefix + updater.updateSource.path});
+    iconsMirrors_.push_back({m.server, m.prefix + updater.iconsSource.path});
+  }
+}
 
 ReleaseRefusal SignedRelease::start(DownloadSession& session) {
   ReleaseRefusal refusal;
   if (!enabled_) return refusal;
   session.progress.setCurrentFile(release::kManifestName);
   session.progress.notify();
-  ManifestSizeCheck sizeCheck;
-  session.check = &sizeCheck;
-  HttpRequest request = buildDownloadRequest(session.game, updater_.updateSource, release::kManifestName);
-  FetchResult fetched = fetchToTempFile(session, request);
-  session.check = nullptr;
   std::string bytes;
-  bool read = fetched.ok() && readWholeFile(session.tempFile, &bytes);
-  platform::removeFile(session.tempFile);
-  if (sizeCheck.tooLarge()) {
-    refusal.problem = ReleaseProblem::kNotSigned;
-    refusal.detail = "larger than any release manifest";
-    return refusal;
+  bool tooLarge = false;
+  FetchResult fetched = fetchManifest(session, updater_.updateSource, &bytes, &tooLarge);
+  if (tooLarge) return tooLargeRefusal();
+  if (fetched.ok()) return judge(bytes);
+  refusal.problem = ReleaseProblem::kMissing;
+  refusal.status = fetched.status;
+  if (!serverUnreachable(fetched) || updateMirrors_.empty()) return refusal;
+  // Only when the update server cannot be reached at all: one that answers
+  // speaks for the release, and a mirror may lag behind it. A mirror's
+  // manifest is judged like the server's, so it is never older than the
+  // release this installation accepted.
+  markUnreachable(updater_.updateSource);
+  ReleaseRefusal firstRefused;
+  for (const ServerLocation& mirror : updateMirrors_) {
+    FetchResult r = fetchManifest(session, mirror, &bytes, &tooLarge);
+    if (!tooLarge && !r.ok()) {
+      if (serverUnreachable(r)) markUnreachable(mirror);
+      continue;
+    }
+    ReleaseRefusal verdict = tooLarge ? tooLargeRefusal() : judge(bytes);
+    supportLog().note(std::string(release::kManifestName) + " from " + mirror.host + ": " +
+                      (verdict.refused() ? "refused, " + verdict.detail : "accepted"));
+    if (!verdict.refused()) return verdict;
+    if (!firstRefused.refused()) firstRefused = verdict;
   }
-  if (!read) {
-    refusal.problem = ReleaseProblem::kMissing;
-    refusal.status = fetched.ok() ? Status::error(EIO, request.objectPath) : fetched.status;
-    return refusal;
-  }
+  return firstRefused.refused() ? firstRefused : refusal;
+}
 
+ReleaseRefusal SignedRelease::judge(const std::string& bytes) {
+  ReleaseRefusal refusal;
   // Only a missing record is none. One that cannot be read for the moment
   // (a scanner holds it) is waited for briefly, then the run is refused:
   // taken as none it would let a replayed older release through and lower
@@ -184,6 +234,41 @@ release::Origin SignedRelease::originOf(const ServerLocation& source) const {
   return &source == &updater_.iconsSource ? release::Origin::Icons : release::Origin::Update;
 }
 
+std::string SignedRelease::requestName(const ServerLocation& source, const std::string& name) const {
+  if (!enabled_) return name;
+  release::Origin origin = originOf(source);
+  const release::FileEntry* entry = manifest_.find(origin, name);
+  if (!entry || !release::hasObjects(manifest_, origin)) return name;
+  return release::objectName(entry->sha256);
+}
+
+std::vector<const ServerLocation*> SignedRelease::serversFor(const ServerLocation& source) const {
+  std::vector<const ServerLocation*> servers = {&source};
+  // By name a mirror may hold another release's file under the same name.
+  if (enabled_ && release::hasObjects(manifest_, originOf(source)))
+    for (const ServerLocation& m : originOf(source) == release::Origin::Icons ? iconsMirrors_ : updateMirrors_)
+      servers.push_back(&m);
+  std::stable_partition(servers.begin(), servers.end(),
+                        [this](const ServerLocation* s) { return !unreachable(*s); });
+  return servers;
+}
+
+void SignedRelease::markUnreachable(const ServerLocation& server) const {
+  std::lock_guard<std::mutex> lock(downLock_);
+  down_.insert(server.host);
+}
+
+bool SignedRelease::unreachable(const ServerLocation& server) const {
+  std::lock_guard<std::mutex> lock(downLock_);
+  return down_.count(server.host) > 0;
+}
+
+bool serverUnreachable(const FetchResult& result) {
+  if (result.errorStatus || result.refused) return false;
+  uint32_t code = result.status.code();
+  return code == kHttpErrorCannotConnect || code == kHttpErrorNameNotResolved || code == kHttpErrorTimeout;
+}
+
 bool SignedRelease::names(const ServerLocation& source, const std::string& name) const {
   return !enabled_ || manifest_.find(originOf(source), name) != nullptr;
 }
@@ -197,26 +282,46 @@ std::unique_ptr<BodyCheck> SignedRelease::checkFor(const ServerLocation& source,
 
 FetchResult fetchChecked(Updater& updater, const SignedRelease* release, DownloadSession& session,
                          const ServerLocation& source, const std::string& name, const FetchTarget& target) {
-  HttpRequest request = buildDownloadRequest(session.game, source, name);
+  bool held = release && release->enabled();
   std::unique_ptr<BodyCheck> check;
-  if (release && release->enabled()) {
+  if (held) {
     check = release->checkFor(source, name);
     if (!check) {
       FetchResult r;
-      r.status = Status::error(kFetchErrorRefused, request.objectPath);
+      r.status = Status::error(kFetchErrorRefused, source.path + name);
       r.refused = true;
       return r;
     }
   }
-  // Several connections at once keep them open from file to file: a new
-  // connection per file costs a round trip of its own. One connection is
-  // the plain road, a connection per file.
-  request.reuseConnection = updater.options.connections > 1;
-  BodyCheck* saved = session.check;
-  session.check = check.get();
-  FetchResult r = fetchWithRetries(session, request, target, updater.retryPolicy(), proveWhole, &updater);
-  session.check = saved;
-  return r;
+  std::string requested = held ? release->requestName(source, name) : name;
+  std::vector<const ServerLocation*> servers = held ? release->serversFor(source) : std::vector<const ServerLocation*>{&source};
+  FetchResult first;
+  for (size_t i = 0; i < servers.size(); ++i) {
+    HttpRequest request = buildDownloadRequest(session.game, *servers[i], requested);
+    // Several connections at once keep them open from file to file: a new
+    // connection per file costs a round trip of its own. One connection is
+    // the plain road, a connection per file.
+    request.reuseConnection = updater.options.connections > 1;
+    if (check) check->restart();
+    BodyCheck* saved = session.check;
+    session.check = check.get();
+    FetchResult r = fetchWithRetries(session, request, target, updater.retryPolicy(), proveWhole, &updater);
+    session.check = saved;
+    if (r.ok()) {
+      if (requested != name) supportLog().note(name + ": " + request.objectPath + " from " + servers[i]->host);
+      return r;
+    }
+    if (!held) return r;
+    if (serverUnreachable(r)) release->markUnreachable(*servers[i]);
+    if (i == 0) first = r;
+    if (!serverFault(r)) break;  // the next server would meet the same
+    if (i + 1 < servers.size())
+      supportLog().note(name + ": " + servers[i]->host + " failed (" + std::to_string(r.status.code()) +
+                        "), trying " + servers[i + 1]->host);
+  }
+  // The player knows the file by its name, not by its address.
+  first.status = Status::error(first.status.code(), source.path + name);
+  return first;
 }
 
 }  // namespace tvl

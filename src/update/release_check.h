@@ -6,10 +6,19 @@
 // must be named by it and arrive with exactly its size and SHA-256 before it
 // is parsed, unpacked or moved into place. Without a key nothing of this
 // happens: the run fetches exactly what it always has.
+//
+// Where the accepted manifest says an origin serves objects, every file is
+// fetched by its digest (objects/<2 hex>/<sha256>), an address whose bytes
+// never change, and, when that fails (no connection, an error status, a body
+// the manifest refuses), from the servers of "update_mirrors" in turn. The
+// manifest comes from the update server, and from a mirror only when that
+// server cannot be reached.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,14 +89,33 @@ class SignedRelease {
   // tells).
   std::unique_ptr<BodyCheck> checkFor(const ServerLocation& source, const std::string& name) const;
 
+  // What is requested for name from source: its object where the origin
+  // serves objects, else the name itself.
+  std::string requestName(const ServerLocation& source, const std::string& name) const;
+
+  // The servers name may come from, in the order they are tried: source,
+  // then the mirrors, unless the manifest says the origin serves no objects.
+  std::vector<const ServerLocation*> serversFor(const ServerLocation& source) const;
+
+  // A server that could not be reached is tried last for the rest of the run.
+  void markUnreachable(const ServerLocation& server) const;
+  bool unreachable(const ServerLocation& server) const;
+
  private:
   release::Origin originOf(const ServerLocation& source) const;
+  ReleaseRefusal judge(const std::string& bytes);
 
   Updater& updater_;
   bool enabled_;
   bool recordDue_ = false;
   release::Manifest manifest_;
+  std::vector<ServerLocation> updateMirrors_, iconsMirrors_;
+  mutable std::mutex downLock_;
+  mutable std::set<std::string> down_;
 };
+
+// Whether a failed transfer says the server could not be reached at all.
+bool serverUnreachable(const FetchResult& result);
 
 // The one road every list, file, patch list and patch of a run takes into
 // session.tempFile: retried and resumed by the run's policy and, with a

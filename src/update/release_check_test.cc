@@ -10,7 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <cstdio>
 #include <random>
+#include <set>
 #include <thread>
 #include <string>
 #include <vector>
@@ -45,6 +47,7 @@ class Server : public HttpClient {
   HttpResult get(const HttpRequest& request, HttpSink& sink) override {
     std::string key = request.host + request.objectPath;
     requests.push_back(key);
+    if (down.count(request.host)) return {HttpOutcome::kNotStarted, kHttpErrorCannotConnect};
     if (onRequest) onRequest(key);
     auto it = files.find(key);
     Served s = it == files.end() ? Served{404, "<html>missing</html>"} : it->second;
@@ -78,6 +81,7 @@ class Server : public HttpClient {
     return {HttpOutcome::kEnded, 0};
   }
   std::map<std::string, Served> files;
+  std::set<std::string> down;  // hosts that cannot be reached
   std::vector<std::string> requests;
   std::map<std::string, size_t> taken;
   std::function<void(const std::string& key)> onRequest;
@@ -143,6 +147,31 @@ class SignedReleaseTest : public StagingTest {
     ASSERT_TRUE(release::writeManifest(manifest_, key, &text, &error)) << error;
     server.files["upd/3d/release.sig"] = Served{200, text};
   }
+  // The release as a publisher with an object store serves it: every named
+  // file also at its digest's address, the markers named too.
+  void withObjects() {
+    serve(Origin::Update, release::kObjectsMarkerName, release::kObjectsMarkerText);
+    serve(Origin::Icons, release::kObjectsMarkerName, release::kObjectsMarkerText);
+    for (const release::FileEntry& e : manifest_.files) {
+      std::string prefix = e.origin == Origin::Icons ? "ico/swf/" : "upd/3d/";
+      server.files[prefix + release::objectName(e.sha256)] = server.files[prefix + e.name];
+    }
+    sign(key_);
+  }
+  // A mirror "mir/m" holding a copy of all of it.
+  void mirrored() {
+    std::map<std::string, Served> copy;
+    for (const auto& [key, served] : server.files)
+      copy["mir/m" + key.substr(3)] = served;  // "upd/3d/x" -> "mir/m/3d/x"
+    server.files.insert(copy.begin(), copy.end());
+  }
+  std::string objectKey(const std::string& prefix, const std::string& name) {
+    Origin origin = prefix == "ico/swf/" ? Origin::Icons : Origin::Update;
+    for (const release::FileEntry& e : manifest_.files)
+      if (e.origin == origin && e.name == name) return prefix + release::objectName(e.sha256);
+    return "";
+  }
+
   std::string& servedManifest() { return server.files["upd/3d/release.sig"].body; }
 
   // Each run is a new process with the key built in.
@@ -182,6 +211,64 @@ TEST_F(SignedReleaseTest, ManifestComesFirstAndItsReleaseIsKept) {
   sign(key_);
   EXPECT_EQ(run().end, UpdateEnd::kPlay);
   EXPECT_EQ(acceptedRelease(), 9u);
+}
+
+TEST_F(SignedReleaseTest, ObjectsAreFetchedByDigestOnceTheManifestMarksThem) {
+  publish({{"a.pak", "A"}}, {{"7.png", "icon"}});
+  sign(key_);
+  withObjects();
+  // What a cache might still hold by name from another release.
+  for (auto& [key, served] : server.files)
+    if (key.find("/objects/") == std::string::npos && key != "upd/3d/release.sig") served.body = "stale";
+  EXPECT_EQ(run().end, UpdateEnd::kPlay);
+  EXPECT_EQ(server.requests,
+            (std::vector<std::string>{"upd/3d/release.sig", objectKey("upd/3d/", "files.txt"),
+                                      objectKey("ico/swf/", "clan_icons_list.txt"), objectKey("upd/3d/", "a.pak"),
+                                      objectKey("ico/swf/", "7.png")}));
+  EXPECT_EQ(testutil::readFile(path("a.pak")), "A");
+  EXPECT_EQ(testutil::readFile(path("data/textures/7.png")), "icon");
+}
+
+TEST_F(SignedReleaseTest, AMirrorStandsInForAFailingServer) {
+  enum Fault { kDown, kObjectMissing, kObjectDamaged, kDownMirrorBehind };
+  struct Case {
+    const char* what;
+    Fault fault;
+    UpdateEnd end;
+  } cases[] = {
+      {"server down", kDown, UpdateEnd::kPlay},
+      {"object missing", kObjectMissing, UpdateEnd::kPlay},
+      {"object damaged", kObjectDamaged, UpdateEnd::kPlay},
+      {"server down, mirror behind the installed release", kDownMirrorBehind, UpdateEnd::kReleaseRefused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove(path("a.pak").c_str());
+    std::remove(path("data/update/release.txt").c_str());
+    publish({{"a.pak", "A"}}, {});
+    withObjects();
+    mirrored();
+    std::string object = objectKey("upd/3d/", "a.pak"), error;
+    if (c.fault == kDown || c.fault == kDownMirrorBehind) server.down.insert("upd");
+    if (c.fault == kObjectMissing) server.files.erase(object);
+    if (c.fault == kObjectDamaged) server.files[object].body[3] ^= 1;
+    if (c.fault == kDownMirrorBehind) {
+      ASSERT_TRUE(release::writeAcceptedRelease(path("data/update/release.txt"), 6, &error));
+    }
+    updater_.reset(new Updater(testutil::settings(), nullptr));
+    withKey(*updater_);
+    updater_->options.mirrors = "mir/m";
+    UpdateOutcome o = runUpdate(*updater_, server, false);
+    EXPECT_EQ(o.end, c.end);
+    bool fromMirror = std::count(server.requests.begin(), server.requests.end(), "mir/m" + object.substr(3)) == 1;
+    if (c.end == UpdateEnd::kPlay) {
+      EXPECT_EQ(testutil::readFile(path("a.pak")), "A");
+      EXPECT_TRUE(fromMirror);
+    } else {
+      EXPECT_EQ(o.release.problem, ReleaseProblem::kRollback);
+      EXPECT_FALSE(fromMirror);
+    }
+  }
 }
 
 TEST_F(SignedReleaseTest, RefusedManifestEndsTheRunBeforeAnyList) {

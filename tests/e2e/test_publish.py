@@ -394,14 +394,19 @@ http {{
             assert headers["content-length"] == str(len(body)), path
             assert "transfer-encoding" not in headers and "content-encoding" not in headers, headers
             assert headers["content-type"] == "application/octet-stream"
-            fresh = (path.endswith(".txt") and "/data/" not in path) or path.endswith("release.sig")
-            want = "no-cache" if fresh else "max-age=300"
+            fresh = path.endswith(".txt") and "/data/" not in path
+            want = "no-cache" if fresh else "max-age=60" if path.endswith("release.sig") else "max-age=300"
             assert want in headers["cache-control"], (path, headers)
+        objects = [(top + "/" + o.relative_to(root).as_posix(), o) for top, root in (("/3d", update), ("/swf", iout))
+                   for o in (root / "objects").glob("??/*")]
+        assert len(objects) > 10
         for path, disk, want in [("/3d/patches.txt", update / "patches.txt", "no-cache"),
-                                 ("/3d/" + patch, update / patch, "immutable")]:
+                                 ("/3d/" + patch, update / patch, "immutable"),
+                                 *[(path, o, "immutable") for path, o in objects]]:
             status, headers, body = get(path)
             assert (status, body, want in headers["cache-control"]) == (200, disk.read_bytes(), True), path
         for path in ("/3d/.publish-state", "/3d/.publish-lock", "/3d/.publish-patches", "/swf/.publish-state",
+                     "/3d/.publish-releases/" + next((update / ".publish-releases").iterdir()).name,
                      "/3d/missing", "/other"):
             assert get(path)[0] == 404, path
         assert get("/3d/files.txt", "-X", "POST")[0] == 403

@@ -97,6 +97,15 @@ class Trees:
         shutil.rmtree(self.www, ignore_errors=True)
         shutil.copytree(tree_dir, self.www, ignore=shutil.ignore_patterns(".publish-*"))
 
+    def object_of(self, top, name):
+        return object_path(self.www, top, name)
+
+    def put(self, top, name, data):
+        """Serves data as name to launchers with and without a key."""
+        for p in [self.www / top / name, self.object_of(top, name)]:
+            if p:
+                write(p, data)
+
     def manifest_body(self):
         return (self.www / "3d" / "release.sig").read_bytes().split(b"\n", 1)[1]
 
@@ -105,6 +114,17 @@ class Trees:
         (self.tmp / "body").write_bytes(body)
         subprocess.run([str(BUILD_NATIVE / "bin" / "releasetool"), "sign", str(KEY), str(self.tmp / "body"),
                         str(self.www / "3d" / "release.sig")], check=True)
+
+
+def object_path(www, top, name):
+    """Where a launcher with a key fetches name below top ("3d" or "swf"):
+    the object the served manifest names for it, or None."""
+    origin = "update" if top == "3d" else "icons"
+    for line in (www / "3d" / "release.sig").read_text().split("\n")[4:]:
+        f = line.split("\t")
+        if len(f) == 4 and f[0] == origin and f[3] == name:
+            return www / top / "objects" / f[2][:2] / f[2]
+    return None
 
 
 def list_line(name, served, content):
@@ -123,10 +143,10 @@ def unsigned_server(t, run):
 def swapped_file_unsigned_list(t, run):
     evil = b"not the publisher's a.pak"
     served = zip_bytes([("a.pak", evil)])
-    write(t.www / "3d" / "a.pak", served)
+    t.put("3d", "a.pak", served)
     lines = [list_line("a.pak", served, evil), list_line("data/b.dat", (t.www / "3d/data/b.dat").read_bytes(),
                                                          b"b data " * 300)]
-    write(t.www / "3d" / "files.txt", zip_bytes([("files.txt", b"".join(lines))]))
+    t.put("3d", "files.txt", zip_bytes([("files.txt", b"".join(lines))]))
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/files.txt")]
 
 
@@ -136,7 +156,7 @@ def altered_list(t, run):
     with zipfile.ZipFile(t.www / "3d" / "files.txt") as z:
         text = z.read("files.txt")
     text += list_line("evil.exe", (t.www / "3d" / "evil.exe").read_bytes(), evil)
-    write(t.www / "3d" / "files.txt", zip_bytes([("files.txt", text)]))
+    t.put("3d", "files.txt", zip_bytes([("files.txt", text)]))
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/files.txt")]
 
 
@@ -165,13 +185,12 @@ def expired(t, run):
 
 
 def mixed_releases(t, run):
-    shutil.copy(t.old / "3d" / "a.pak", t.www / "3d" / "a.pak")
+    t.put("3d", "a.pak", (t.old / "3d" / "a.pak").read_bytes())
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/a.pak")]
 
 
 def larger_than_named(t, run):
-    with open(t.www / "3d" / "a.pak", "ab") as f:
-        f.write(b"\0" * 5000)
+    t.put("3d", "a.pak", (t.www / "3d" / "a.pak").read_bytes() + b"\0" * 5000)
     return [(FILE_CAPTION, f"Error downloading file: {REFUSED_CODE}\nFile: /3d/a.pak")]
 
 
@@ -261,7 +280,8 @@ def test_signed_update_with_a_new_launcher(request, road_name, nginx, tmp_path):
     assert files["data/update/release.txt"] == number + b"\n"
     # The restarted launcher checked the same release again.
     assert server.requests().count("/3d/release.sig") == 2
-    assert server.requests().count("/3d/" + EXE) == 1
+    exe = t.object_of("3d", EXE).relative_to(t.www)
+    assert server.requests().count(f"/{exe.as_posix()}") == 1
 
 
 def test_launcher_without_a_key_reads_a_signed_tree_as_always(road, nginx, tmp_path):
@@ -327,6 +347,7 @@ def test_named_list_answered_404_asks_and_records_nothing(request, road_name, ng
     # even with the icons there.
     road = make_road(request, road_name, signed=True)
     t = Trees(tmp_path)
+    t.object_of("3d", "files.txt").unlink()
     (t.www / "3d" / "files.txt").unlink()
     nginx(t.www)
     inst = road.install()

@@ -119,8 +119,13 @@ def test_signed_release_updates_through_its_patch(request, road_name, case, ngin
     # The manifest names the patch list's and the patch's bytes: anything
     # else is refused (even a patch of the same versions that applies) and
     # the pack fetched whole; a list it does not name is never asked for.
-    from test_signed_release import KEY, make_road
+    from test_signed_release import KEY, make_road, object_path
     www, versions, patches = make_releases(tmp_path / "rel", 1 << 20, "--sign-key", KEY)
+
+    def requested(name):
+        """The path a launcher with a key asks for: the object of name."""
+        o = object_path(www, "3d", name)
+        return "/" + o.relative_to(www).as_posix() if o else "/3d/" + name
     patch = patches[md5_upper(versions[1])]
     if case == "patch altered on the way":
         damage_patch(www, patch)
@@ -129,6 +134,10 @@ def test_signed_release_updates_through_its_patch(request, road_name, case, ngin
         (tmp_path / "target").write_bytes(versions[2])
         subprocess.run(["zstd", "-q", "-f", "-1", f"--patch-from={tmp_path / 'base'}", str(tmp_path / "target"),
                         "-o", str(www / "3d" / patch)], check=True)
+    if case in ("patch altered on the way", "patch at another level"):  # served at its address too
+        altered = (www / "3d" / patch).read_bytes()
+        object_path(www, "3d", patch).unlink()
+        object_path(www, "3d", patch).write_bytes(altered)
     if case == "patch list not named":
         sig = www / "3d" / "release.sig"
         body = b"".join(line for line in sig.read_bytes().split(b"\n", 1)[1].splitlines(keepends=True)
@@ -146,9 +155,9 @@ def test_signed_release_updates_through_its_patch(request, road_name, case, ngin
     assert sorted(os.listdir(inst.path / "data" / "update")) == ["release.txt"]
     fetched = server.requests()[1:]  # after the readiness probe
     assert fetched[0] == "/3d/release.sig"
-    assert ("/3d/patches.txt" in fetched) == (case != "patch list not named"), fetched
-    assert ("/3d/" + patch in fetched) == (case != "patch list not named"), fetched
-    assert ("/3d/" + PACK in fetched) == (case != "patch"), fetched
+    assert (requested("patches.txt") in fetched) == (case != "patch list not named"), fetched
+    assert (requested(patch) in fetched) == (case != "patch list not named"), fetched
+    assert (requested(PACK) in fetched) == (case != "patch"), fetched
 
 
 def start(road, inst):
