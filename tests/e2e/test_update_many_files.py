@@ -136,12 +136,12 @@ def test_window_bar_and_amounts_at_start_middle_and_end(release, netwine, win_in
             # The end shows only while the last file unpacks.
             shot = wait_for(lambda: (lambda s: s if all(same(region(s, origin, box), e) for box, e in
                                                         zip((BAR, FILE_LINE), expected)) else None)(screenshot(xvfb)),
-                            120 if point != "end" else 60, step=0.02)
+                            300 if point != "end" else 120, step=0.02)
             seen.append(point)
             assert shot, f"the window never showed the {point} as the probe paints it; seen {seen[:-1]}"
             if len(seen) <= len(gates):
                 gates[len(seen) - 1].touch()
-        proc.communicate(timeout=120)
+        proc.communicate(timeout=300)
     finally:
         if proc.poll() is None:
             proc.kill()
