@@ -10,7 +10,6 @@ Cheap to make and serve: every file's archive is one hard-linked 8 MiB
 stored zip; the launcher writes its 2 GiB, which the test removes again."""
 import hashlib
 import shutil
-import time
 import zipfile
 
 import pytest
