@@ -57,8 +57,8 @@ class PatchRun {
   PatchRun& operator=(const PatchRun&) = delete;
 
   // After the checks: decides which entries that need a download are
-  // fetched as patches, fetching the list first when it could matter;
-  // returns the progress total (clamped to the signed 32-bit range). The
+  // fetched as patches, fetching the lists first when they could matter;
+  // returns the progress total (saturating at INT64_MAX). The
   // entries must stay where they are until the run ends.
   int64_t plan(DownloadSession& session, const std::vector<FileListEntry>& entries);
 
