@@ -125,13 +125,16 @@ def damage_patch(www, patch):
 
 @pytest.mark.parametrize("road_name", ["posix", "win"])
 @pytest.mark.parametrize("case", ["patch", "patch altered on the way", "patch at another level",
-                                  "patch list not named"])
+                                  "patch list not named", "patch in pieces"])
 def test_signed_release_updates_through_its_patch(request, road_name, case, nginx, tmp_path):
     # The manifest names the patch list's and the patch's bytes: anything
     # else is refused (even a patch of the same versions that applies) and
     # the pack fetched whole; a list it does not name is never asked for.
     from test_signed_release import KEY, make_road
-    www, versions, patches = make_releases(tmp_path / "rel", 1 << 20, "--sign-key", KEY)
+    # In pieces only the piece list is served and named: the other is never asked for.
+    piece = PIECE if case == "patch in pieces" else 0
+    www, versions, patches = make_releases(tmp_path / "rel", 1 << 20, "--sign-key", KEY, piece=piece)
+    lists = ["/3d/piece_patches.txt" if piece else "/3d/patches.txt"]
     patch = patches[md5_upper(versions[1])]
     if case == "patch altered on the way":
         damage_patch(www, patch)
@@ -157,9 +160,9 @@ def test_signed_release_updates_through_its_patch(request, road_name, case, ngin
     assert sorted(os.listdir(inst.path / "data" / "update")) == ["release.txt"]
     fetched = server.requests()[1:]  # after the readiness probe
     assert fetched[0] == "/3d/release.sig"
-    assert ("/3d/patches.txt" in fetched) == (case != "patch list not named"), fetched
+    assert [p for p in fetched if p.endswith("patches.txt")] == ([] if case == "patch list not named" else lists)
     assert ("/3d/" + patch in fetched) == (case != "patch list not named"), fetched
-    assert ("/3d/" + PACK in fetched) == (case != "patch"), fetched
+    assert ("/3d/" + PACK in fetched) == (case not in ("patch", "patch in pieces")), fetched
 
 
 def start(road, inst):
