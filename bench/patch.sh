@@ -14,6 +14,14 @@
 #   patch_update_*:          the launcher's whole update through the patch / the same
 #                            update fetching the whole archive (nginx in a namespace), and
 #                            patch_update_memory_*, the launcher's peak memory meanwhile
+# Then one file over 2 GiB (PATCH_LARGE_MIB, default 2304, divided by
+# TVL_BENCH_SCALE; incompressible, so its archive is as large), patched in
+# pieces of 512 MiB (divided likewise) after 1 MiB inserted near the start
+# and 16 scattered 64 KiB rewrites:
+#   patch_large_bytes:  the piece-wise patch / the whole file a fetch moves
+#   patch_large_apply:  applying it with its MD5 check / `cp` of the file, the
+#                       least a whole-file download costs at disk speed
+#   patch_large_memory_private: the apply's peak private memory / the file's size
 # Times are the best of RUNS rounds (default 3), contenders taken in turn.
 source "$(dirname "$0")/common.bash"
 MIB=${PATCH_MIB:-$((1024 / ${TVL_BENCH_SCALE:-1}))}
@@ -84,3 +92,32 @@ for v in scatter insert; do
   WORK=$WORK $PY bench/patch_update.py "$v" "$WORK/out-$v" "$DATA/old/pack.dat" "$DATA/$v/pack.dat"
   rm -rf "$WORK/out-$v"
 done
+
+# A file over 2 GiB: one frame cannot reach across it, so pieces.
+LARGE_MIB=${PATCH_LARGE_MIB:-$((2304 / ${TVL_BENCH_SCALE:-1}))}
+PIECE=$(( (512 << 20) / ${TVL_BENCH_SCALE:-1} ))
+L=$WORK/large
+mkdir -p "$L"
+head -c "${LARGE_MIB}M" /dev/urandom >"$L/base"
+{ head -c 1M "$L/base"; head -c 1M /dev/urandom; tail -c +$((1048576 + 1)) "$L/base"; } >"$L/target"
+for i in $(seq 16); do
+  dd if=/dev/urandom of="$L/target" bs=64K count=1 seek=$((i * LARGE_MIB + 7)) conv=notrunc status=none
+done
+size=$(stat -c %s "$L/target")
+target_md5=$(md5sum "$L/target" | cut -d' ' -f1 | tr a-f A-F)
+make_t=$(timed "$TOOL" make "$L/base" "$L/target" "$L/patch" "$PIECE")
+patch=$(stat -c %s "$L/patch")
+apply_t="" cp_t=""
+for round in $(seq "$RUNS"); do
+  rm -f "$L/applied" "$L/copy"
+  apply_t=$(min "$apply_t" "$(timed "$TOOL" apply "$L/base" "$L/patch" "$L/applied" "$target_md5")")
+  cp_t=$(min "$cp_t" "$(timed cp "$L/target" "$L/copy")")
+done
+cmp -s "$L/applied" "$L/target" || { echo "patch_large_apply: FAILED (wrong result)"; exit 1; }
+rm -f "$L/applied" "$L/copy"
+private=$("$TOOL" memory "$L/base" "$L/patch" "$L/applied" "$target_md5" | sed -n 's/.*peak private \([0-9]*\) KiB.*/\1/p')
+pieces=$(( (size + PIECE - 1) / PIECE ))
+echo "patch_large_bytes: $(echo "scale=4; $patch / $size" | bc | sed 's/^\./0./')x vs whole file (patch $(mib "$patch") MiB in $pieces pieces of $(mib "$PIECE") MiB, file $(mib "$size") MiB; made in $(seconds "$make_t") s)"
+echo "patch_large_apply: $(ratio "$apply_t" "$cp_t")x vs cp (apply with MD5 check $(seconds "$apply_t") s, cp $(seconds "$cp_t") s)"
+echo "patch_large_memory_private: $(echo "scale=6; $private / ($size / 1024)" | bc | sed 's/^\./0./')x vs file size (peak private $private KiB for a $(mib "$size") MiB file)"
+rm -rf "$L"

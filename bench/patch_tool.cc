@@ -1,7 +1,8 @@
 // Benchmark driver for binary patches: runs the publisher's and the
 // launcher's code on prepared files so that bench/patch.sh can time them
 // against `zstd --patch-from` and `cp`.
-//   patch_tool make BASE TARGET PATCH        prints the patch size
+//   patch_tool make BASE TARGET PATCH [PIECE] prints the patch size (PIECE:
+//                                            the publisher's --patch-piece-size)
 //   patch_tool apply BASE PATCH OUTPUT MD5   prints the result
 //   patch_tool memory BASE PATCH OUTPUT MD5  the same, sampling the process's
 //                                            private memory (Linux); prints
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -57,14 +59,16 @@ class AnonPeak {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "make") == 0) {
+  if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "make") == 0) {
     release::PatchMakeResult r;
     std::string error;
-    if (!release::makePatch(argv[2], argv[3], argv[4], UINT64_MAX, &r, &error)) {
+    uint64_t piece = argc == 6 ? std::strtoull(argv[5], nullptr, 10) : 0;
+    if (!release::makePatch(argv[2], argv[3], argv[4], UINT64_MAX, &r, &error, {}, piece)) {
       std::fprintf(stderr, "patch_tool: %s\n", error.c_str());
       return 1;
     }
-    std::printf("patch %llu bytes\n", static_cast<unsigned long long>(r.size));
+    std::printf("patch %llu bytes, pieces of %llu bytes\n", static_cast<unsigned long long>(r.size),
+                static_cast<unsigned long long>(r.pieceSize));
     return 0;
   }
   bool sampled = argc == 6 && std::strcmp(argv[1], "memory") == 0;
@@ -88,6 +92,6 @@ int main(int argc, char** argv) {
                   anonPeak);
     return 0;
   }
-  std::fprintf(stderr, "usage: patch_tool make BASE TARGET PATCH | apply|memory BASE PATCH OUTPUT MD5\n");
+  std::fprintf(stderr, "usage: patch_tool make BASE TARGET PATCH [PIECE] | apply|memory BASE PATCH OUTPUT MD5\n");
   return 2;
 }

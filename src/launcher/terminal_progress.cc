@@ -14,7 +14,10 @@ void TerminalProgress::progressChanged(const Progress& progress) {
   // A new file is always shown; the counters of one file only now and then.
   bool newFile = p.currentFile != lastFile_;
   auto interval = terminal_ ? std::chrono::milliseconds(200) : std::chrono::milliseconds(2000);
-  if (!newFile && now - last_ < interval) return;
+  bool complete = p.bytesTotal > 0 && p.bytesDone >= p.bytesTotal;
+  bool completes = complete && !complete_;
+  complete_ = complete;
+  if (!newFile && !completes && now - last_ < interval) return;
   last_ = now;
   lastFile_ = p.currentFile;
   std::string line = progressLine(p);

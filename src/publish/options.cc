@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "publish/list_format.h"
+#include "release/patch_apply.h"
 
 namespace publish {
 
@@ -222,6 +223,16 @@ bool parseCommandLine(const std::vector<std::string>& args, unsigned defaultJobs
       }
       p.keepReleases = static_cast<unsigned>(n);
       keepGiven = true;
+    } else if (arg == "--patch-piece-size") {
+      // Not in the help: tests prove piece-wise patches with small files.
+      if (!takeValue()) return false;
+      if (!parseNumber(value, static_cast<long>(release::kMinPieceSize), static_cast<long>(release::kMaxPieceSize),
+                       &n)) {
+        *error = "--patch-piece-size: '" + value + "' is not a number of bytes from " +
+                 std::to_string(release::kMinPieceSize) + " to " + std::to_string(release::kMaxPieceSize);
+        return false;
+      }
+      p.patchPieceSize = static_cast<uint64_t>(n);
     } else if (arg == "-j" || arg == "--jobs") {
       if (!takeValue()) return false;
       if (!parseNumber(value, 1, 256, &n)) {

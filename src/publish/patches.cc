@@ -35,24 +35,45 @@ struct Version {
   std::string md5;
 };
 
+// A served list: patches.txt, or piece_patches.txt for piece-wise patches.
+struct ListState {
+  std::string md5;  // "" when the list is not served
+  int64_t stamp = 0;
+  uint64_t outputSize = 0;
+};
+
 struct PatchState {
-  std::string format;  // release::kPatchFormat the patches were made with
-  std::string listMd5;  // "" when no list is served
-  int64_t listStamp = 0;
-  uint64_t listOutputSize = 0;
+  std::string format;  // release::kPatchFormat (and piece size) the patches were made with
+  ListState list, pieceList;
   std::map<std::string, Version> versions;  // earlier versions by path
   std::map<Pair, uint64_t> made;            // patches on disk: size
+  std::map<Pair, uint64_t> madePieces;      // piece-wise patches on disk: size
   std::map<Pair, uint64_t> large;           // came out at least this large
 };
 
+std::string listLine(const char* key, const ListState& l) {
+  return std::string(key) + '\t' + (l.md5.empty() ? "-" : l.md5) + '\t' + std::to_string(l.stamp) + '\t' +
+         std::to_string(l.outputSize) + '\n';
+}
+
+bool parseListLine(const std::vector<std::string>& f, const char* key, ListState* l) {
+  if (f.size() != 4 || f[0] != key || (f[1] != "-" && !release::isMd5Text(f[1])) ||
+      !tvl::parseSignedDecimal(f[2], &l->stamp) || !tvl::parseDecimal(f[3], INT64_MAX, &l->outputSize))
+    return false;
+  if (f[1] != "-") l->md5 = f[1];
+  return true;
+}
+
 std::string serialise(const PatchState& s) {
-  std::string out = std::string(kMagic) + "\nformat\t" + s.format + "\nlist\t" +
-                    (s.listMd5.empty() ? "-" : s.listMd5) + '\t' + std::to_string(s.listStamp) + '\t' +
-                    std::to_string(s.listOutputSize) + '\n';
+  std::string out = std::string(kMagic) + "\nformat\t" + s.format + '\n' + listLine("list", s.list);
+  // Only with piece-wise patches, so a state without them reads as before.
+  if (!s.pieceList.md5.empty()) out += listLine("piecelist", s.pieceList);
   for (const auto& [path, v] : s.versions)
     out += "version\t" + path + '\t' + std::to_string(v.size) + '\t' + std::to_string(v.mtimeNs) + '\t' + v.md5 + '\n';
   for (const auto& [pair, size] : s.made)
     out += "made\t" + pair.first + '\t' + pair.second + '\t' + std::to_string(size) + '\n';
+  for (const auto& [pair, size] : s.madePieces)
+    out += "pieces\t" + pair.first + '\t' + pair.second + '\t' + std::to_string(size) + '\n';
   for (const auto& [pair, size] : s.large)
     out += "large\t" + pair.first + '\t' + pair.second + '\t' + std::to_string(size) + '\n';
   return out + "end\n";
@@ -74,10 +95,9 @@ bool parse(const std::string& text, PatchState* state) {
       if (f.size() != 2 || f[0] != "format") return false;
       s.format = f[1];
     } else if (n == 2) {
-      if (f.size() != 4 || f[0] != "list" || (f[1] != "-" && !release::isMd5Text(f[1])) ||
-          !tvl::parseSignedDecimal(f[2], &s.listStamp) || !tvl::parseDecimal(f[3], INT64_MAX, &s.listOutputSize))
-        return false;
-      if (f[1] != "-") s.listMd5 = f[1];
+      if (!parseListLine(f, "list", &s.list)) return false;
+    } else if (n == 3 && !f.empty() && f[0] == "piecelist") {
+      if (!parseListLine(f, "piecelist", &s.pieceList)) return false;
     } else if (f.size() == 1 && f[0] == "end") {
       ended = true;
     } else if (f.size() == 5 && f[0] == "version") {
@@ -86,10 +106,10 @@ bool parse(const std::string& text, PatchState* state) {
         return false;
       v.md5 = f[4];
       s.versions[f[1]] = v;
-    } else if (f.size() == 4 && (f[0] == "made" || f[0] == "large")) {
+    } else if (f.size() == 4 && (f[0] == "made" || f[0] == "pieces" || f[0] == "large")) {
       uint64_t size;
       if (!release::isMd5Text(f[1]) || !release::isMd5Text(f[2]) || !tvl::parseDecimal(f[3], INT64_MAX, &size)) return false;
-      (f[0] == "made" ? s.made : s.large)[{f[1], f[2]}] = size;
+      (f[0] == "made" ? s.made : f[0] == "pieces" ? s.madePieces : s.large)[{f[1], f[2]}] = size;
     } else {
       return false;
     }
@@ -99,7 +119,10 @@ bool parse(const std::string& text, PatchState* state) {
   return true;
 }
 
-std::string patchPath(const Pair& p) { return std::string(kPatchDir) + "/" + p.first + "-" + p.second + ".zst"; }
+// Piece-wise patches get another suffix: `zstd -d` reads only the others.
+std::string patchPath(const Pair& p, bool pieces) {
+  return std::string(kPatchDir) + "/" + p.first + "-" + p.second + (pieces ? ".zsp" : ".zst");
+}
 
 // An earlier version of one file, in the order the folders were given.
 struct Candidate {
@@ -111,6 +134,7 @@ struct Candidate {
 struct Wanted {
   Candidate base;
   uint64_t limit = 0;  // kept only below this size
+  bool pieces = false;  // made piece-wise (listed in piece_patches.txt)
   bool make = false;   // not known from an earlier run
   bool listed = false;
   uint64_t size = 0;
@@ -149,6 +173,9 @@ struct Patches::Impl {
   bool on() const { return !o.previousDirs.empty(); }
   std::string outPath(const std::string& name) const { return joinPath(outputDir, name); }
   bool isReleaseName(const std::string& name) const { return releaseNames.count(asciiLower(name)) > 0; }
+  // Writes one patch list, or takes it away when it has no entries.
+  bool publishOne(const char* name, const std::vector<release::PatchEntry>& entries, const ListState& old,
+                  ListState* next, std::string* error);
 };
 
 Patches::Patches(const PublishOptions& options, const platform::Md5Provider& md5, const std::string& outputDir,
@@ -183,7 +210,8 @@ bool Patches::check(std::string* error) const {
 std::string Patches::reservedReason(const std::string& name) const {
   if (!impl_->on()) return "";
   std::string lower = asciiLower(name);
-  if (lower == release::kPatchListName) return "the patch list is served under this name (--previous)";
+  if (lower == release::kPatchListName || lower == release::kPiecePatchListName)
+    return "the patch list is served under this name (--previous)";
   if (lower == kPatchDir || lower.compare(0, sizeof kPatchDir, std::string(kPatchDir) + "/") == 0)
     return "patches are served below patches/ (--previous)";
   return "";
@@ -195,8 +223,9 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
   m.listStamp = listStamp;
   for (const PatchTarget& t : targets) m.releaseNames.insert(asciiLower(t.name));
   m.next.format = release::kPatchFormat;
+  if (m.o.patchPieceSize) m.next.format += " pieces " + std::to_string(m.o.patchPieceSize);
   if (!m.on() || m.o.dryRun) return true;
-  bool sameFormat = m.old.format == release::kPatchFormat && !m.o.force;
+  bool sameFormat = m.old.format == m.next.format && !m.o.force;
 
   // The earlier versions of every large file, and which must be hashed.
   std::vector<std::vector<Candidate>> found(targets.size());
@@ -251,11 +280,13 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
       Wanted w;
       w.base = c;
       w.limit = t.archiveSize * m.o.patchKeepPercent / 100;
+      w.pieces = release::pieceSizeFor(c.version.size, t.size, m.o.patchPieceSize) != 0;
       Pair key{c.version.md5, t.md5};
-      auto made = m.old.made.find(key);
+      const std::map<Pair, uint64_t>& oldMade = w.pieces ? m.old.madePieces : m.old.made;
+      auto made = oldMade.find(key);
       auto large = m.old.large.find(key);
-      PathInfo served = pathInfo(m.outPath(patchPath(key)));
-      if (sameFormat && made != m.old.made.end() && served.kind == PathKind::File && served.size == made->second) {
+      PathInfo served = pathInfo(m.outPath(patchPath(key, w.pieces)));
+      if (sameFormat && made != oldMade.end() && served.kind == PathKind::File && served.size == made->second) {
         w.size = made->second;
         w.listed = w.size < w.limit;
       } else if (sameFormat && large != m.old.large.end() && w.limit <= large->second) {
@@ -285,10 +316,10 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
           std::string temp = joinPath(m.tempDir, "patch-" + std::to_string(gi) + "-" + std::to_string(wi) + ".tmp");
           release::PatchMakeResult r;
           if (!release::makePatch(w.base.path, t.path, temp, w.limit, &r, err,
-                                  [progress](uint64_t n) { progress->bytesDone += n; }) ||
+                                  [progress](uint64_t n) { progress->bytesDone += n; }, m.o.patchPieceSize) ||
               !unchanged(t.path, t.size, t.mtimeNs, err) ||
               !unchanged(w.base.path, w.base.version.size, w.base.version.mtimeNs, err) ||
-              (!r.tooLarge && !replaceFile(temp, m.outPath(patchPath({w.base.version.md5, t.md5})), err))) {
+              (!r.tooLarge && !replaceFile(temp, m.outPath(patchPath({w.base.version.md5, t.md5}, w.pieces)), err))) {
             std::string ignored;
             removeFile(temp, &ignored);
             return false;
@@ -306,7 +337,7 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
     for (const Wanted& w : g.wanted) {
       Pair key{w.base.version.md5, g.target->md5};
       if (w.listed) {
-        m.next.made[key] = w.size;
+        (w.pieces ? m.next.madePieces : m.next.made)[key] = w.size;
         m.report->listed++;
         m.report->bytes += w.size;
         m.report->made += w.make;
@@ -322,39 +353,46 @@ bool Patches::make(const std::vector<PatchTarget>& targets, int64_t listStamp, P
 bool Patches::publishList(std::string* error) {
   Impl& m = *impl_;
   if (m.o.dryRun) return true;
-  std::vector<release::PatchEntry> entries;
+  std::vector<release::PatchEntry> entries[2];  // one frame, pieces
   for (const Group& g : m.groups)
     for (const Wanted& w : g.wanted)
       if (w.listed) {
         Pair key{w.base.version.md5, g.target->md5};
-        entries.push_back({g.target->name, key.first, key.second, w.size, patchPath(key)});
+        entries[w.pieces].push_back({g.target->name, key.first, key.second, w.size, patchPath(key, w.pieces)});
       }
-  std::string target = m.outPath(release::kPatchListName);
+  return m.publishOne(release::kPatchListName, entries[0], m.old.list, &m.next.list, error) &&
+         m.publishOne(release::kPiecePatchListName, entries[1], m.old.pieceList, &m.next.pieceList, error);
+}
+
+bool Patches::Impl::publishOne(const char* name, const std::vector<release::PatchEntry>& entries,
+                               const ListState& old, ListState* next, std::string* error) {
+  Impl& m = *this;
+  std::string target = m.outPath(name);
   if (entries.empty()) {
     // Only a list this publisher wrote is taken away.
-    if (!m.old.listMd5.empty() && !m.isReleaseName(release::kPatchListName)) {
+    if (!old.md5.empty() && !m.isReleaseName(name)) {
       if (!removeFile(target, error)) return false;
       m.report->listChanged = true;
     }
     return true;
   }
   std::string text = release::formatPatchList(entries);
-  m.next.listMd5 = platform::md5HexOf(m.md5, text.data(), text.size());
-  if (m.next.listMd5.empty()) {
-    *error = std::string("cannot compute the MD5 of ") + release::kPatchListName;
+  next->md5 = platform::md5HexOf(m.md5, text.data(), text.size());
+  if (next->md5.empty()) {
+    *error = std::string("cannot compute the MD5 of ") + name;
     return false;
   }
-  m.next.listStamp = m.listStamp;
+  next->stamp = m.listStamp;
   PathInfo served = pathInfo(target);
-  if (m.old.listMd5 == m.next.listMd5 && m.old.listStamp == m.next.listStamp && served.kind == PathKind::File &&
-      served.size == m.old.listOutputSize && !m.o.force) {
-    m.next.listOutputSize = m.old.listOutputSize;
+  if (old.md5 == next->md5 && old.stamp == next->stamp && served.kind == PathKind::File &&
+      served.size == old.outputSize && !m.o.force) {
+    next->outputSize = old.outputSize;
     return true;
   }
   std::string temp = joinPath(m.tempDir, "patches.tmp");
   PackResult r;
-  if (!packBytes(m.md5, text, release::kPatchListName, m.listStamp, m.o.level, temp, &r, error)) return false;
-  m.next.listOutputSize = r.outputSize;
+  if (!packBytes(m.md5, text, name, m.listStamp, m.o.level, temp, &r, error)) return false;
+  next->outputSize = r.outputSize;
   m.report->listChanged = true;
   platform::flushFileSystem(m.outputDir);
   return replaceFile(temp, target, error);
@@ -363,10 +401,11 @@ bool Patches::publishList(std::string* error) {
 bool Patches::finish(std::string* error) {
   Impl& m = *impl_;
   if (m.o.dryRun || !m.report->active) return true;
-  std::set<std::string> keep;
-  for (const auto& [pair, size] : m.next.made) keep.insert(patchPath(pair));
-  std::set<std::string> ours;
-  for (const auto& [pair, size] : m.old.made) ours.insert(patchPath(pair));
+  std::set<std::string> keep, ours;
+  for (bool pieces : {false, true}) {
+    for (const auto& [pair, size] : pieces ? m.next.madePieces : m.next.made) keep.insert(patchPath(pair, pieces));
+    for (const auto& [pair, size] : pieces ? m.old.madePieces : m.old.made) ours.insert(patchPath(pair, pieces));
+  }
   // With --previous the folder is reserved, so strays of a run cut short go too.
   std::vector<platform::ListedFile> present;
   std::string dir = m.outPath(kPatchDir);

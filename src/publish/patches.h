@@ -6,7 +6,10 @@
 //   - a patch is kept only when it is smaller than patchKeepPercent of the
 //     file's archive; making it stops as soon as it reaches that size;
 //   - kept patches are served as "patches/<base MD5>-<target MD5>.zst" and
-//     listed in "patches.txt" (zipped like files.txt; see
+//     listed in "patches.txt"; a file larger than one patch frame covers
+//     (or than patchPieceSize) is patched in pieces, served as
+//     "patches/<base MD5>-<target MD5>.zsp" and listed in "piece_patches.txt"
+//     (both zipped like files.txt; see
 //     release/patch_list.h), written after files.txt.
 //
 // The patches served depend on the release and the --previous folders only:
@@ -39,7 +42,7 @@ struct PatchReport {
   uint64_t made = 0;         // of those, made this run
   uint64_t tooLarge = 0;     // left out: not clearly smaller than the archive
   uint64_t bytes = 0;        // size of the listed patches
-  bool listChanged = false;  // patches.txt written or removed
+  bool listChanged = false;  // patches.txt or piece_patches.txt written or removed
 };
 
 // A published game file, as the patch step sees it after packing.
@@ -70,7 +73,7 @@ class Patches {
   // missing patches. `targets` are all game files, in name order; listStamp
   // is the time files.txt carries.
   bool make(const std::vector<PatchTarget>& targets, int64_t listStamp, Progress* progress, std::string* error);
-  // After files.txt: writes patches.txt, or removes it when nothing is left.
+  // After files.txt: writes the patch lists, or removes one when nothing is left in it.
   bool publishList(std::string* error);
   // After the release's removals: deletes the patches no longer listed and
   // records the state.

@@ -73,12 +73,13 @@ class PatchesTest : public ::testing::Test {
     return ok;
   }
 
-  std::vector<release::PatchEntry> list() {
-    Member m = readArchive(out + "/patches.txt");
-    EXPECT_EQ(m.name, "patches.txt");
+  std::vector<release::PatchEntry> list(const std::string& name = "patches.txt") {
+    Member m = readArchive(out + "/" + name);
+    EXPECT_EQ(m.name, name);
     std::vector<release::PatchEntry> entries;
     std::string error;
-    EXPECT_TRUE(release::parsePatchList(m.data.data(), m.data.size(), &entries, &error)) << error;
+    EXPECT_TRUE(release::parsePatchList(m.data.data(), m.data.size(), &entries, &error, release::kMaxPiecePatchSize))
+        << error;
     return entries;
   }
 
@@ -129,6 +130,36 @@ TEST_F(PatchesTest, LaterRunsRedoNothingAndEqualInputsGiveEqualBytes) {
   EXPECT_EQ(readFile(out + "/patches.txt"), readFile(first + "/patches.txt"));
   for (const release::PatchEntry& e : list())
     EXPECT_EQ(readFile(out + "/" + e.path), readFile(first + "/" + e.path)) << e.path;
+}
+
+// Files larger than the piece size: their patches are made in pieces and
+// listed apart, remembered like the others, and give way to single-frame
+// patches when the piece size goes back to its default.
+TEST_F(PatchesTest, PiecePatchesAreListedApartKeptAndTakenAway) {
+  o.patchPieceSize = 256 << 10;
+  ASSERT_TRUE(run());
+  EXPECT_FALSE(fs::exists(out + "/patches.txt"));
+  std::vector<release::PatchEntry> entries = list("piece_patches.txt");
+  ASSERT_EQ(entries.size(), 2u);
+  for (const release::PatchEntry& e : entries) {
+    EXPECT_EQ(e.path.substr(e.path.size() - 4), ".zsp");
+    release::PatchApplyResult r = release::applyPatch(md5Provider(), folder(2) + "/data/big.pak", out + "/" + e.path,
+                                                      dir.file("applied"), e.targetMd5);
+    if (e.baseMd5 != md5Of(readFile(folder(2) + "/data/big.pak"))) continue;
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(r.pieces, 6u);  // 1.5 MiB in pieces of 256 KiB
+    EXPECT_EQ(readFile(dir.file("applied")), readFile(folder(3) + "/data/big.pak"));
+  }
+  ASSERT_TRUE(run());
+  EXPECT_EQ(report.patches.made, 0u);
+  EXPECT_FALSE(report.patches.listChanged);
+
+  o.patchPieceSize = 0;
+  ASSERT_TRUE(run());
+  EXPECT_EQ(report.patches.made, 2u);
+  EXPECT_FALSE(fs::exists(out + "/piece_patches.txt"));
+  for (const release::PatchEntry& e : entries) EXPECT_FALSE(fs::exists(out + "/" + e.path)) << e.path;
+  EXPECT_EQ(list().size(), 2u);
 }
 
 TEST_F(PatchesTest, ANewTargetReplacesOldPatchesAndNoPreviousRemovesAll) {

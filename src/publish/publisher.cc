@@ -356,6 +356,8 @@ bool addServedPatches(const std::string& outputDir, ManifestContent* content, st
   std::vector<std::pair<std::string, std::string>> served;  // name as requested, path
   std::string list = joinPath(outputDir, release::kPatchListName);
   if (pathInfo(list).kind == PathKind::File) served.push_back({release::kPatchListName, list});
+  std::string pieceList = joinPath(outputDir, release::kPiecePatchListName);
+  if (pathInfo(pieceList).kind == PathKind::File) served.push_back({release::kPiecePatchListName, pieceList});
   std::string dir = joinPath(outputDir, "patches");
   if (pathInfo(dir).kind == PathKind::Directory) {
     std::vector<platform::ListedFile> files;

@@ -54,6 +54,9 @@ struct PublishOptions {
   unsigned patchVersions = 3;
   // A patch is kept when smaller than this share of the file's archive.
   unsigned patchKeepPercent = 50;
+  // Files larger than this are patched in pieces of this size; 0: only
+  // those one patch frame cannot cover (release/patch_make.h).
+  uint64_t patchPieceSize = 0;
   // Signing: the secret key file; empty means no release manifest is
   // written (and an existing one is left alone).
   std::string signKeyPath;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -101,6 +102,14 @@ PatchApplyResult failed(PatchFailure failure, const std::string& message) {
 
 }  // namespace
 
+PieceRegion pieceReference(uint64_t pieceStart, uint64_t pieceSize, uint64_t baseSize) {
+  uint64_t begin = pieceStart > pieceSize / 2 ? pieceStart - pieceSize / 2 : 0;
+  uint64_t end = std::min(baseSize, pieceStart + pieceSize + pieceSize / 2);
+  PieceRegion r;
+  if (begin < end) r = {begin, end - begin};
+  return r;
+}
+
 const char* patchFailureName(PatchFailure failure) {
   switch (failure) {
     case PatchFailure::None: return "applied";
@@ -115,27 +124,99 @@ const char* patchFailureName(PatchFailure failure) {
 
 namespace {
 
+uint64_t readLe(const uint8_t* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+// Decodes the frame at patch[*consumed] into out[at, at + len): all of it
+// must come out, and nothing more.
+PatchFailure decodeFrame(ZSTD_DCtx* dctx, const uint8_t* patch, size_t patchSize, size_t* consumed, uint8_t* out,
+                         uint64_t at, uint64_t len, uint64_t total, BackgroundMd5& md5, const PatchProgress& progress,
+                         std::string* message) {
+  ZSTD_outBuffer output = {out + at, static_cast<size_t>(len), 0};
+  for (bool complete = false; !complete;) {
+    size_t step = std::min(kInputStep, patchSize - *consumed);
+    ZSTD_inBuffer input = {patch + *consumed, step, 0};
+    size_t before = output.pos;
+    size_t hint = ZSTD_decompressStream(dctx, &output, &input);
+    *consumed += input.pos;
+    if (ZSTD_isError(hint)) {
+      *message = std::string("the patch does not apply: ") + ZSTD_getErrorName(hint);
+      return PatchFailure::DoesNotApply;
+    }
+    complete = hint == 0;
+    if (output.pos > before) {
+      md5.advance(static_cast<size_t>(at + output.pos));
+      if (progress && !progress(at + output.pos, total)) return PatchFailure::Cancelled;
+    }
+    // No input left and no output made: the frame is cut short.
+    if (!complete && step == 0 && output.pos == before) {
+      *message = "the patch ends early";
+      return PatchFailure::DoesNotApply;
+    }
+  }
+  if (output.pos != len) {
+    *message = "the patch produced fewer bytes than it announced";
+    return PatchFailure::DoesNotApply;
+  }
+  return PatchFailure::None;
+}
+
+// The frame header at patch[at], held to the limits: true when it is a zstd
+// frame announcing its content size and a window the decoder accepts.
+bool frameHeaderOk(const uint8_t* patch, size_t patchSize, size_t at, uint64_t maxContent, uint64_t* content,
+                   std::string* message) {
+  ZSTD_frameHeader header;
+  size_t rc = ZSTD_getFrameHeader(&header, patch + at, patchSize - at);
+  if (rc != 0 || header.frameType != ZSTD_frame) {
+    *message = "the patch does not hold a zstd frame header where one belongs";
+    return false;
+  }
+  if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN || header.frameContentSize > maxContent) {
+    *message = "the patch does not announce a result size up to " + std::to_string(maxContent) + " bytes";
+    return false;
+  }
+  if (header.windowSize > (1ull << kPatchWindowLogMax)) {
+    *message = "the patch's window is larger than 2^" + std::to_string(kPatchWindowLogMax) + " bytes";
+    return false;
+  }
+  *content = header.frameContentSize;
+  return true;
+}
+
 PatchApplyResult apply(const platform::Md5Provider& provider, const std::string& basePath, const uint8_t* patch,
                        size_t patchSize, const std::string& outputPath, const std::string& targetMd5,
                        const PatchProgress& progress) {
   // The header first: nothing is opened or allocated for a patch that asks
   // for more than the limits.
-  ZSTD_frameHeader header;
-  size_t rc = ZSTD_getFrameHeader(&header, patch, patchSize);
-  if (rc != 0 || header.frameType != ZSTD_frame)
-    return failed(PatchFailure::DoesNotApply, "the patch does not start with a zstd frame header");
-  if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN || header.frameContentSize > kMaxPatchedFileSize)
-    return failed(PatchFailure::DoesNotApply, "the patch does not announce a result size up to " +
-                                                  std::to_string(kMaxPatchedFileSize) + " bytes");
-  if (header.windowSize > (1ull << kPatchWindowLogMax))
-    return failed(PatchFailure::DoesNotApply, "the patch's window is larger than 2^" +
-                                                  std::to_string(kPatchWindowLogMax) + " bytes");
-  const uint64_t total = header.frameContentSize;
+  std::string message;
+  bool pieces = patchSize >= 4 && readLe(patch, 4) == kPieceHeaderMagic;
+  uint64_t total = 0, pieceSize = 0, pieceBase = 0;
+  size_t consumed = 0;
+  if (pieces) {
+    if (patchSize < kPieceHeaderSize || readLe(patch + 4, 4) != kPieceHeaderSize - 8 ||
+        std::memcmp(patch + 8, "TVLPIECE", 8) != 0)
+      return failed(PatchFailure::DoesNotApply, "the patch's piece header is damaged");
+    pieceSize = readLe(patch + 16, 8);
+    pieceBase = readLe(patch + 24, 8);
+    total = readLe(patch + 32, 8);
+    if (pieceSize < kMinPieceSize || pieceSize > kMaxPieceSize || total > uint64_t{INT64_MAX} ||
+        total > SIZE_MAX)
+      return failed(PatchFailure::DoesNotApply, "the patch's piece header announces sizes beyond the limits");
+    consumed = kPieceHeaderSize;
+  } else if (!frameHeaderOk(patch, patchSize, 0, kMaxPatchedFileSize, &total, &message)) {
+    return failed(PatchFailure::DoesNotApply, message);
+  }
 
   platform::File base = platform::File::openExclusiveRead(basePath);
   uint64_t baseSize = 0;
   if (!base.valid() || !base.size(&baseSize))
     return failed(PatchFailure::MissingBase, "cannot open " + basePath + " to patch it");
+  if (pieces && baseSize != pieceBase)
+    return failed(PatchFailure::DoesNotApply, "the patch is for a base of " + std::to_string(pieceBase) +
+                                                  " bytes; " + basePath + " has " + std::to_string(baseSize));
   platform::MappedView baseView;
   if (baseSize > 0) {
     baseView = platform::MappedView::map(base, baseSize);
@@ -145,11 +226,11 @@ PatchApplyResult apply(const platform::Md5Provider& provider, const std::string&
   std::unique_ptr<ZSTD_DCtx, DctxFree> dctx(ZSTD_createDCtx());
   if (!dctx || ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, kPatchWindowLogMax)) ||
       ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_stableOutBuffer, 1)) ||
-      ZSTD_isError(ZSTD_DCtx_refPrefix(dctx.get(), baseView.data(), baseView.size())))
+      (!pieces && ZSTD_isError(ZSTD_DCtx_refPrefix(dctx.get(), baseView.data(), baseView.size()))))
     return failed(PatchFailure::DoesNotApply, "cannot set up the decoder");
 
-  // The output file itself is the decoder's window: any later part may copy
-  // from any earlier one, so all of it must stay addressable.
+  // The output file itself is the decoder's window: any later part of a
+  // frame may copy from any earlier one, so all of it must stay addressable.
   platform::MappedOutputFile out;
   uint8_t empty = 0;
   uint8_t* buffer = &empty;
@@ -163,41 +244,45 @@ PatchApplyResult apply(const platform::Md5Provider& provider, const std::string&
   }
 
   BackgroundMd5 md5(provider, buffer);
-  ZSTD_outBuffer output = {buffer, static_cast<size_t>(total), 0};
-  size_t consumed = 0;
-  bool complete = false;
-  while (!complete) {
-    size_t step = std::min(kInputStep, patchSize - consumed);
-    ZSTD_inBuffer input = {patch + consumed, step, 0};
-    size_t before = output.pos;
-    size_t hint = ZSTD_decompressStream(dctx.get(), &output, &input);
-    consumed += input.pos;
-    if (ZSTD_isError(hint)) {
-      md5.stop();
-      return failed(PatchFailure::DoesNotApply, std::string("the patch does not apply to ") + basePath + ": " +
-                                                  ZSTD_getErrorName(hint));
+  auto stop = [&](PatchFailure failure) {
+    md5.stop();
+    if (failure == PatchFailure::Cancelled) message = "stopped while patching " + outputPath;
+    return failed(failure, message + " (" + basePath + ")");
+  };
+  PatchFailure failure = PatchFailure::None;
+  uint64_t frames = 0;
+  if (!pieces) {
+    failure = decodeFrame(dctx.get(), patch, patchSize, &consumed, buffer, 0, total, total, md5, progress, &message);
+    if (failure != PatchFailure::None) return stop(failure);
+  }
+  for (uint64_t at = 0; pieces && at < total; at += pieceSize, ++frames) {
+    uint64_t len = std::min(pieceSize, total - at), announced = 0;
+    PieceRegion region = pieceReference(at, pieceSize, baseSize);
+    if (consumed >= patchSize) {
+      message = "the patch ends early";
+      return stop(PatchFailure::DoesNotApply);
     }
-    complete = hint == 0;
-    if (output.pos > before) {
-      md5.advance(output.pos);
-      if (progress && !progress(output.pos, total)) {
-        md5.stop();
-        return failed(PatchFailure::Cancelled, "stopped while patching " + outputPath);
-      }
+    if (!frameHeaderOk(patch, patchSize, consumed, pieceSize, &announced, &message)) return stop(PatchFailure::DoesNotApply);
+    if (announced != len) {
+      message = "piece " + std::to_string(frames + 1) + " announces " + std::to_string(announced) + " bytes instead of " +
+                std::to_string(len);
+      return stop(PatchFailure::DoesNotApply);
     }
-    // No input left and no output made: the frame is cut short.
-    if (!complete && step == 0 && output.pos == before) {
-      md5.stop();
-      return failed(PatchFailure::DoesNotApply, "the patch ends early");
+    if (ZSTD_isError(ZSTD_DCtx_reset(dctx.get(), ZSTD_reset_session_only)) ||
+        ZSTD_isError(ZSTD_DCtx_refPrefix(dctx.get(), region.size ? baseView.data() + region.offset : nullptr,
+                                         static_cast<size_t>(region.size)))) {
+      message = "cannot set up the decoder";
+      return stop(PatchFailure::DoesNotApply);
     }
+    failure = decodeFrame(dctx.get(), patch, patchSize, &consumed, buffer, at, len, total, md5, progress, &message);
+    if (failure != PatchFailure::None) return stop(failure);
   }
   std::string digest = md5.finish();
   PatchApplyResult result;
-  result.outputSize = output.pos;
+  result.outputSize = total;
+  result.pieces = frames;
   result.peakMemory = ZSTD_sizeof_DCtx(dctx.get());
   if (consumed != patchSize) return failed(PatchFailure::DoesNotApply, "the patch has bytes after its end");
-  if (output.pos != total)
-    return failed(PatchFailure::DoesNotApply, "the patch produced fewer bytes than it announced");
   if (digest.empty()) return failed(PatchFailure::WrongResult, "cannot compute the MD5 of " + outputPath);
   if (digest != targetMd5)
     return failed(PatchFailure::WrongResult,

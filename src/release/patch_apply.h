@@ -15,6 +15,15 @@
 // while they are cached. The frame header is checked against the limits
 // before anything is opened.
 //
+// Piece-wise patches, for files one frame cannot cover (makePatch decides):
+// a skippable zstd frame as header (kPieceHeaderMagic, then "TVLPIECE",
+// the piece size, the base's size and the target's size, little-endian
+// 64-bit), then one zstd frame per piece of the target, in order, each made
+// with the region pieceReference() gives of the base as its prefix. Every
+// frame is decoded straight into its piece of the mapped output, so memory
+// is the same as for one frame. `zstd -d` cannot read these (each frame has
+// a prefix of its own); they are listed apart from single-frame patches.
+//
 // Thread safety: no shared state; any number of applies may run at once on
 // different files. The MD5 runs on a helper thread while the main one
 // decodes.
@@ -37,6 +46,22 @@ namespace release {
 constexpr uint64_t kMaxPatchedFileSize = 2147483647;
 constexpr int kPatchWindowLogMax = 31;
 
+// Piece sizes the reader accepts: a reference region (at most twice a
+// piece) and the piece itself always fit one window of 2^kPatchWindowLogMax.
+constexpr uint64_t kMinPieceSize = 64u << 10;
+constexpr uint64_t kMaxPieceSize = 512u << 20;
+constexpr uint32_t kPieceHeaderMagic = 0x184D2A5E;  // a zstd skippable frame
+constexpr size_t kPieceHeaderSize = 40;            // magic, length, 32 bytes
+
+// The part of the base a piece is made against: the piece's own range
+// widened by half a piece on each side (content moved by up to that much
+// is still found), cut to the base.
+struct PieceRegion {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+PieceRegion pieceReference(uint64_t pieceStart, uint64_t pieceSize, uint64_t baseSize);
+
 enum class PatchFailure {
   None,
   MissingBase,   // the installed file cannot be opened or mapped
@@ -55,6 +80,7 @@ struct PatchApplyResult {
   uint64_t outputSize = 0;  // bytes written
   std::string md5;          // of the output, when it was complete
   uint64_t peakMemory = 0;  // the decoder's workspace (mapped files not counted)
+  uint64_t pieces = 0;      // frames of a piece-wise patch, 0 for a single frame
   bool ok() const { return failure == PatchFailure::None; }
 };
 

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include <zstd.h>
+
 #include "release/patch_make.h"
 #include "platform/md5.h"
 #include "test_util.h"
@@ -159,6 +161,122 @@ TEST_F(PatchApplyTest, MakeStopsAtTheSizeLimit) {
   EXPECT_FALSE(exists(dir.file("p2")));
   EXPECT_FALSE(makePatch(dir.file("absent"), dir.file("fresh"), dir.file("p2"), UINT64_MAX, &r, &error));
   EXPECT_NE(error.find("absent"), std::string::npos);
+}
+
+TEST(PieceSize, OneFrameUpToItsLimitPiecesAbove) {
+  const uint64_t P = 1u << 20;
+  struct Case {
+    uint64_t base, target, option, pieces;
+  } cases[] = {
+      {kMaxPatchedFileSize, 1, 0, 0},
+      {1, kMaxPatchedFileSize + 1, 0, kDefaultPieceSize},
+      {6ull << 30, 6ull << 30, 0, kDefaultPieceSize},
+      {P, P, P, 0},
+      {P + 1, 10, P, P},
+      {10, P + 1, P, P},
+  };
+  for (const Case& c : cases) EXPECT_EQ(pieceSizeFor(c.base, c.target, c.option), c.pieces) << c.base << " " << c.target;
+}
+
+// Patches in pieces of kMinPieceSize over files of a few pieces: a change
+// anywhere, and content moved across piece boundaries, still makes a small
+// patch that rebuilds the file exactly.
+class PiecePatchTest : public PatchApplyTest {
+ protected:
+  static constexpr size_t P = kMinPieceSize;
+  std::string makePieces(const std::string& target, PatchMakeResult* r) {
+    writeFile(dir.file("target"), target);
+    std::string error;
+    EXPECT_TRUE(makePatch(dir.file("base"), dir.file("target"), dir.file("patch"), UINT64_MAX, r, &error, {}, P))
+        << error;
+    return readFile(dir.file("patch"));
+  }
+  PatchApplyResult applyPieces(const std::string& patch, const std::string& target) {
+    writeFile(dir.file("patch"), patch);
+    return applyPatch(provider(), dir.file("base"), dir.file("patch"), dir.file("out"), md5Of(target));
+  }
+};
+
+TEST_F(PiecePatchTest, ChangesAtEveryPlaceRebuildTheFile) {
+  const std::string base = randomBytes(5 * P + 1234, 3);  // five pieces and a bit
+  writeFile(dir.file("base"), base);
+  auto changed = [&](size_t at) { return std::string(base).replace(at, 100, randomBytes(100, at)); };
+  struct Case {
+    const char* what;
+    std::string target;
+    size_t fresh;  // new incompressible bytes in it
+  } cases[] = {
+      {"first piece", changed(10), 100},
+      {"middle piece", changed(2 * P + 500), 100},
+      {"last piece", changed(base.size() - 150), 100},
+      {"across a boundary", changed(3 * P - 50), 100},
+      {"shrinks across a boundary", std::string(base).erase(P - 3000, 7000), 0},
+      {"grows across a boundary", std::string(base).insert(2 * P - 100, randomBytes(9000, 4)), 9000},
+      {"grows by more than a piece", base + std::string(P + 10, 'z'), 0},
+      {"shrinks by more than a piece", base.substr(0, 3 * P + 17), 0},
+      {"moved by up to half a piece", randomBytes(P / 2 - 200, 5) + base, P / 2 - 200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PatchMakeResult made;
+    std::string patch = makePieces(c.target, &made);
+    EXPECT_EQ(made.pieceSize, P);
+    // Every piece found its part of the base: what the patch holds is
+    // about the change, not the file.
+    EXPECT_LT(patch.size(), c.fresh + 2000);
+    PatchApplyResult r = applyPieces(patch, c.target);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(r.pieces, (c.target.size() + P - 1) / P);
+    EXPECT_EQ(readFile(dir.file("out")), c.target);
+    EXPECT_LT(r.peakMemory, 1u << 20);
+  }
+}
+
+TEST_F(PiecePatchTest, AlteredPatchesLeaveNoOutput) {
+  const std::string base = randomBytes(4 * P, 6);
+  writeFile(dir.file("base"), base);
+  const std::string target = std::string(base).replace(P + 10, 100, randomBytes(100, 7));
+  PatchMakeResult made;
+  const std::string patch = makePieces(target, &made);
+  // The frames' places, behind the header.
+  std::vector<size_t> frames;
+  for (size_t at = kPieceHeaderSize; at < patch.size(); at += ZSTD_findFrameCompressedSize(patch.data() + at, patch.size() - at))
+    frames.push_back(at);
+  ASSERT_EQ(frames.size(), 4u);
+  auto withLe = [&](size_t at, uint64_t v) {
+    std::string p = patch;
+    for (int i = 0; i < 8; ++i) p[at + i] = static_cast<char>(v >> (8 * i));
+    return p;
+  };
+  std::string flipped = patch;
+  flipped[frames[1] + (frames[2] - frames[1]) / 2] ^= 0x55;
+  struct Case {
+    const char* what;
+    std::string patch;
+  } cases[] = {
+      {"a byte of the second piece changed", flipped},
+      {"a piece left out", patch.substr(0, frames[2]) + patch.substr(frames[3])},
+      {"two pieces swapped", patch.substr(0, frames[1]) + patch.substr(frames[2], frames[3] - frames[2]) +
+                                 patch.substr(frames[1], frames[2] - frames[1]) + patch.substr(frames[3])},
+      {"the last piece cut short", patch.substr(0, patch.size() - 5)},
+      {"the header only", patch.substr(0, kPieceHeaderSize)},
+      {"bytes after the end", patch + "x"},
+      {"another piece size", withLe(16, 2 * P)},
+      {"a piece size below the limit", withLe(16, P / 2)},
+      {"another base size", withLe(24, base.size() + 1)},
+      {"another target size", withLe(32, target.size() - 1)},
+      {"the marker changed", std::string(patch).replace(8, 8, "TVLPIECF")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(dir.file("out"), "stale");
+    PatchApplyResult r = applyPieces(c.patch, target);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.failure == PatchFailure::DoesNotApply || r.failure == PatchFailure::WrongResult) << r.message;
+    EXPECT_FALSE(r.message.empty());
+    EXPECT_FALSE(exists(dir.file("out")));
+  }
+  EXPECT_TRUE(applyPieces(patch, target).ok()) << "the unaltered patch applies";
 }
 
 }  // namespace

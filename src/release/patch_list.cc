@@ -11,15 +11,15 @@ using namespace tvl;
 namespace release {
 namespace {
 
-// Decimal without sign or leading zero, 1 .. kMaxPatchSize.
-bool parseSize(const std::string& s, uint64_t* out) {
-  if (s.empty() || s.size() > 10 || s[0] == '0') return false;
+// Decimal without sign or leading zero, 1 .. max (below 2^63).
+bool parseSize(const std::string& s, uint64_t max, uint64_t* out) {
+  if (s.empty() || s.size() > 19 || s[0] == '0') return false;
   uint64_t v = 0;
   for (char c : s) {
     if (c < '0' || c > '9') return false;
     v = v * 10 + static_cast<uint64_t>(c - '0');
   }
-  if (v > kMaxPatchSize) return false;
+  if (v > max) return false;
   *out = v;
   return true;
 }
@@ -35,7 +35,7 @@ std::string nameProblem(const std::string& name) {
   return "";
 }
 
-std::string lineProblem(const std::string& line, PatchEntry* e) {
+std::string lineProblem(const std::string& line, uint64_t maxPatchSize, PatchEntry* e) {
   std::string fields[5];
   size_t start = 0;
   for (int i = 0; i < 5; ++i) {
@@ -49,7 +49,8 @@ std::string lineProblem(const std::string& line, PatchEntry* e) {
   if (!isMd5Text(fields[1])) return "base is not 32 upper-case hexadecimal digits";
   if (!isMd5Text(fields[2])) return "target is not 32 upper-case hexadecimal digits";
   if (fields[1] == fields[2]) return "base and target are the same";
-  if (!parseSize(fields[3], &e->size)) return "size is not a number from 1 to " + std::to_string(kMaxPatchSize);
+  if (!parseSize(fields[3], maxPatchSize, &e->size))
+    return "size is not a number from 1 to " + std::to_string(maxPatchSize);
   problem = patchPathProblem(fields[4]);
   if (!problem.empty()) return problem;
   e->name = fields[0];
@@ -89,7 +90,8 @@ std::string patchPathProblem(const std::string& path) {
   return "";
 }
 
-bool parsePatchList(const char* data, size_t size, std::vector<PatchEntry>* entries, std::string* error) {
+bool parsePatchList(const char* data, size_t size, std::vector<PatchEntry>* entries, std::string* error,
+                    uint64_t maxPatchSize) {
   entries->clear();
   if (size > kMaxPatchListBytes) {
     *error = "patch list larger than " + std::to_string(kMaxPatchListBytes) + " bytes";
@@ -113,7 +115,7 @@ bool parsePatchList(const char* data, size_t size, std::vector<PatchEntry>* entr
     pos += len + 1;
     if (line.find('\r') != std::string::npos) return fail("CR inside the line");
     PatchEntry e;
-    std::string problem = lineProblem(line, &e);
+    std::string problem = lineProblem(line, maxPatchSize, &e);
     if (!problem.empty()) return fail(problem);
     auto [it, fresh] = targetOf.emplace(e.name, e.targetMd5);
     if (!fresh && it->second != e.targetMd5) return fail("another target for " + e.name + " than on an earlier line");

@@ -11,7 +11,9 @@
 //   path      where the patch is served, relative to the folder of files.txt
 //
 // A patch is a single zstd frame made with the base version as its prefix
-// (see patch_apply.h). The reader is strict: one bad line rejects the whole
+// (see patch_apply.h). Piece-wise patches, for files one frame cannot cover,
+// are listed in "piece_patches.txt" instead, in the same form but with
+// sizes up to 2^63 - 1: launchers that know only patches.txt never see them. The reader is strict: one bad line rejects the whole
 // list, so a damaged or foreign list can only ever mean "no patches". The
 // writer's output is the only form the reader accepts, byte for byte.
 #pragma once
@@ -24,12 +26,14 @@
 namespace release {
 
 constexpr char kPatchListName[] = "patches.txt";
+constexpr char kPiecePatchListName[] = "piece_patches.txt";
 
 // Limits the reader enforces.
 constexpr size_t kMaxPatchListBytes = 32u << 20;
 constexpr size_t kMaxPatchNameBytes = 1024;
 constexpr size_t kMaxPatchPathBytes = 1024;
-constexpr uint64_t kMaxPatchSize = 2147483647;  // the launcher's sizes are signed 32-bit
+constexpr uint64_t kMaxPatchSize = 2147483647;  // launchers before 64-bit sizes read this list
+constexpr uint64_t kMaxPiecePatchSize = 9223372036854775807u;
 
 struct PatchEntry {
   std::string name;
@@ -47,7 +51,10 @@ struct PatchEntry {
 // false, leaves *entries empty and says which line and why in *error.
 // Besides the field rules: a name's lines all share one target, a (name,
 // base) pair appears once, and base differs from target.
-bool parsePatchList(const char* data, size_t size, std::vector<PatchEntry>* entries, std::string* error);
+// maxPatchSize: kMaxPatchSize for patches.txt, kMaxPiecePatchSize for the
+// piece list.
+bool parsePatchList(const char* data, size_t size, std::vector<PatchEntry>* entries, std::string* error,
+                    uint64_t maxPatchSize = kMaxPatchSize);
 
 // The list text for entries, in the given order. Entries must satisfy the
 // reader's rules (the publisher checks its own names before).

@@ -19,6 +19,7 @@ TEST(PatchList, ReaderTable) {
   struct Case {
     std::string text;
     const char* error;  // nullptr: accepted; else a part of the message
+    uint64_t max = kMaxPatchSize;
   } cases[] = {
       {"", nullptr},
       {good, nullptr},
@@ -43,6 +44,11 @@ TEST(PatchList, ReaderTable) {
       {line("n", A, B, "01", "p"), "size"},
       {line("n", A, B, "-1", "p"), "size"},
       {line("n", A, B, "2147483648", "p"), "size"},
+      // The piece list takes any size below 2^63.
+      {line("n", A, B, "6442450944", "p"), nullptr, kMaxPiecePatchSize},
+      {line("n", A, B, "9223372036854775807", "p"), nullptr, kMaxPiecePatchSize},
+      {line("n", A, B, "9223372036854775808", "p"), "size", kMaxPiecePatchSize},
+      {line("n", A, B, "18446744073709551617", "p"), "size", kMaxPiecePatchSize},
       {line("n", A, B, "", "p"), "size"},
       {line("n", A, B, "1", ""), "empty path"},
       {line("n", A, B, "1", "../p"), "component"},
@@ -65,7 +71,7 @@ TEST(PatchList, ReaderTable) {
   for (const Case& c : cases) {
     std::vector<PatchEntry> entries = {PatchEntry()};
     std::string error;
-    bool ok = parsePatchList(c.text.data(), c.text.size(), &entries, &error);
+    bool ok = parsePatchList(c.text.data(), c.text.size(), &entries, &error, c.max);
     if (!c.error) {
       EXPECT_TRUE(ok) << c.text << ": " << error;
       // The writer gives back exactly what the reader accepted.

@@ -58,17 +58,17 @@ void PatchRun::removeStaging() {
   for (const std::string* path : {&listFile_, &patchFile_, &patchedFile_}) platform::removeFile(*path);
 }
 
-void PatchRun::fetchList(DownloadSession& session) {
+void PatchRun::fetchList(DownloadSession& session, const char* name, uint64_t maxPatchSize) {
   // A signed release that does not name the list has none: never asked for.
-  if (release_ && !release_->names(updater_.updateSource, release::kPatchListName)) return;
+  if (release_ && !release_->names(updater_.updateSource, name)) return;
   // The display keeps showing the main list while this one arrives.
   DownloadSession staging{session.client, session.progress, patchFile_, session.game};
-  FetchResult fetched =
-      fetchChecked(updater_, release_, staging, updater_.updateSource, release::kPatchListName, FetchTarget{"", 0, true});
+  FetchResult fetched = fetchChecked(updater_, release_, staging, updater_.updateSource, name, FetchTarget{"", 0, true});
   std::string text, error;
-  bool ok = fetched.ok() && unpackList(patchFile_, listFile_, &text) &&
-            parsePatchList(text.data(), text.size(), &patches_, &error);
-  if (!ok) patches_.clear();
+  std::vector<release::PatchEntry> entries;
+  if (fetched.ok() && unpackList(patchFile_, listFile_, &text) &&
+      parsePatchList(text.data(), text.size(), &entries, &error, maxPatchSize))
+    patches_.insert(patches_.end(), entries.begin(), entries.end());
   platform::removeFile(patchFile_);
 }
 
@@ -82,14 +82,21 @@ bool PatchRun::patchable(const FileListEntry& entry) const {
 int64_t PatchRun::plan(DownloadSession& session, const std::vector<FileListEntry>& entries) {
   planned_.clear();
   total_ = 0;
-  bool anyPatchable = false;
+  bool anyPatchable = false, anyPieces = false;
   for (const FileListEntry& entry : entries) {
     if (entry.needsDownload) total_ = saturatingAdd(total_, entry.size);
-    anyPatchable = anyPatchable || patchable(entry);
+    if (!patchable(entry)) continue;
+    anyPatchable = true;
+    // Only a file larger than one piece can have a piece-wise patch: runs
+    // without one never ask for that list.
+    anyPieces = anyPieces || static_cast<uint64_t>(entry.size) > release::kMinPieceSize ||
+                platform::pathInfo(baseDir + entry.name).size > release::kMinPieceSize;
   }
   // A run that has nothing a patch could help with asks for no list.
   if (!anyPatchable) return total_;
-  fetchList(session);
+  patches_.clear();
+  fetchList(session, release::kPatchListName, release::kMaxPatchSize);
+  if (anyPieces) fetchList(session, release::kPiecePatchListName, release::kMaxPiecePatchSize);
 
   std::unordered_multimap<std::string, const release::PatchEntry*> byName;
   for (const release::PatchEntry& p : patches_) byName.emplace(p.name, &p);

@@ -3,10 +3,10 @@
 // in staging from the installed copy, instead of being fetched whole.
 //
 // The run, in the worker's order:
-//   - after the checks, plan() fetches "patches.txt" from the update source
-//     (zipped like files.txt, release/patch_list.h) when some file to fetch
-//     has a local version; a missing, refused or unreadable list means no
-//     patches, silently, and the run goes on as it would without. It picks
+//   - after the checks, plan() fetches "patches.txt" and then
+//     "piece_patches.txt" from the update source (zipped like files.txt,
+//     release/patch_list.h) when some file to fetch has a local version; a missing, refused or unreadable list means no
+//     patches from it, silently, and the run goes on as it would without. It picks
 //     for every entry to fetch the patch whose base is the entry's
 //     localDigest and whose target is its digest, and gives the progress
 //     total: patch sizes for those entries, list sizes for the rest.
@@ -25,7 +25,7 @@
 //
 // Staging files, in data\update\ beside update.tmp and removed by the
 // constructor (leftovers of an interrupted run) and the destructor:
-// "patches.txt" (the unpacked list), "patch.tmp" (the fetched list's
+// "patches.txt" (an unpacked list), "patch.tmp" (the fetched list's
 // archive, then each fetched patch) and "patched.tmp" (a rebuilt file).
 //
 // Thread safety: the update worker's alone, like the Updater.
@@ -57,8 +57,8 @@ class PatchRun {
   PatchRun& operator=(const PatchRun&) = delete;
 
   // After the checks: decides which entries that need a download are
-  // fetched as patches, fetching the list first when it could matter;
-  // returns the progress total (clamped to the signed 32-bit range). The
+  // fetched as patches, fetching the lists first when they could matter;
+  // returns the progress total (saturating at INT64_MAX). The
   // entries must stay where they are until the run ends.
   int64_t plan(DownloadSession& session, const std::vector<FileListEntry>& entries);
 
@@ -73,7 +73,8 @@ class PatchRun {
 
  private:
   bool patchable(const FileListEntry& entry) const;
-  void fetchList(DownloadSession& session);
+  // Adds the entries of one list; a missing or bad list adds none.
+  void fetchList(DownloadSession& session, const char* name, uint64_t maxPatchSize);
   bool fetchAndApply(DownloadSession& session, const FileListEntry& entry, const release::PatchEntry& patch);
   void removeStaging();
 

@@ -98,22 +98,27 @@ class PatchingTest : public StagingTest {
     return platform::md5HexOf(hasher, bytes.data(), bytes.size());
   }
   // The patch from version `from` to the newest.
-  std::string patchFrom(size_t from) { return patchBetween(versions[from]); }
-  std::string patchBetween(const std::string& base) {
+  std::string patchFrom(size_t from, uint64_t pieceSize = 0) { return patchBetween(versions[from], pieceSize); }
+  std::string patchBetween(const std::string& base, uint64_t pieceSize = 0) {
     testutil::TempDir work;
     testutil::writeFile(work.file("base"), base);
     testutil::writeFile(work.file("target"), versions.back());
     release::PatchMakeResult r;
     std::string error;
-    EXPECT_TRUE(release::makePatch(work.file("base"), work.file("target"), work.file("patch"), UINT64_MAX, &r, &error))
+    EXPECT_TRUE(release::makePatch(work.file("base"), work.file("target"), work.file("patch"), UINT64_MAX, &r, &error,
+                                   {}, pieceSize))
         << error;
+    EXPECT_EQ(r.pieceSize, pieceSize);
     return testutil::readFile(work.file("patch"));
   }
-  std::string patchPath(size_t from) { return "patches/" + md5(versions[from]) + "-" + md5(versions.back()) + ".zst"; }
+  std::string patchPath(size_t from, bool pieces = false) {
+    return "patches/" + md5(versions[from]) + "-" + md5(versions.back()) + (pieces ? ".zsp" : ".zst");
+  }
 
   // Serves the newest version of `name` and patches to it from every older
-  // version; returns the archive's size.
-  int32_t publish(const std::string& name) {
+  // version (piece-wise, listed apart, with pieceSize); returns the
+  // archive's size.
+  int32_t publish(const std::string& name, uint64_t pieceSize = 0) {
     std::string archive = zipOf(name, versions.back());
     server.files["upd/3d/" + name] = archive;
     server.files["upd/3d/files.txt"] = zipOf("files.txt", name + "\tx\ty\t" + std::to_string(archive.size()) + "\t" +
@@ -121,11 +126,12 @@ class PatchingTest : public StagingTest {
     server.files["ico/swf/clan_icons_list.txt"] = "";
     std::vector<release::PatchEntry> patches;
     for (size_t v = 0; v + 1 < versions.size(); ++v) {
-      std::string patch = patchFrom(v);
-      server.files["upd/3d/" + patchPath(v)] = patch;
-      patches.push_back({name, md5(versions[v]), md5(versions.back()), patch.size(), patchPath(v)});
+      std::string patch = patchFrom(v, pieceSize);
+      server.files["upd/3d/" + patchPath(v, pieceSize)] = patch;
+      patches.push_back({name, md5(versions[v]), md5(versions.back()), patch.size(), patchPath(v, pieceSize)});
     }
-    server.files["upd/3d/patches.txt"] = zipOf("patches.txt", release::formatPatchList(patches));
+    std::string list = pieceSize ? release::kPiecePatchListName : release::kPatchListName;
+    server.files["upd/3d/" + list] = zipOf(list, release::formatPatchList(patches));
     return static_cast<int32_t>(archive.size());
   }
 
@@ -199,6 +205,17 @@ TEST_F(PatchingTest, PatchWhereOneFitsWholeFileOtherwiseAlwaysTheListedBytes) {
     EXPECT_EQ(updater_->progress.snapshot().bytesTotal, total);
     EXPECT_EQ(staged(), std::vector<std::string>());
   }
+}
+
+TEST_F(PatchingTest, PieceWisePatchesComeFromTheirOwnList) {
+  publish("data/big.pak", release::kMinPieceSize);
+  testutil::writeFile(path("data/big.pak"), versions[0]);
+  EXPECT_EQ(run().end, UpdateEnd::kPlay);
+  EXPECT_EQ(testutil::readFile(path("data/big.pak")), versions.back());
+  EXPECT_TRUE(server.asked("upd/3d/patches.txt"));
+  EXPECT_TRUE(server.asked("upd/3d/piece_patches.txt"));
+  EXPECT_TRUE(server.asked("upd/3d/" + patchPath(0, true)));
+  EXPECT_FALSE(server.asked("upd/3d/data/big.pak"));
 }
 
 TEST_F(PatchingTest, TheLauncherItselfIsNeverPatched) {

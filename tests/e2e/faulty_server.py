@@ -20,6 +20,7 @@ without its own. A fault:
     {"mode": "short", "keep": N}         full Content-Length, N bytes, then close
     {"mode": "excess", "extra": N}       the file's length announced, N more bytes sent
     {"mode": "stall", "keep": N}         full Content-Length, N bytes, then silence
+    {"mode": "stall", "keep": N, "until": PATH}  ... until PATH exists, then the rest
     {"mode": "stall_head"}               the request is read, nothing is answered
     {"mode": "reset", "after": N}        full head, N body bytes, then a connection reset
 and, beside the mode:
@@ -295,7 +296,14 @@ class Handler(socketserver.BaseRequestHandler):
             sent = count + fault["extra"]
         elif mode == "stall":
             s.sendall(head(status, reason, count, False, extra))
-            sent, _ = self.send_body(local, first, min(count, fault.get("keep", 0)), {}, None)
+            keep = min(count, fault.get("keep", 0))
+            sent, _ = self.send_body(local, first, keep, {}, None)
+            if fault.get("until"):
+                # A gate the test opens once it has seen what it wanted.
+                while not os.path.exists(fault["until"]):
+                    time.sleep(0.02)
+                more, _ = self.send_body(local, first + keep, count - keep, {}, None)
+                return status, sent + more, False, not close
             time.sleep(fault.get("hold", 600))
         else:
             raise ValueError("unknown mode " + mode)

@@ -3,7 +3,9 @@ large pack from its earlier releases, nginx serves them, and a player whose
 pack is one or two releases old fetches a patch instead of the pack; a
 damaged local pack or a damaged patch falls back to the whole pack; a
 launcher killed while it applies a patch converges on the next start.
-Every road ends with the pack byte for byte as released."""
+With a small piece size the same holds for patches made in pieces, which
+come from their own list. Every road ends with the pack byte for byte as
+released."""
 import os
 import random
 import shutil
@@ -18,6 +20,11 @@ from publish_helpers import md5_upper, run_publish
 from updates import SETTINGS, road  # noqa: F401
 
 PACK = "data/big.pak"
+PIECE = 256 << 10
+
+
+def pieces_switch(piece):
+    return ("--patch-piece-size", str(piece)) if piece else ()
 
 
 def edited(data, seed, count=6):
@@ -30,11 +37,12 @@ def edited(data, seed, count=6):
     return bytes(out)
 
 
-def make_releases(root, size, *extra):
+def make_releases(root, size, *extra, piece=0):
     """Three releases of one pack, each a few scattered edits from the
     last, published from the newest with patches from the two before
-    (extra: more publisher switches). Returns (www, the pack's versions
-    oldest first, patch path by base MD5)."""
+    (extra: more publisher switches; piece: patches in pieces of that
+    size). Returns (www, the pack's versions oldest first, patch path by
+    base MD5)."""
     versions = [random.Random(size).randbytes(size)]
     for v in (1, 2):
         versions.append(edited(versions[-1], v))
@@ -47,11 +55,14 @@ def make_releases(root, size, *extra):
         folders.append(folder)
     www = root / "www"
     run_publish(folders[2], www / "3d", "--date", "2024-05-01", "--previous", folders[1], "--previous", folders[0],
-                *extra, check=True)
+                *extra, *pieces_switch(piece), check=True)
     (www / "swf").mkdir()
     (www / "swf" / "clan_icons_list.txt").write_bytes(b"")
-    with zipfile.ZipFile(www / "3d" / "patches.txt") as z:
-        lines = z.read("patches.txt").decode().splitlines()
+    # Piece-wise patches are listed apart: never where older launchers look.
+    name, other = ("piece_patches.txt", "patches.txt") if piece else ("patches.txt", "piece_patches.txt")
+    assert not (www / "3d" / other).exists()
+    with zipfile.ZipFile(www / "3d" / name) as z:
+        lines = z.read(name).decode().splitlines()
     patches = {f[1]: f[4] for f in (line.split("\t") for line in lines)}
     assert set(patches) == {md5_upper(versions[0]), md5_upper(versions[1])}
     return www, versions, patches
@@ -114,18 +125,23 @@ def damage_patch(www, patch):
 
 @pytest.mark.parametrize("road_name", ["posix", "win"])
 @pytest.mark.parametrize("case", ["patch", "patch altered on the way", "patch at another level",
-                                  "patch list not named"])
+                                  "patch list not named", "patch in pieces"])
 def test_signed_release_updates_through_its_patch(request, road_name, case, nginx, tmp_path):
     # The manifest names the patch list's and the patch's bytes: anything
     # else is refused (even a patch of the same versions that applies) and
     # the pack fetched whole; a list it does not name is never asked for.
     from test_signed_release import KEY, make_road, object_path
-    www, versions, patches = make_releases(tmp_path / "rel", 1 << 20, "--sign-key", KEY)
+    # In pieces only the piece list is served and named: the other is never asked for.
+    piece = PIECE if case == "patch in pieces" else 0
+    www, versions, patches = make_releases(tmp_path / "rel", 1 << 20, "--sign-key", KEY, piece=piece)
 
     def requested(name):
         """The path a launcher with a key asks for: the object of name."""
         o = object_path(www, "3d", name)
         return "/" + o.relative_to(www).as_posix() if o else "/3d/" + name
+
+    patch_lists = [requested("patches.txt"), requested("piece_patches.txt")]
+    lists = [patch_lists[1] if piece else patch_lists[0]]
     patch = patches[md5_upper(versions[1])]
     if case == "patch altered on the way":
         damage_patch(www, patch)
@@ -155,9 +171,9 @@ def test_signed_release_updates_through_its_patch(request, road_name, case, ngin
     assert sorted(os.listdir(inst.path / "data" / "update")) == ["release.txt"]
     fetched = server.requests()[1:]  # after the readiness probe
     assert fetched[0] == "/3d/release.sig"
-    assert (requested("patches.txt") in fetched) == (case != "patch list not named"), fetched
+    assert [p for p in fetched if p in patch_lists] == ([] if case == "patch list not named" else lists), fetched
     assert (requested(patch) in fetched) == (case != "patch list not named"), fetched
-    assert (requested(PACK) in fetched) == (case != "patch"), fetched
+    assert (requested(PACK) in fetched) == (case not in ("patch", "patch in pieces")), fetched
 
 
 def start(road, inst):
@@ -181,9 +197,32 @@ def start(road, inst):
     return kill
 
 
-def test_killed_while_applying_converges_next_start(road, nginx, tmp_path):
+@pytest.fixture(scope="module")
+def piece_releases(tmp_path_factory):
+    return make_releases(tmp_path_factory.mktemp("pieces"), 4 << 20, piece=PIECE)
+
+
+def test_pack_updates_through_a_patch_in_pieces(road, nginx, piece_releases):
+    www, versions, patches = piece_releases
+    patch = patches[md5_upper(versions[0])]
+    header = (www / "3d" / patch).read_bytes()[:40]
+    assert patch.endswith(".zsp") and header[8:16] == b"TVLPIECE"
+    assert int.from_bytes(header[16:24], "little") == PIECE  # 16 pieces of the 4 MiB pack
+    server = nginx(www)
+    inst = player(road, versions, versions[0])
+    run = road.run(inst)
+    assert run.code == 0
+    assert len(inst.wait_game_runs()) == 1
+    assert_converged(inst, versions)
+    fetched = server.requests()
+    assert "/3d/piece_patches.txt" in fetched and "/3d/" + patch in fetched, fetched
+    assert "/3d/" + PACK not in fetched
+
+
+@pytest.mark.parametrize("piece", [0, 8 << 20], ids=["one frame", "pieces"])
+def test_killed_while_applying_converges_next_start(road, nginx, tmp_path, piece):
     # Large enough that applying takes a while, so the kill lands inside it.
-    www, versions, _ = make_releases(tmp_path / "rel", 64 << 20)
+    www, versions, _ = make_releases(tmp_path / "rel", 64 << 20, piece=piece)
     server = nginx(www)
     inst = player(road, versions, versions[1])
     output = inst.path / "data" / "update" / "patched.tmp"
