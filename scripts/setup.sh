@@ -16,7 +16,7 @@ PACKAGES=(
   libsodium-dev libzstd-dev zstd osslsigncode autoconf automake libtool
   clang libclang-rt-14-dev
   wine64 xvfb xdotool imagemagick fonts-wine fonts-liberation locales
-  nginx-light microsocks dante-server iproute2 curl zip unzip nsis
+  nginx-light microsocks dante-server iproute2 curl zip unzip nsis 7zip
   python3 python3-pytest python3-pil dpkg-dev
 )
 
