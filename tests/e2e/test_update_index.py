@@ -10,7 +10,7 @@ from updates import (IN_MOVED_TO, FAULTY, SETTINGS, Release, faulty, file_events
                      support_runs, tree)
 
 INDEX_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, download_retries="0", check_index="1")
-LISTS = ["/3d/files.txt", "/swf/clan_icons_list.txt"]
+LISTS = ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt"]
 
 
 def release(tag=b""):
