@@ -164,7 +164,8 @@ done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-# minizip for the Windows build, over Debian's zlib for mingw.
+# minizip for both builds (Debian's libminizip reads no zip64 central records on
+# 64-bit Linux), over Debian's zlib for mingw and the system's natively.
 if [ ! -f "$MZ/unzip.c" ]; then
   unpack zlib "$WORK/zlib"
   rm -rf "$MZ.tmp" && mkdir -p "$MZ.tmp"
