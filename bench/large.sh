@@ -69,4 +69,4 @@ rm -rf "$D/out"
 hash_peak=$(peak_private "$BIN" hash "$D/release" files.txt)
 extract_peak=$(peak_private "$BIN" extract "$D/www/data/big.pak" "$D/out")
 rm -rf "$D/out"
-echo "large_file_memory: peak private $((hash_peak >> 10)) MiB checking, $((extract_peak >> 10)) MiB installing 6 GiB (goal below 64 MiB)"
+echo "large_file_memory: peak private ${hash_peak} KiB checking, ${extract_peak} KiB installing 6 GiB (goal below 64 MiB)"

@@ -582,7 +582,8 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   }
   uint64_t gameBytes = 0, largeFiles = 0;
   for (const SourceFile& f : game.files) {
-    gameBytes += f.size;
+    // What older launchers see: files.txt alone.
+    if (f.size <= o.largeFileSize) gameBytes += f.size;
     largeFiles += f.size > o.largeFileSize;
   }
   for (const SourceFile& f : icons.files)
@@ -611,9 +612,9 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
                             ", which launchers before 64-bit sizes never read: publish the current launcher "
                             "(--launcher) with this release, so that they replace themselves first");
   if (gameBytes > release::kMaxSmallFileSize)
-    report->notes.push_back("the release holds " + std::to_string(gameBytes) +
-                            " bytes; a launcher that must fetch more than 2147483647 bytes in one update shows a "
-                            "wrong progress total");
+    report->notes.push_back("files.txt lists " + std::to_string(gameBytes) +
+                            " bytes; a launcher before 64-bit sizes that must fetch more than 2147483647 bytes in "
+                            "one update shows a wrong progress total");
 
   // Hold the outputs, then plan against what the last run left.
   platform::LockFile locks[2];
