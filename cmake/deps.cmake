@@ -1,31 +1,32 @@
 # Third-party libraries behind one interface target, tvl_deps, plus libsodium
 # (tvl_sodium) and libzstd (tvl_zstd), which only the code that needs them links.
 add_library(tvl_deps INTERFACE)
+# minizip from Debian's zlib sources (scripts/setup.sh fetches them) on both
+# builds: Debian's libminizip 1.1 never reads the zip64 sizes and offsets of
+# a central record on 64-bit Linux (it compares them with (unsigned long)-1),
+# so it cannot unpack a member past 4 GiB.
+set(TVL_MINIZIP_DIR ${PROJECT_SOURCE_DIR}/.cache/minizip-src CACHE PATH "minizip sources")
+if(NOT EXISTS ${TVL_MINIZIP_DIR}/unzip.c)
+  message(FATAL_ERROR "minizip sources missing in ${TVL_MINIZIP_DIR}: run scripts/setup.sh")
+endif()
+add_library(tvl_minizip STATIC ${TVL_MINIZIP_DIR}/unzip.c ${TVL_MINIZIP_DIR}/ioapi.c ${TVL_MINIZIP_DIR}/zip.c)
+target_include_directories(tvl_minizip PUBLIC ${TVL_MINIZIP_DIR})
+target_compile_options(tvl_minizip PRIVATE -w)
+add_library(tvl_zip INTERFACE)
+target_link_libraries(tvl_zip INTERFACE tvl_minizip)
 if(WIN32)
-  # minizip from Debian's zlib sources (scripts/setup.sh fetches them), over
-  # Debian's zlib for mingw.
-  set(TVL_MINIZIP_DIR ${PROJECT_SOURCE_DIR}/.cache/minizip-src CACHE PATH "minizip sources")
-  if(NOT EXISTS ${TVL_MINIZIP_DIR}/unzip.c)
-    message(FATAL_ERROR "minizip sources missing in ${TVL_MINIZIP_DIR}: run scripts/setup.sh")
-  endif()
-  add_library(tvl_minizip STATIC ${TVL_MINIZIP_DIR}/unzip.c ${TVL_MINIZIP_DIR}/ioapi.c
-    ${TVL_MINIZIP_DIR}/iowin32.c ${TVL_MINIZIP_DIR}/zip.c)
-  target_include_directories(tvl_minizip PUBLIC ${TVL_MINIZIP_DIR})
-  target_compile_options(tvl_minizip PRIVATE -w)
+  target_sources(tvl_minizip PRIVATE ${TVL_MINIZIP_DIR}/iowin32.c)
   target_link_libraries(tvl_minizip PUBLIC z)
-  add_library(tvl_zip INTERFACE)
-  target_link_libraries(tvl_zip INTERFACE tvl_minizip)
   target_link_libraries(tvl_deps INTERFACE tvl_minizip wininet advapi32 gdiplus gdi32 user32 shlwapi d3d9 ole32)
 else()
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+  # fopen64 and friends, which ioapi.c calls on Linux.
+  target_compile_definitions(tvl_minizip PRIVATE _LARGEFILE64_SOURCE)
   find_package(CURL REQUIRED)
   find_package(OpenSSL REQUIRED)
   find_package(ZLIB REQUIRED)
   find_package(Threads REQUIRED)
-  add_library(tvl_zip INTERFACE)
-  target_link_libraries(tvl_zip INTERFACE PkgConfig::MINIZIP ZLIB::ZLIB)
-  target_link_libraries(tvl_deps INTERFACE PkgConfig::MINIZIP CURL::libcurl OpenSSL::Crypto ZLIB::ZLIB Threads::Threads)
+  target_link_libraries(tvl_minizip PUBLIC ZLIB::ZLIB)
+  target_link_libraries(tvl_deps INTERFACE tvl_minizip CURL::libcurl OpenSSL::Crypto ZLIB::ZLIB Threads::Threads)
 endif()
 
 add_library(tvl_sodium INTERFACE)

@@ -12,11 +12,11 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   googletest libgtest-dev
-  libcurl4-openssl-dev libssl-dev libminizip-dev zlib1g-dev
+  libcurl4-openssl-dev libssl-dev zlib1g-dev
   libsodium-dev libzstd-dev zstd osslsigncode autoconf automake libtool
   clang libclang-rt-14-dev
   wine64 xvfb xdotool imagemagick fonts-wine fonts-liberation locales
-  nginx-light microsocks dante-server iproute2 curl zip unzip nsis
+  nginx-light microsocks dante-server iproute2 curl zip unzip nsis 7zip
   python3 python3-pytest python3-pil dpkg-dev
 )
 
@@ -164,7 +164,8 @@ done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-# minizip for the Windows build, over Debian's zlib for mingw.
+# minizip for both builds (Debian's libminizip reads no zip64 central records on
+# 64-bit Linux), over Debian's zlib for mingw and the system's natively.
 if [ ! -f "$MZ/unzip.c" ]; then
   unpack zlib "$WORK/zlib"
   rm -rf "$MZ.tmp" && mkdir -p "$MZ.tmp"

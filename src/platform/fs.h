@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -32,6 +33,10 @@ using FileTime = uint64_t;
 
 // The path as the system's calls take it ("\" becomes "/" on POSIX).
 std::string nativePath(const std::string& path);
+
+// Moves a stdio stream to byte offset from its start, past 4 GiB too (the
+// C library's fseek takes a long, 32 bits on Windows).
+bool seekFile(std::FILE* file, uint64_t offset);
 
 // True when a file or directory of exactly that name exists. Wildcards are
 // never expanded: a name with "*" or "?" is looked up literally, and on

@@ -40,6 +40,10 @@ timespec toTimespec(FileTime t) {
 
 }  // namespace
 
+bool seekFile(std::FILE* file, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) && fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 std::string nativePath(const std::string& path) {
   std::string out = path;
   for (char& c : out)

@@ -72,6 +72,10 @@ bool SystemHandleTraits::close(intptr_t h) { return CloseHandle(asHandle(h)) != 
 
 std::string nativePath(const std::string& path) { return path; }
 
+bool seekFile(std::FILE* file, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) && _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 bool findPath(const std::string& path) {
   if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
   WIN32_FIND_DATAA fd;

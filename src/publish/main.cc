@@ -103,6 +103,12 @@ void printTree(const publish::TreeReport& r, bool dryRun, bool verbose) {
               static_cast<unsigned long long>(r.count(Change::Unchanged)), r.listName.c_str(),
               r.listChanged ? (dryRun ? "would be rewritten" : "rewritten") : "unchanged",
               static_cast<unsigned long long>(r.fileCount), mib(r.byteCount));
+  if (r.largeCount > 0 || r.largeListChanged)
+    std::printf("%s%llu files over 2 GiB in files-large.txt, %s\n", dryRun ? "dry run: " : "",
+                static_cast<unsigned long long>(r.largeCount),
+                !r.largeListChanged ? "unchanged"
+                : r.largeCount == 0 ? (dryRun ? "would be removed" : "removed")
+                                    : (dryRun ? "would be rewritten" : "rewritten"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "publish/signing.h"
 #include "release/accepted_release.h"
+#include "release/large_list.h"
 
 using namespace tvl;
 
@@ -39,6 +40,7 @@ std::string reservedReason(const std::string& name, Tree tree) {
     return "";
   }
   if (lower == "files.txt") return "the file list itself is served under this name";
+  if (lower == release::kLargeListName) return "the list of files over 2 GiB is served under this name";
   if (lower == "clan_icons_list.txt") return "the launcher deletes this file on every update (it is the icon list)";
   if (lower == "tervalisonline2d.exe.new" || lower == "tervalisonline2d.exe.old" || lower == "tervalisonline2d.new" ||
       lower == "tervalisonline2d.old")

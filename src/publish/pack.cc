@@ -3,6 +3,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -54,7 +55,14 @@ class Input {
   // false on a read error (message set); *got == 0 at the end.
   virtual bool read(unsigned char* buf, size_t cap, size_t* got, std::string* error) = 0;
   virtual bool rewind(std::string* error) = 0;
+  // Bytes expected, known before the first read.
+  virtual uint64_t size() const = 0;
 };
+
+// Zip64 records only where a size may not fit 32 bits (deflate can grow
+// data that does not compress, by far less than this margin), so every
+// smaller archive keeps the classic form byte for byte.
+bool needsZip64(uint64_t size) { return size + (size >> 10) + 65536 >= 0xFFFFFFFFull; }
 
 class FileInput : public Input {
  public:
@@ -66,8 +74,10 @@ class FileInput : public Input {
       return false;
     }
     std::setvbuf(f_.get(), nullptr, _IONBF, 0);
+    size_ = platform::pathInfo(path_).size;
     return true;
   }
+  uint64_t size() const override { return size_; }
   bool read(unsigned char* buf, size_t cap, size_t* got, std::string* error) override {
     *got = std::fread(buf, 1, cap, f_.get());
     if (*got == 0 && std::ferror(f_.get())) {
@@ -88,6 +98,7 @@ class FileInput : public Input {
  private:
   std::string path_;
   FilePtr f_;
+  uint64_t size_ = 0;
 };
 
 class MemoryInput : public Input {
@@ -103,6 +114,7 @@ class MemoryInput : public Input {
     pos_ = 0;
     return true;
   }
+  uint64_t size() const override { return bytes_.size(); }
 
  private:
   const std::string& bytes_;
@@ -127,7 +139,7 @@ class ZipOut {
     if (zf_) zipClose(zf_, nullptr);
   }
 
-  bool begin(const std::string& member, int64_t stamp, bool deflated, int level) {
+  bool begin(const std::string& member, int64_t stamp, bool deflated, int level, bool zip64) {
     zf_ = zipOpen64(target_.c_str(), APPEND_STATUS_CREATE);
     if (!zf_) return fail("cannot create");
     zip_fileinfo info;
@@ -139,7 +151,7 @@ class ZipOut {
     int err = zipOpenNewFileInZip4_64(zf_, member.c_str(), &info, ex, static_cast<uInt>(extra.size()), ex,
                                       static_cast<uInt>(extra.size()), nullptr, deflated ? Z_DEFLATED : 0,
                                       deflated ? level : 0, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                      kVersionMadeBy, 0, 0);
+                                      kVersionMadeBy, 0, zip64 ? 1 : 0);
     if (err != ZIP_OK) return fail("cannot write");
     return true;
   }
@@ -183,7 +195,7 @@ bool writeStored(Input& in, const std::string& member, int64_t stamp, const std:
                  uLong crc, std::string* error) {
   if (!in.rewind(error)) return false;
   ZipOut zip(target, error);
-  if (!zip.begin(member, stamp, false, 0)) return false;
+  if (!zip.begin(member, stamp, false, 0, needsZip64(std::max(size, in.size())))) return false;
   std::vector<unsigned char> buf(kChunk);
   uLong crcAgain = crc32(0L, Z_NULL, 0);
   uint64_t total = 0;
@@ -232,7 +244,7 @@ bool pack(const platform::Md5Provider& provider, Input& in, const std::string& d
   } deflateEnd_{&zs, tryDeflate};
 
   ZipOut zip(target, error);
-  if (tryDeflate && !zip.begin(member, stamp, true, level)) return false;
+  if (tryDeflate && !zip.begin(member, stamp, true, level, needsZip64(in.size()))) return false;
   auto drain = [&](int flush) {
     do {
       zs.next_out = outBuf.data();

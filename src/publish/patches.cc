@@ -373,6 +373,7 @@ bool Patches::Impl::publishOne(const char* name, const std::vector<release::Patc
     if (!old.md5.empty() && !m.isReleaseName(name)) {
       if (!removeFile(target, error)) return false;
       m.report->listChanged = true;
+      m.report->changedLists.push_back(name);
     }
     return true;
   }
@@ -394,6 +395,7 @@ bool Patches::Impl::publishOne(const char* name, const std::vector<release::Patc
   if (!packBytes(m.md5, text, name, m.listStamp, m.o.level, temp, &r, error)) return false;
   next->outputSize = r.outputSize;
   m.report->listChanged = true;
+  m.report->changedLists.push_back(name);
   platform::flushFileSystem(m.outputDir);
   return replaceFile(temp, target, error);
 }

@@ -43,6 +43,7 @@ struct PatchReport {
   uint64_t tooLarge = 0;     // left out: not clearly smaller than the archive
   uint64_t bytes = 0;        // size of the listed patches
   bool listChanged = false;  // patches.txt or piece_patches.txt written or removed
+  std::vector<std::string> changedLists;  // which of them
 };
 
 // A published game file, as the patch step sees it after packing.

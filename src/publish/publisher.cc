@@ -12,6 +12,7 @@
 #include "platform/md5.h"
 #include "platform/tree.h"
 #include "release/manifest.h"
+#include "release/large_list.h"
 #include "release/patch_list.h"
 #include "publish/list_format.h"
 #include "publish/objects.h"
@@ -33,10 +34,8 @@ using platform::replaceFile;
 using SourceFile = platform::ListedFile;
 
 constexpr char kTempDir[] = ".publish-tmp";
-// Launchers before 64-bit sizes read a list size and a Content-Length as
-// signed 32-bit and would install a larger file cut short: such files wait
-// for a list of their own that only newer launchers read.
-constexpr uint64_t kMaxFileSize = 2147483647;
+// Clan icons are plain files in a list that has no large counterpart.
+constexpr uint64_t kMaxIconSize = release::kMaxSmallFileSize;
 constexpr int kMaxExpiresDays = 3650;
 
 enum class Work { None, Verify, Pack };
@@ -64,6 +63,9 @@ struct TreeRun {
   std::vector<std::string> removed;         // still to delete
   std::vector<std::string> removedReport;  // all that left the release
   PublishState next;                        // what finishTree recorded
+  uint64_t largeAbove = UINT64_MAX;         // sizes listed in files-large.txt
+  uint64_t largeListSize = 0;               // served files-large.txt; 0: none
+  std::string largeListSha256;
   TreeReport* report = nullptr;
   const platform::Md5Provider* md5 = nullptr;
 
@@ -222,12 +224,18 @@ bool doJob(const Job& job, const PublishOptions& o, Progress* progress, std::str
   return true;
 }
 
+bool inLargeList(const TreeRun& run, const Item& it) {
+  return it.src.size > run.largeAbove || it.outputSize > run.largeAbove;
+}
+
 // The size column feeds only the launcher's progress bar, which counts the
 // bytes it receives: so it is the size of what is served (the archive), not
-// of the unpacked file, or the bar would stop short of full.
-std::string listText(const TreeRun& run, const std::string& release) {
+// of the unpacked file, or the bar would stop short of full. Large files go
+// to their own list (release/large_list.h).
+std::string listText(const TreeRun& run, const std::string& release, bool large) {
   std::string text;
-  for (const Item& it : run.items) text += formatListLine(it.src.name, release, it.stamp, it.outputSize, it.md5);
+  for (const Item& it : run.items)
+    if (inLargeList(run, it) == large) text += formatListLine(it.src.name, release, it.stamp, it.outputSize, it.md5);
   return text;
 }
 
@@ -275,7 +283,7 @@ int64_t listStampOf(const TreeRun& run, const PublishOptions& o) {
 
 // Writes the list if its text, time or packing differ from what is served.
 bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std::string* error) {
-  std::string text = listText(*run, o.releaseLabel);
+  std::string text = listText(*run, o.releaseLabel, false);
   next->listMd5 = platform::md5HexOf(*run->md5, text.data(), text.size());
   if (next->listMd5.empty()) {
     *error = "cannot compute the MD5 of " + run->listName;
@@ -315,6 +323,40 @@ bool publishList(TreeRun* run, const PublishOptions& o, PublishState* next, std:
   return replaceFile(temp, target, error);
 }
 
+// Writes files-large.txt when its bytes differ from what is served, or
+// removes it when no file is that large: a tree without one stays as it
+// always was. Small, so it is compared whole instead of kept in the state.
+bool publishLargeList(TreeRun* run, const PublishOptions& o, std::string* error) {
+  std::string text = listText(*run, o.releaseLabel, true);
+  std::string target = run->outPath(release::kLargeListName);
+  bool served = pathInfo(target).kind == PathKind::File;
+  run->largeListSize = 0;
+  run->largeListSha256.clear();
+  if (text.empty()) {
+    run->report->largeListChanged = served;
+    return o.dryRun || !served || removeFile(target, error);
+  }
+  run->report->largeListChanged = true;
+  if (o.dryRun) return true;
+  std::string temp = joinPath(run->tempDir(), "large-list.tmp");
+  PackResult r;
+  if (!packBytes(*run->md5, text, release::kLargeListName, listStampOf(*run, o), o.level, temp, &r, error))
+    return false;
+  std::string fresh, current;
+  if (!readWholeFile(temp, &fresh)) {
+    *error = "cannot read back " + temp;
+    return false;
+  }
+  run->largeListSize = fresh.size();
+  if (!o.signKeyPath.empty() && !sha256OfFile(temp, fresh.size(), &run->largeListSha256, error)) return false;
+  if (served && readWholeFile(target, &current) && current == fresh) {
+    run->report->largeListChanged = false;
+    return removeFile(temp, error);
+  }
+  platform::flushFileSystem(run->outputDir);
+  return replaceFile(temp, target, error);
+}
+
 // `patches` (game tree only) publishes its list after the file list and
 // takes away old patches after the old archives.
 bool finishTree(TreeRun* run, const PublishOptions& o, Patches* patches, std::string* error) {
@@ -324,6 +366,7 @@ bool finishTree(TreeRun* run, const PublishOptions& o, Patches* patches, std::st
     next.entries[it.src.name] = {it.src.size, it.src.mtimeNs, it.md5, it.stamp, it.outputSize, it.sha256};
   if (!publishList(run, o, &next, error)) return false;
   run->next = next;
+  if (run->tree == Tree::Game && !publishLargeList(run, o, error)) return false;
   if (o.dryRun) return true;
   if (patches && !patches->publishList(error)) return false;
   for (const std::string& r : run->removed) {
@@ -345,6 +388,7 @@ ManifestContent manifestContent(const std::vector<TreeRun*>& runs) {
   for (const TreeRun* run : runs) {
     bool icon = run->tree == Tree::Icons;
     c.files.push_back({icon, run->listName, run->next.listOutputSize, run->next.listSha256});
+    if (run->largeListSize > 0) c.files.push_back({icon, release::kLargeListName, run->largeListSize, run->largeListSha256});
     for (const Item& it : run->items) c.files.push_back({icon, it.src.name, it.outputSize, it.sha256});
   }
   return c;
@@ -455,9 +499,12 @@ void fillReport(const TreeRun& run) {
   std::sort(r.files.begin(), r.files.end());
   r.purge.clear();
   if (r.listChanged) r.purge.push_back(run.listName);
+  if (r.largeListChanged) r.purge.push_back(release::kLargeListName);
   for (const auto& [name, change] : r.files)
     if (change == Change::Changed || change == Change::Removed) r.purge.push_back(name);
   r.fileCount = run.items.size();
+  r.largeCount = static_cast<uint64_t>(
+      std::count_if(run.items.begin(), run.items.end(), [&](const Item& it) { return inLargeList(run, it); }));
 }
 
 // One publisher run at a time per output folder.
@@ -534,6 +581,7 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
   game.sourceDir = o.releaseDir;
   game.outputDir = o.outputDir;
   game.listName = "files.txt";
+  game.largeAbove = o.largeFileSize;
   game.packing = "zip-1 level " + std::to_string(o.level);
   game.report = &report->game;
   game.md5 = &md5;
@@ -602,15 +650,16 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
         if (asciiLower(n).compare(0, 8, "objects/") == 0 || asciiLower(n) == "objects")
           refusal->problems.push_back({names == &iconNames ? "clan icon " + n : n,
                                        "objects/ holds the signed release's objects"});
-  uint64_t gameBytes = 0;
-  for (TreeRun* run : runs)
-    for (const SourceFile& f : run->files) {
-      if (run == &game) gameBytes += f.size;
-      if (f.size > kMaxFileSize)
-        refusal->problems.push_back({run == &icons ? "clan icon " + f.name : f.name,
-                                     std::to_string(f.size) + " bytes; the launcher handles at most " +
-                                         std::to_string(kMaxFileSize) + " bytes per file"});
-    }
+  uint64_t gameBytes = 0, largeFiles = 0;
+  for (const SourceFile& f : game.files) {
+    // What older launchers see: files.txt alone.
+    if (f.size <= o.largeFileSize) gameBytes += f.size;
+    largeFiles += f.size > o.largeFileSize;
+  }
+  for (const SourceFile& f : icons.files)
+    if (f.size > kMaxIconSize)
+      refusal->problems.push_back({"clan icon " + f.name, std::to_string(f.size) + " bytes; the launcher handles at most " +
+                                                              std::to_string(kMaxIconSize) + " bytes per icon"});
   if (!refusal->problems.empty()) {
     std::sort(refusal->problems.begin(), refusal->problems.end(),
               [](const NameProblem& a, const NameProblem& b) { return a.name < b.name; });
@@ -627,10 +676,15 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     report->notes.push_back(std::to_string(nonAscii) +
                             " names hold non-ASCII bytes; the launcher takes names as bytes of its ANSI code page "
                             "(e.g. Windows-1251), so publish them from a system that spells them the same way");
-  if (gameBytes > kMaxFileSize)
-    report->notes.push_back("the release holds " + std::to_string(gameBytes) +
-                            " bytes; a launcher that must fetch more than 2147483647 bytes in one update shows a "
-                            "wrong progress total");
+  if (largeFiles > 0)
+    report->notes.push_back(std::to_string(largeFiles) + (largeFiles == 1 ? " file is" : " files are") +
+                            " over " + std::to_string(o.largeFileSize) + " bytes and listed in " + release::kLargeListName +
+                            ", which launchers before 64-bit sizes never read: publish the current launcher "
+                            "(--launcher) with this release, so that they replace themselves first");
+  if (gameBytes > release::kMaxSmallFileSize)
+    report->notes.push_back("files.txt lists " + std::to_string(gameBytes) +
+                            " bytes; a launcher before 64-bit sizes that must fetch more than 2147483647 bytes in "
+                            "one update shows a wrong progress total");
 
   // Hold the outputs, then plan against what the last run left.
   platform::LockFile locks[2];
@@ -719,7 +773,7 @@ bool publish(const PublishOptions& o, PublishReport* report, Progress* progress,
     fillReport(*run);
   }
   if (!o.dryRun) {
-    if (report->patches.listChanged) report->game.purge.push_back(release::kPatchListName);
+    for (const std::string& list : report->patches.changedLists) report->game.purge.push_back(list);
     std::sort(report->game.purge.begin(), report->game.purge.end());
   }
   if (signing && !o.dryRun && !writeReleaseManifest(game, runs, key, o, report, error)) return false;

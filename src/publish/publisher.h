@@ -3,7 +3,9 @@
 //
 //   game output:  <name> for every game file, a zip archive holding it as its
 //                 one member <name>; "files.txt", a zip archive holding the
-//                 list "files.txt".
+//                 list "files.txt"; files over 2147483647 bytes are listed
+//                 in "files-large.txt" instead (release/large_list.h),
+//                 which exists only while there are such files.
 //   icons output: <name> for every icon, a plain copy; "clan_icons_list.txt".
 //
 // Order of writing, so that a server never hands out a list that names
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "publish/names.h"
+#include "release/large_list.h"
 #include "publish/patches.h"
 
 namespace publish {
@@ -57,6 +60,8 @@ struct PublishOptions {
   // Files larger than this are patched in pieces of this size; 0: only
   // those one patch frame cannot cover (release/patch_make.h).
   uint64_t patchPieceSize = 0;
+  // Files, or their archives, above this size are listed in files-large.txt.
+  uint64_t largeFileSize = release::kMaxSmallFileSize;
   // Signing: the secret key file; empty means no release manifest is
   // written (and an existing one is left alone).
   std::string signKeyPath;
@@ -74,6 +79,8 @@ struct TreeReport {
   std::string listName;
   std::vector<std::pair<std::string, Change>> files;  // by name
   bool listChanged = false;
+  bool largeListChanged = false;  // files-large.txt written or removed
+  uint64_t largeCount = 0;        // files it lists
   uint64_t fileCount = 0;
   uint64_t byteCount = 0;  // of the published files
   // What a cache may hold an old copy of for launchers that fetch by name:

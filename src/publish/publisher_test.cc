@@ -6,6 +6,7 @@
 #include <map>
 
 #include "publish/md5_test_util.h"
+#include "publish/signing.h"
 #include "publish/state.h"
 #include "publish/zip_read_test_util.h"
 #include "test_util.h"
@@ -124,6 +125,52 @@ TEST_F(PublisherTest, FirstRunServesEveryFileAndTheList) {
   EXPECT_EQ(readArchive(out + "/data/a b/big.pak").method, 8);
   EXPECT_TRUE(fs::exists(out + "/" + kStateFile));
   EXPECT_FALSE(fs::exists(out + "/.publish-tmp"));
+}
+
+// The split by size, with a small limit: by the file's size and by its
+// archive's; the large list goes as soon as no file needs it, leaving the
+// tree as one that never had one.
+TEST_F(PublisherTest, LargeFilesAreListedApart) {
+  std::string noise;
+  for (uint32_t x = 1; noise.size() < 900; x = x * 1103515245u + 12345u) noise += static_cast<char>(x >> 23);
+  put(release, "small.txt", "small");
+  put(release, "big.pak", std::string(5000, 'b'));  // over by its size, its archive small
+  put(release, "noise.bin", noise);                  // under by its size, over by its stored archive
+  o.largeFileSize = 1000;
+  o.fixedStamp = true;
+  o.stamp = 1700000000;
+  std::string pub, error;
+  ASSERT_TRUE(makeSigningKey(dir.file("k.key"), &pub, &error)) << error;
+  o.signKeyPath = dir.file("k.key");
+  ASSERT_TRUE(run());
+  EXPECT_EQ(entries(served("files.txt")).count("small.txt"), 1u);
+  EXPECT_EQ(entries(served("files.txt")).size(), 1u);
+  auto large = entries(served("files-large.txt"));
+  ASSERT_EQ(large.size(), 2u);
+  EXPECT_EQ(large["big.pak"][3], md5Of(std::string(5000, 'b')));
+  EXPECT_EQ(large["noise.bin"][2], std::to_string(readFile(out + "/noise.bin").size()));
+  EXPECT_EQ(report.game.largeCount, 2u);
+  std::string manifest = readFile(out + "/release.sig");
+  EXPECT_NE(manifest.find("\t" + std::to_string(readFile(out + "/files-large.txt").size()) + "\t"), std::string::npos);
+  EXPECT_NE(manifest.find("\tfiles-large.txt\n"), std::string::npos);
+
+  backdateOutputs();
+  ASSERT_TRUE(run());
+  EXPECT_FALSE(report.game.largeListChanged);
+  EXPECT_FALSE(rewritten("files-large.txt"));
+
+  fs::remove(release + "/big.pak");
+  fs::remove(release + "/noise.bin");
+  o.signKeyPath.clear();
+  ASSERT_TRUE(run());
+  EXPECT_TRUE(report.game.largeListChanged);
+  EXPECT_FALSE(fs::exists(out + "/files-large.txt"));
+  std::string shrunk = readFile(out + "/files.txt");
+  o.outputDir = dir.file("fresh");
+  o.largeFileSize = release::kMaxSmallFileSize;
+  ASSERT_TRUE(run());
+  EXPECT_EQ(readFile(o.outputDir + "/files.txt"), shrunk);
+  EXPECT_FALSE(fs::exists(o.outputDir + "/files-large.txt"));
 }
 
 TEST_F(PublisherTest, LaterRunsRewriteOnlyWhatChanged) {

@@ -1,6 +1,7 @@
 #include "splash/splash_layout.h"
 
 #include "base/text.h"
+#include "transfer/download.h"
 #include "transfer/progress_text.h"
 
 namespace tvl {
@@ -34,7 +35,7 @@ std::string amountsText(int64_t bytesDone, int64_t bytesTotal) {
 int32_t amountsTextLeft(int32_t textWidth) { return kAmountsCentreX - textWidth / 2; }
 
 FileLine fileLineFor(const std::string& currentFile) {
-  if (equalsNoCase(currentFile, "files.txt") || equalsNoCase(currentFile, "clan_icons_list.txt"))
+  if (isListFile(currentFile))
     return FileLine{kCheckingText, true};
   return FileLine{currentFile, false};
 }

@@ -80,6 +80,7 @@ TEST(FileLine, ListFilesShowCheckingWithBusyCursor) {
   } cases[] = {
       {"files.txt", "checking update...", true},
       {"FILES.TXT", "checking update...", true},
+      {"files-large.txt", "checking update...", true},
       {"Clan_Icons_List.txt", "checking update...", true},
       {"clan_icons_list.txt", "checking update...", true},
       {"data/files.txt", "data/files.txt", false},

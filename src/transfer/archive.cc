@@ -30,7 +30,6 @@ bool isAbsolute(const std::string& path) {
   return (!path.empty() && isSeparator(path[0])) || (path.size() > 1 && path[1] == ':');
 }
 
-uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
 
 }  // namespace
 
@@ -114,8 +113,8 @@ uint32_t readCurrentItem(ArchiveReader& r, int32_t index) {
   uint64_t dos = dosTimeToFileTime(static_cast<uint32_t>(info.dosDate));
   item.accessTime = item.creationTime = item.writeTime = dos;
   applyExtendedTimestamp(extra.data(), extra.size(), item);
-  item.compressedSize = clamp32(info.compressed_size);
-  item.uncompressedSize = clamp32(info.uncompressed_size);
+  item.compressedSize = info.compressed_size;
+  item.uncompressedSize = info.uncompressed_size;
 
   r.cached = item;
   r.cachedIndex = index;

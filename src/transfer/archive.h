@@ -44,8 +44,8 @@ struct ArchiveItem {
   uint64_t accessTime = 0;    // file times, 100 ns since 1601 UTC; 0 = unknown
   uint64_t creationTime = 0;
   uint64_t writeTime = 0;
-  uint32_t compressedSize = 0;    // as the central directory says (clamped)
-  uint32_t uncompressedSize = 0;
+  uint64_t compressedSize = 0;    // as the central directory says (zip64 where needed)
+  uint64_t uncompressedSize = 0;
 };
 
 struct ArchiveReader;

@@ -312,6 +312,18 @@ TEST(ArchiveTimes, ExtraFieldWalk) {
   EXPECT_EQ(dosTimeToFileTime(0x50B1BFFF), 0u);  // 2020-05-17, hour 23, minute 63
 }
 
+// Sizes and offsets only in zip64 blocks, as archives past 4 GiB carry them.
+TEST_F(Archive, Zip64SizesReadWhole) {
+  const std::string big = testutil::readFile(fixture("big.bin"));
+  ArchiveReader* r = open("zip64.zip");
+  EXPECT_EQ(item(r, 0).uncompressedSize, big.size());
+  EXPECT_EQ(extractArchiveItem(r, 0, "big.bin"), kArchiveOk);
+  EXPECT_EQ(testutil::readFile(dir.file("big.bin")), big);
+  EXPECT_TRUE(archiveIsIntact(fixture("zip64.zip")));
+  EXPECT_EQ(item(open("zip64_huge.zip"), 0).uncompressedSize, 6ull << 30);
+  EXPECT_FALSE(archiveIsIntact(fixture("zip64_bad_crc.zip")));
+}
+
 TEST_F(Archive, DamagedMembersLeaveTheInstalledFileAlone) {
   struct Case {
     const char* archive;
@@ -322,6 +334,8 @@ TEST_F(Archive, DamagedMembersLeaveTheInstalledFileAlone) {
       {"short.zip", kArchiveDataError},        // data ends before the announced size
       {"bad_header.zip", kArchiveHeaderMismatch},
       {"encrypted.zip", kArchiveEncrypted},
+      {"zip64_bad_crc.zip", kArchiveDataError},
+      {"zip64_huge.zip", kArchiveDataError},   // holds far less than it claims
   };
   std::string target = dir.file("installed.bin");
   for (const Case& c : cases) {

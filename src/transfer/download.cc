@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "platform/disk_space.h"
 #include "platform/fs.h"
+#include "release/large_list.h"
 #include "transfer/archive.h"
 #include "transfer/paths.h"
 
@@ -199,7 +200,8 @@ uint32_t installFetchedFile(DownloadSession& session, const std::string& fileNam
   const std::string target = baseDir + destDir + fileName;
   uint64_t unpacked = 0;
   for (int32_t i = 0; i < count; ++i)
-    if (getArchiveItem(reader, i, item) == kArchiveOk) unpacked += item.uncompressedSize;
+    if (getArchiveItem(reader, i, item) == kArchiveOk)
+      unpacked = item.uncompressedSize > UINT64_MAX - unpacked ? UINT64_MAX : unpacked + item.uncompressedSize;
   uint32_t result = roomFor(target, unpacked) ? 0 : kUnpackDiskFull;
   for (int32_t i = 0; i < count && result == 0; ++i) {
     if (getArchiveItem(reader, i, item) != kArchiveOk) continue;
@@ -224,7 +226,8 @@ uint32_t installFetchedFile(DownloadSession& session, const std::string& fileNam
 }
 
 bool isListFile(const std::string& name) {
-  return equalsNoCase(name, "files.txt") || equalsNoCase(name, "clan_icons_list.txt");
+  return equalsNoCase(name, "files.txt") || equalsNoCase(name, release::kLargeListName) ||
+         equalsNoCase(name, "clan_icons_list.txt");
 }
 
 FetchResult downloadFile(DownloadSession& session, const ServerLocation& source, const std::string& fileName,

@@ -222,7 +222,7 @@ TEST_F(DownloadTest, WhatIsNotAnArchiveInstallsNothing) {
 }
 
 TEST(Download, ListNames) {
-  for (const char* name : {"files.txt", "FILES.TXT", "clan_icons_list.txt", "Clan_Icons_List.TXT"})
+  for (const char* name : {"files.txt", "FILES.TXT", "Files-Large.txt", "clan_icons_list.txt", "Clan_Icons_List.TXT"})
     EXPECT_TRUE(isListFile(name)) << name;
   for (const char* name : {"files.txt ", "data/files.txt", "files.tx", ""}) EXPECT_FALSE(isListFile(name)) << name;
 }

@@ -162,11 +162,11 @@ bool StagingFile::open(int64_t from) {
   writeError_ = 0;
   errno = 0;
   std::string native = platform::nativePath(path_);
-  if (from > 0 && from <= LONG_MAX) {
+  if (from > 0) {
     // Overwrites from there on: bytes past the point (left by a run killed
     // between two checkpoints) are rewritten by the body.
     file_ = std::fopen(native.c_str(), "r+b");
-    if (file_ && std::fseek(file_, static_cast<long>(from), SEEK_SET) != 0) close();
+    if (file_ && !platform::seekFile(file_, static_cast<uint64_t>(from))) close();
   } else if (from == 0) {
     file_ = std::fopen(native.c_str(), "wb");
   }

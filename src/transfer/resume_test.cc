@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -193,6 +196,29 @@ TEST_F(StagingFileTest, LargePartialCarriesOverToTheNextRun) {
   EXPECT_TRUE(next.resumed());
   EXPECT_TRUE(testutil::readFile(staging()) == body);
   EXPECT_FALSE(testutil::exists(sidecar()));
+}
+
+// Past 4 GiB the continuation lands where the partial ends (a 32-bit seek
+// would miss it). The partial is sparse, so this costs nothing.
+TEST_F(StagingFileTest, ContinuesPast4GiB) {
+  const int64_t total = 6LL << 30, kept = (5LL << 30) + 3;
+  testutil::writeFile(staging(), "");
+  std::filesystem::resize_file(staging(), static_cast<uintmax_t>(kept));
+  ASSERT_TRUE(writePartialInfo(staging(), PartialInfo{"D", total, total, kept, "\"v\""}));
+  StagingFile f(staging(), "D", total);
+  ASSERT_EQ(f.adoptLeftover(), kept);
+  const std::string range = std::to_string(kept) + "-" + std::to_string(total - 1) + "/" + std::to_string(total);
+  ASSERT_EQ(f.begin(head(206, total - kept, "\"v\"", range.c_str())), HeadVerdict::kAppend);
+  ASSERT_TRUE(f.write("tail", 4));
+  f.interrupted();
+  EXPECT_EQ(std::filesystem::file_size(staging()), static_cast<uintmax_t>(kept + 4));
+  std::ifstream in(staging(), std::ios::binary);
+  in.seekg(kept);
+  char got[5] = {};
+  in.read(got, 4);
+  EXPECT_STREQ(got, "tail");
+  in.close();
+  std::filesystem::remove(staging());
 }
 
 TEST_F(StagingFileTest, LeavingKeepsOnlyLargeResumablePartials) {

@@ -5,6 +5,7 @@
 #include "platform/fs.h"
 #include "platform/restart.h"
 #include "platform/tree.h"
+#include "release/large_list.h"
 #include "transfer/download.h"
 #include "transfer/paths.h"
 #include "transfer/rate_limit.h"
@@ -106,6 +107,10 @@ UpdateOutcome runWithProvider(Updater& updater, HttpClient& client, bool restart
   PatchRun patches(updater, &release);
   // A list the signed release refused fails like a file.
   FetchResult list = fetchList(updater, release, session, updater.updateSource, kMainList, true, "");
+  if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);
+  // Files over 2 GiB, listed apart so that launchers before 64-bit sizes
+  // never see them; absent on most servers.
+  list = fetchList(updater, release, session, updater.updateSource, release::kLargeListName, true, "");
   if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);
   list = fetchList(updater, release, session, updater.iconsSource, kIconsList, false, kIconsDirectory);
   if (!list.ok()) return ended(list.refused ? UpdateEnd::kFileFailed : UpdateEnd::kListFailed, list);

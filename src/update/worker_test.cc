@@ -120,8 +120,8 @@ TEST_F(WorkerTest, FetchesWhatIsMissingOrDifferentInListOrder) {
   EXPECT_EQ(o.end, UpdateEnd::kPlay);
   // old.pak could be patched: the server is asked for a patch list.
   EXPECT_EQ(server.requests,
-            (std::vector<std::string>{"upd/3d/files.txt", "ico/swf/clan_icons_list.txt", "upd/3d/patches.txt",
-                                      "upd/3d/new.pak", "upd/3d/old.pak", "ico/swf/8.png"}));
+            (std::vector<std::string>{"upd/3d/files.txt", "upd/3d/files-large.txt", "ico/swf/clan_icons_list.txt",
+                                      "upd/3d/patches.txt", "upd/3d/new.pak", "upd/3d/old.pak", "ico/swf/8.png"}));
   EXPECT_EQ(testutil::readFile(path("new.pak")), "new");
   EXPECT_EQ(testutil::readFile(path("old.pak")), "newer");
   EXPECT_EQ(testutil::readFile(path("data/textures/8.png")), "icon8");
@@ -175,10 +175,16 @@ TEST_F(WorkerTest, HowARunEnds) {
        UpdateEnd::kNoEntries, 0, "", {}},
       {"a file 404", {{"upd/3d/b.pak", {404, "gone"}}}, UpdateEnd::kFileFailed, 404, "/3d/b.pak",
        {"upd/3d/a.pak", "upd/3d/b.pak"}},
+      {"large list names a file",
+       {{"upd/3d/files-large.txt", {200, zipOf("files-large.txt", line("big.pak", "G"))}},
+        {"upd/3d/big.pak", {200, zipOf("item", "G")}}},
+       UpdateEnd::kPlay, 0, "", {"upd/3d/a.pak", "upd/3d/b.pak", "upd/3d/c.pak", "upd/3d/big.pak", "ico/swf/i.png"}},
+      {"large list cannot connect", {{"upd/3d/files-large.txt", {0, "", 12029}}}, UpdateEnd::kListFailed, 12029,
+       "/3d/files-large.txt", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const char* f : {"a.pak", "b.pak", "c.pak", "data/textures/i.png"}) std::filesystem::remove(path(f));
+    for (const char* f : {"a.pak", "b.pak", "c.pak", "big.pak", "data/textures/i.png"}) std::filesystem::remove(path(f));
     server.answers.clear();
     server.requests.clear();
     publish({{"a.pak", "A"}, {"b.pak", "B"}, {"c.pak", "C"}}, {{"i.png", "I"}});
@@ -189,7 +195,8 @@ TEST_F(WorkerTest, HowARunEnds) {
     EXPECT_EQ(o.status.message(), c.objectPath);
     std::vector<std::string> fetched;
     for (const std::string& r : server.requests)
-      if (r != "upd/3d/files.txt" && r != "ico/swf/clan_icons_list.txt") fetched.push_back(r);
+      if (r != "upd/3d/files.txt" && r != "upd/3d/files-large.txt" && r != "ico/swf/clan_icons_list.txt")
+        fetched.push_back(r);
     EXPECT_EQ(fetched, c.fetched);
     // What was fetched is installed, except the file that failed.
     for (const std::string& f : c.fetched) {

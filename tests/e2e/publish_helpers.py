@@ -53,12 +53,13 @@ def parse_list(data):
 
 
 def read_list(path):
-    """Entries of a served files.txt (zip) or clan_icons_list.txt (plain)."""
+    """Entries of a served files.txt or files-large.txt (zip, the list as its
+    one member of the same name) or clan_icons_list.txt (plain)."""
     path = Path(path)
     if zipfile.is_zipfile(path):
         with zipfile.ZipFile(path) as z:
-            assert z.namelist() == ["files.txt"], z.namelist()
-            return parse_list(z.read("files.txt"))
+            assert z.namelist() == [path.name], z.namelist()
+            return parse_list(z.read(path.name))
     return parse_list(path.read_bytes())
 
 

@@ -198,14 +198,11 @@ def test_refuses_them_all_at_once_and_patterns_can_leave_them_out(tmp_path, tool
     write(rel, "Data/a.pak", b"1")
     write(rel, "data/A.pak", b"2")
     write(rel, "x%", b"3")
-    with open(rel / "huge.bin", "wb") as f:  # sparse: never read, refused by its size
-        f.truncate(2**31)
     r = run_publish(rel, out, tool=tool)
     assert r.returncode == 1
-    assert "refusing 4 files" in r.stderr
+    assert "refusing 3 files" in r.stderr
     assert "Data/a.pak: 'data/A.pak' differs only in letter case" in r.stderr
-    assert "huge.bin: 2147483648 bytes" in r.stderr
-    r = run_publish(rel, out, "--exclude", "Data/", "--exclude", "*%", "--exclude", "huge.*", tool=tool)
+    r = run_publish(rel, out, "--exclude", "Data/", "--exclude", "*%", tool=tool)
     assert r.returncode == 0, r.stderr
     assert set(read_list(out / "files.txt")) == {"ok.txt", "data/A.pak"}
     r = run_publish(rel, out, "--include", "ok.txt", tool=tool)

@@ -47,11 +47,12 @@ def test_empty_install_ends_identical_to_the_release(netwine, win_install, serve
     for name, data in ICONS.items():
         assert (inst.path / "data" / "textures" / name).read_bytes() == data, name
     assert len(inst.game_runs()) == 1
-    # A second start finds everything current and fetches only the two lists,
+    # A second start finds everything current and fetches only the lists,
     # and the empty file, which has no digest to compare and is always fetched.
     before = len(served.requests())
     code = netwine.run_spawn(exe, f'"{exe}"')
     netwine.wait_all()
     assert code == 0
-    assert served.requests()[before:] == ["/3d/files.txt", "/swf/clan_icons_list.txt", "/3d/data/empty.txt"]
+    assert served.requests()[before:] == ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt",
+                                           "/3d/data/empty.txt"]
     assert len(inst.game_runs()) == 2

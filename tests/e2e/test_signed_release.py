@@ -294,8 +294,8 @@ def test_launcher_without_a_key_reads_a_signed_tree_as_always(road, nginx, tmp_p
     files = tree(inst.path)
     assert files["a.pak"] == b"second a " * 500 and files["data/textures/7.png"] == b"icon seven"
     assert "data/update/release.txt" not in files
-    assert server.requests()[1:] == ["/3d/files.txt", "/swf/clan_icons_list.txt", "/3d/a.pak", "/3d/data/b.dat",
-                                     "/swf/7.png"]
+    assert server.requests()[1:] == ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt", "/3d/a.pak",
+                                     "/3d/data/b.dat", "/swf/7.png"]
 
 
 @contextlib.contextmanager

@@ -147,7 +147,8 @@ def test_name_leading_out_is_not_fetched(road, faulty, tmp_path, where, name):
     else:
         (root / "swf" / "clan_icons_list.txt").write_bytes(rel.list_text([entry] + rel.icons, rel.served))
     (root / "evil").write_bytes(rel.served(entry))
-    rightful = ["/3d/files.txt", "/swf/clan_icons_list.txt", "/3d/patches.txt", "/3d/a.pak", "/swf/1.png"]
+    rightful = ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt", "/3d/patches.txt", "/3d/a.pak",
+                "/swf/1.png"]
     rules = dict({p: {"mode": "normal"} for p in rightful}, **{"*": {"mode": "normal", "file": "evil"}})
     server = run_and_check(road, faulty, tmp_path, root, rules, ["a.pak"], rel.expected())
     assert sorted(server.paths()) == sorted(rightful)

@@ -150,8 +150,8 @@ def test_request_headers(road, faulty, tmp_path):
     run = road.run(inst)
     assert run.code == 0
     reqs = [r for r in server.requests() if r["path"] != "/"]
-    assert [r["path"] for r in reqs] == ["/3d/files.txt", "/swf/clan_icons_list.txt", "/3d/patches.txt", "/3d/a.pak",
-                                         "/swf/1.png"]
+    assert [r["path"] for r in reqs] == ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt",
+                                         "/3d/patches.txt", "/3d/a.pak", "/swf/1.png"]
     for r in reqs:
         assert r["method"] == "GET"
         assert r["headers"]["user-agent"] == "TervalisOnline2D"

@@ -4,13 +4,13 @@ by a rename is read and fetched again, and a killed run leaves an index the
 next start can use. What a start read is taken from its support-log line
 "local check: N files, M read, K unchanged since verified"."""
 import os
-import re
 import time
 
-from updates import IN_MOVED_TO, FAULTY, SETTINGS, Release, faulty, file_events, road, support_runs, tree  # noqa: F401
+from updates import (IN_MOVED_TO, FAULTY, SETTINGS, Release, faulty, file_events, local_check, road,  # noqa: F401
+                     support_runs, tree)
 
 INDEX_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, download_retries="0", check_index="1")
-LISTS = ["/3d/files.txt", "/swf/clan_icons_list.txt"]
+LISTS = ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt"]
 
 
 def release(tag=b""):
@@ -28,16 +28,6 @@ def installed(road, rel):
         (inst.path / name).parent.mkdir(parents=True, exist_ok=True)
         (inst.path / name).write_bytes(data)
     return inst
-
-
-def local_check(inst):
-    """(files, read, unchanged, full-check reason) of the last run."""
-    for line in support_runs(inst)[-1]:
-        m = re.fullmatch(r"local check: (\d+) files, (\d+) read, (\d+) unchanged since verified(?:; full check: (.*))?",
-                         line)
-        if m:
-            return int(m[1]), int(m[2]), int(m[3]), m[4]
-    raise AssertionError(f"no local check line in {support_runs(inst)[-1]}")
 
 
 def fetched(server, before):

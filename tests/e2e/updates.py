@@ -8,6 +8,7 @@ import hashlib
 import io
 import json
 import os
+import re
 import signal
 import struct
 import subprocess
@@ -393,6 +394,16 @@ def support_runs(inst):
         elif line and runs:
             runs[-1].append(line[stamp:])
     return runs
+
+
+def local_check(inst):
+    """(files, read, unchanged, full-check reason) of the last run."""
+    for line in support_runs(inst)[-1]:
+        m = re.fullmatch(r"local check: (\d+) files, (\d+) read, (\d+) unchanged since verified(?:; full check: (.*))?",
+                         line)
+        if m:
+            return int(m[1]), int(m[2]), int(m[3]), m[4]
+    raise AssertionError(f"no local check line in {support_runs(inst)[-1]}")
 
 
 def launcher_pids(inst):

@@ -64,6 +64,29 @@ def run_zip(args, cwd):
     subprocess.run(["zip", "-q"] + args, cwd=cwd, check=True)
 
 
+def zip64_archive(archive, name, data, claimed_size=None, crc=None):
+    """One deflated member in the full zip64 form large archives take (7-Zip
+    and others past 4 GiB): sizes and offset only in zip64 extra blocks, a
+    zip64 end record and its locator. claimed_size and crc lie when given."""
+    import zlib
+    co = zlib.compressobj(6, zlib.DEFLATED, -15)
+    comp = co.compress(data) + co.flush()
+    size = len(data) if claimed_size is None else claimed_size
+    crc = zlib.crc32(data) if crc is None else crc
+    n = name.encode()
+    dos_time, dos_date = 0x6DAF, 0x50B1
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 8, dos_time, dos_date, crc, 0xFFFFFFFF, 0xFFFFFFFF,
+                        len(n), 20) + n + struct.pack("<HHQQ", 1, 16, size, len(comp))
+    cen = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0, 8, dos_time, dos_date, crc, 0xFFFFFFFF,
+                      0xFFFFFFFF, len(n), 28, 0, 0, 0, 0x20, 0xFFFFFFFF) + n + \
+        struct.pack("<HHQQQ", 1, 24, size, len(comp), 0)
+    cd_off = len(local) + len(comp)
+    end64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, 1, 1, len(cen), cd_off)
+    locator = struct.pack("<IIQI", 0x07064B50, 0, cd_off + len(cen), 1)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    open(os.path.join(OUT, archive), "wb").write(local + comp + cen + end64 + locator + end)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     big = payload(100000, 1)
@@ -137,6 +160,11 @@ def main():
     raw[cen + 24:cen + 28] = struct.pack("<I", len(big) + 1000)
     raw[hdr + 22:hdr + 26] = struct.pack("<I", len(big) + 1000)
     open(os.path.join(OUT, "short.zip"), "wb").write(raw)
+
+    # Zip64: whole, claiming 6 GiB it does not hold, with a wrong CRC-32.
+    zip64_archive("zip64.zip", "data/big.bin", big)
+    zip64_archive("zip64_huge.zip", "data/big.bin", big, claimed_size=6 << 30)
+    zip64_archive("zip64_bad_crc.zip", "data/big.bin", big, crc=0x12345678)
 
     open(os.path.join(OUT, "not_a_zip.html"), "wb").write(b"<html><body>404 Not Found</body></html>\n")
     open(os.path.join(OUT, "empty_file.zip"), "wb").write(b"")

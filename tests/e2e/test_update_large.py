@@ -1,0 +1,155 @@
+"""A 6 GiB file with both launchers: published stored and deflated (zip64,
+listed in files-large.txt), installed byte for byte through a transfer cut
+at 4.5 GiB and resumed, verified at the next start and taken from the index
+at the one after; a zip64 archive over 4 GiB made by 7-Zip; and a launcher
+of the commit before the large list, which never sees the file, replaces
+itself, and leaves the file to the new one. The file is zeros with a few
+marks, sparse on the server's side; one publication serves every case."""
+import hashlib
+import re
+import shutil
+import subprocess
+from types import SimpleNamespace
+
+import pytest
+
+from conftest import BUILD_NATIVE, BUILD_WIN, LAUNCHER, ROOT
+from publish_helpers import read_list, run_publish
+from updates import FAULTY, SETTINGS, faulty, local_check, road, support_runs, zip_bytes  # noqa: F401
+
+GIB = 1 << 30
+SIZE = 6 * GIB
+CUT = 4 * GIB + GIB // 2
+MARKS = {0: b"first", 5 * GIB // 2: b"middle", CUT + 123: b"past the cut", SIZE - 4: b"last"}
+BIG = "data/big.pak"
+OLD_COMMIT = "c6c551b"  # the last launcher before files-large.txt
+LARGE_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, check_index="1", download_retries="1")
+TIMEOUT = 600
+
+
+def dig(path):
+    """Makes the zeros of a served file holes again: the disk holds the marks."""
+    subprocess.run(["fallocate", "--dig-holes", str(path)], check=True)
+
+
+@pytest.fixture(scope="module")
+def big(tmp_path_factory):
+    root = tmp_path_factory.mktemp("large")
+    release = root / "release"
+    (release / "data").mkdir(parents=True)
+    with open(release / BIG, "wb") as f:
+        f.truncate(SIZE)
+        for at, mark in MARKS.items():
+            f.seek(at)
+            f.write(mark)
+    launchers = ["--launcher", BUILD_WIN / "bin" / LAUNCHER, "--linux-launcher", BUILD_NATIVE / "bin" / "TervalisOnline2D"]
+    # The optimised build when there is one: the sanitized one takes minutes.
+    tool = next((p for p in [ROOT / "build" / "native-release" / "bin" / "tervalis-publish"] if p.exists()), None)
+    trees = {}
+    for kind, level in (("stored", "0"), ("deflated", "1")):
+        out = root / kind / "3d"
+        r = run_publish(release, out, "--level", level, "--date", "2024-01-01", *launchers, tool=tool, check=True)
+        assert "1 files over 2 GiB in files-large.txt, rewritten" in r.stdout
+        dig(out / BIG)
+        # Launchers before the large list never learn of the file.
+        assert BIG not in read_list(out / "files.txt") and LAUNCHER in read_list(out / "files.txt")
+        trees[kind] = read_list(out / "files-large.txt")[BIG]
+    assert trees["stored"].md5 == trees["deflated"].md5
+    assert trees["stored"].size > SIZE > trees["deflated"].size
+    # 7-Zip's own zip64 archive, stored so that it is over 4 GiB, in a list
+    # of our own.
+    seven = root / "seven" / "3d"
+    (seven / "data").mkdir(parents=True)
+    subprocess.run(["7zz", "a", "-tzip", "-mx0", "-bd", "-bso0", str(seven / BIG), BIG], cwd=release, check=True)
+    dig(seven / BIG)
+    line = f"{BIG}\t1\t2024-01-01T00:00:00Z\t{(seven / BIG).stat().st_size}\t{trees['stored'].md5}\r\n"
+    (seven / "files-large.txt").write_bytes(zip_bytes([("files-large.txt", line.encode())]))
+    yield SimpleNamespace(stored=root / "stored", deflated=root / "deflated", seven=root / "seven",
+                          md5=trees["stored"].md5, stored_size=trees["stored"].size)
+    shutil.rmtree(root)
+
+
+@pytest.fixture(scope="module")
+def old_launcher():
+    subprocess.run(["bash", str(ROOT / "scripts" / "build_old_launcher.sh"), OLD_COMMIT], check=True, timeout=1800)
+    built = ROOT / "build" / "old-launcher" / OLD_COMMIT
+    return lambda road: built / road.launcher_name
+
+
+@pytest.fixture
+def install(road, faulty):
+    """install(www) -> (server, inst); the big file goes with the test."""
+    made = []
+
+    def make(www):
+        inst = road.install()
+        inst.write_ini(**LARGE_SETTINGS)
+        made.append(inst)
+        return faulty(www), inst
+
+    yield make
+    for inst in made:
+        print("\n".join(support_runs(inst)[-1] if support_runs(inst) else []))  # shown when the test failed
+        shutil.rmtree(inst.path / "data", ignore_errors=True)
+
+
+def check_installed(inst, digest):
+    """The file as published, and nothing left in staging."""
+    path = inst.path / BIG
+    assert path.stat().st_size == SIZE
+    h = hashlib.md5()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 24), b""):
+            h.update(block)
+    assert h.hexdigest().upper() == digest
+    staged = [p.name for p in (inst.path / "data" / "update").iterdir()]
+    assert [n for n in staged if n.startswith("part-") or n.endswith(".tmp")] == []
+    assert not list(inst.path.rglob("*.tvltmp"))
+
+
+def test_stored_file_resumes_after_a_cut_past_4_gib(road, install, big):
+    server, inst = install(big.stored)
+    server.set_rules({"/3d/" + BIG: {"steps": [{"mode": "reset", "after": CUT}, {"mode": "normal"}]}})
+    road.run(inst, timeout=TIMEOUT)
+    log = "\n".join(support_runs(inst)[-1])
+    m = re.search(rf"fetched /3d/{BIG} (\d+) bytes, resumed at (\d+), 1 retry", log)
+    assert m, log
+    # A reset loses at most what the sockets held.
+    assert int(m[1]) == big.stored_size and 4 * GIB < int(m[2]) <= CUT
+    first, second = server.transfers("/3d/" + BIG)
+    assert first["reset"] and second["status"] == 206 and second["headers"]["range"] == f"bytes={m[2]}-"
+    check_installed(inst, big.md5)
+    assert len(inst.wait_game_runs(1)) == 1
+
+
+def test_old_launcher_replaces_itself_and_the_new_one_installs_the_file(road, install, big, old_launcher):
+    server, inst = install(big.deflated)
+    new = inst.launcher.read_bytes()
+    shutil.copy(old_launcher(road), inst.launcher)
+    road.run(inst, restarts=1, timeout=TIMEOUT)
+    assert inst.launcher.read_bytes() == new
+    paths = server.paths()
+    # The old launcher asks for no large list and no large file; the new one
+    # finds it in files-large.txt.
+    assert paths.count("/3d/" + BIG) == 1
+    assert paths.index("/3d/files-large.txt") > paths.index("/3d/" + LAUNCHER if road.name == "win"
+                                                            else "/3d/TervalisOnline2D")
+    assert paths.index("/3d/files-large.txt") < paths.index("/3d/" + BIG)
+    check_installed(inst, big.md5)
+    # Installed files are read at the next start, and only the ones found
+    # current are recorded: the start after reads nothing.
+    seen = len(server.paths())
+    road.run(inst, timeout=TIMEOUT)
+    files, read, _, _ = local_check(inst)
+    assert read >= 1
+    road.run(inst, timeout=TIMEOUT)
+    assert local_check(inst) == (files, 0, files, None)
+    assert "/3d/" + BIG not in server.paths()[seen:]
+    assert len(inst.wait_game_runs(3)) == 3
+
+
+def test_7zip_zip64_archive_over_4_gib(road, install, big):
+    server, inst = install(big.seven)
+    road.run(inst, timeout=TIMEOUT)
+    check_installed(inst, big.md5)
+    assert len(inst.wait_game_runs(1)) == 1
