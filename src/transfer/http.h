@@ -73,6 +73,10 @@ struct HttpRequest {
   // little at a time and keeps its receive window small, so that what the
   // server sends follows the cap instead of piling up in buffers.
   bool paced = false;
+  // An address whose bytes never change (an object named by its digest):
+  // sent without the no-cache request headers, so that a cache in between
+  // may answer it.
+  bool immutable = false;
 };
 
 // What a response head tells, beyond the status. Header values are as the

@@ -314,8 +314,10 @@ class CurlClient : public HttpClient {
     std::string proxy;
     if (!request.socksServer.empty()) proxy = "socks4://" + request.socksServer + ":" + request.socksPort;
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Pragma: no-cache");
-    headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    if (!request.immutable) {
+      headers = curl_slist_append(headers, "Pragma: no-cache");
+      headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    }
     for (const std::string& line : rangeHeaderLines(request)) headers = curl_slist_append(headers, line.c_str());
 
     CURL* c = t.curl;

@@ -288,7 +288,7 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
     // keeps a copy of every body in the user's cache folder (under Wine that
     // second write cost a third of a large download's time), and a part of
     // a body has no place there anyway.
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+    DWORD flags = (request.immutable ? 0 : INTERNET_FLAG_RELOAD) | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                   (request.secure ? INTERNET_FLAG_SECURE : 0);
     InetHandle req(api_, api_.httpOpenRequestA(connection.get(), nullptr, request.objectPath.c_str(), nullptr,
                                                nullptr, nullptr, flags, 0));

@@ -555,6 +555,23 @@ TEST_F(WinInetTest, SecureRequestsAndTheirRedirects) {
   }
 }
 
+// An object named by its digest may come from a cache: no reload flag
+// (which sends the no-cache headers); never written to WinINet's cache.
+TEST_F(WinInetTest, ImmutableObjectsMayComeFromACache) {
+  for (bool immutable : {false, true}) {
+    fake = Fake();
+    fake.reads = {"abc"};
+    HttpRequest r = plainRequest();
+    r.immutable = immutable;
+    HeadSink sink;
+    WinInetClient client(kFakeApi);
+    EXPECT_EQ(client.get(r, sink).outcome, HttpOutcome::kEnded);
+    EXPECT_EQ(call("HttpOpenRequestA").args[6],
+              std::to_string((immutable ? 0 : INTERNET_FLAG_RELOAD) | INTERNET_FLAG_NO_CACHE_WRITE |
+                             INTERNET_FLAG_NO_AUTO_REDIRECT));
+  }
+}
+
 // A certificate the system refused fails at once with its own code, and
 // names the host it came from.
 TEST_F(WinInetTest, RefusedCertificateNamesItsHost) {

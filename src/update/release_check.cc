@@ -302,6 +302,7 @@ FetchResult fetchChecked(Updater& updater, const SignedRelease* release, Downloa
     // connection per file costs a round trip of its own. One connection is
     // the plain road, a connection per file.
     request.reuseConnection = updater.options.connections > 1;
+    request.immutable = requested != name;
     if (check) check->restart();
     BodyCheck* saved = session.check;
     session.check = check.get();

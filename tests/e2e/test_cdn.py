@@ -27,7 +27,8 @@ def servers_conf(work, mirror, old_mirror):
               "proxy_ignore_headers Cache-Control Expires Set-Cookie X-Accel-Expires Vary;")
     return f"""
   proxy_cache_path {work}/cache keys_zone=tvl:1m inactive=1h;
-  server {{ listen 127.0.0.1:8080; access_log {work}/cache.log;
+  log_format asked '$request_uri pragma=$http_pragma cache-control=$http_cache_control';
+  server {{ listen 127.0.0.1:8080; access_log {work}/cache.log asked;
     location / {{ {cached} }}
     location = /3d/release.sig {{ proxy_pass http://127.0.0.1:80; }} }}
   server {{ listen 127.0.0.1:8081; access_log {work}/cache.log; location / {{ {cached} }} }}
@@ -106,6 +107,11 @@ def test_a_cache_hands_out_whole_releases(request, road_name, netns, tmp_path):
         settle(road, warm, **cached)
         settle(keyless, plain, **cached)
         assert at_release(warm, 1) and at_release(plain, 1)
+        # Objects go without the no-cache headers (a CDN may honour them);
+        # everything else a launcher asks for keeps them.
+        asked = (rel.tmp / "nginx" / "cache.log").read_text().splitlines()
+        assert asked and all(("pragma=- cache-control=-" in line) == ("/objects/" in line) for line in asked
+                             if road_name == "posix" or "/objects/" in line), asked
         # The cache that keeps release.sig too holds release 1's.
         subprocess.run(netns.prefix() + ["curl", "-sf", "-o", "/dev/null", CACHED_ALL + "/3d/release.sig"], check=True)
 
