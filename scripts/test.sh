@@ -10,6 +10,14 @@ FUZZ_SECONDS=${TVL_FUZZ_SECONDS:-15}
 
 bash scripts/setup.sh || exit 1
 
+# The signed launchers and the earlier commit's launchers (built by the
+# end-to-end tests) share most objects with the plain builds. A cache of the
+# clone's own keeps every run honest about a fresh machine.
+export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+export CCACHE_DIR=${CCACHE_DIR:-$ROOT/build/ccache}
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$ROOT")}
+
 step() { echo; echo "=== $* ==="; }
 fail=0
 passed=0

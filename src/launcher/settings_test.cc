@@ -69,7 +69,9 @@ TEST(Settings, UpdateOptionsTakeWholeNumbersInRange) {
   EXPECT_FALSE(o.checkIndex);
   EXPECT_EQ(o.fullCheckDays, 7);
   EXPECT_EQ(o.limitKbps, 0);
-  o = load("download_limit_kbps=2048\r\n");
+  EXPECT_EQ(o.mirrors, "");
+  o = load("download_limit_kbps=2048\r\nupdate_mirrors=m1:8080/a, https://m2\r\n");
+  EXPECT_EQ(o.mirrors, "m1:8080/a, https://m2");
   EXPECT_EQ(o.limitKbps, 2048);
   o = load("download_limit_kbps=2 MB\r\n");
   EXPECT_EQ(o.limitKbps, 0);
