@@ -10,6 +10,7 @@
 #include "platform/disk_space.h"
 #include "platform/fs.h"
 #include "release/large_list.h"
+#include "transfer/resume.h"
 #include "transfer/archive.h"
 #include "transfer/paths.h"
 
@@ -23,7 +24,6 @@ namespace {
 
 constexpr int kTempOpenAttempts = 11;
 constexpr auto kTempOpenPause = std::chrono::milliseconds(200);
-constexpr size_t kStagingBuffer = 256 * 1024;
 
 // Writes the body into the staging file and keeps the count of what is still
 // expected. Judges the response head: only a 200 with a Content-Length is
@@ -131,7 +131,8 @@ FetchResult fetchToTempFile(DownloadSession& session, const HttpRequest& request
   // A large buffer instead of a flush per chunk: the staging file is read
   // by nobody before it is closed, and a write error still surfaces (at
   // the latest when closing).
-  std::setvbuf(file, nullptr, _IOFBF, kStagingBuffer);
+  StagingBuffer buffer;
+  buffer.attach(file);
   TempFileSink sink(session.progress, file, session.cancel, session.check);
   HttpResult http = session.client.get(request, sink);
   errno = 0;

@@ -174,7 +174,7 @@ bool StagingFile::open(int64_t from) {
     writeError_ = errno != 0 ? errno : EIO;
     return false;
   }
-  std::setvbuf(file_, nullptr, _IOFBF, 256 * 1024);
+  buffer_.attach(file_);
   written_ = from;
   checkpointAt_ = from;
   return true;

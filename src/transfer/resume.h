@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "transfer/http.h"
@@ -27,6 +28,15 @@ namespace tvl {
 
 // Partials of smaller entries are not kept across runs.
 constexpr int64_t kKeepPartialBytes = 1 << 20;
+
+// What the C library gathers before it writes a staging file. The bytes are
+// ours: glibc's setvbuf takes no size without a buffer and writes 4 KiB at
+// a time.
+constexpr size_t kStagingBuffer = 256 * 1024;
+struct StagingBuffer {
+  std::unique_ptr<char[]> bytes{new char[kStagingBuffer]};
+  void attach(std::FILE* file) { std::setvbuf(file, bytes.get(), _IOFBF, kStagingBuffer); }
+};
 
 struct PartialInfo {
   std::string digest;     // the list entry's digest
@@ -120,6 +130,7 @@ class StagingFile {
   std::string digest_;
   int64_t size_;
   ResumePoint point_;
+  StagingBuffer buffer_;  // outlives file_
   std::FILE* file_ = nullptr;
   int64_t written_ = 0;
   int64_t checkpointAt_ = 0;
