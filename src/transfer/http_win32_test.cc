@@ -310,7 +310,7 @@ TEST_F(WinInetTest, ReadsFollowWhatHasArrived) {
   std::string length = std::to_string(3 + flowing.size() + 20000 + 2);
   fake.contentLength = length.c_str();
   EXPECT_TRUE(fetch("/", "f").ok());
-  EXPECT_EQ(fake.asked, (std::vector<DWORD>{3, 65536, 65536, 2}));
+  EXPECT_EQ(fake.asked, (std::vector<DWORD>{3, 1 << 20, 1 << 20, 2}));
   EXPECT_EQ(testutil::readFile(tempPath()), "abc" + flowing + std::string(20000, 'y') + "de");
 }
 

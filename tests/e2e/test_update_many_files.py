@@ -22,10 +22,11 @@ MiB = 1 << 20
 COUNT = 264                 # files of 8 MiB each: 2112 MiB, past 2 GiB
 ARCHIVE = 8 * MiB           # each file's archive as served
 MIDDLE = COUNT // 2 - 1     # held with about half of its archive sent
-# A quarter MiB past the half: WinINet may keep up to one read (64 KiB) of
-# what was sent until more comes, and the amounts (in MB) and the bar must
-# read the same either way.
-KEPT = ARCHIVE // 2 + MiB // 4
+# Just short of a MiB past the half: WinINet may keep up to one read (under
+# 1 MiB) of what was sent until more comes, and the amounts (in MB) and the
+# bar must read the same either way.
+KEPT = ARCHIVE // 2 + MiB - 1
+BAR_WIDTH = 422
 # Last, and long to unpack after its small archive: the full bar stays up.
 LAST, LAST_SIZE = "data/many/zz_last.bin", 160 * MiB
 
@@ -79,7 +80,10 @@ def held(server, tmp_path):
 # (current file, bytes done) where the window is seen: at the start, in the
 # middle and at the end.
 def points(total):
-    return [(name(0), 0), (name(MIDDLE), MIDDLE * ARCHIVE + KEPT), (LAST, total)]
+    middle = MIDDLE * ARCHIVE + KEPT
+    shown = [middle - MiB + 1, middle]  # the least and the most the window may show
+    assert len({d >> 20 for d in shown}) == len({d * BAR_WIDTH // total for d in shown}) == 1
+    return [(name(0), 0), (name(MIDDLE), middle), (LAST, total)]
 
 
 def installed_and_removed(inst, body_count):
