@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: wininet_get URL OUT [read-bytes] [steps]\n");
     return 2;
   }
-  DWORD readSize = argc > 3 ? static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)) : 64 * 1024;
+  DWORD readSize = argc > 3 ? static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)) : 1024 * 1024;  // the launcher's read while data flows
   std::string steps = argc > 4 ? argv[4] : "";
   bool query = steps.find('q') != std::string::npos, hash = steps.find('h') != std::string::npos,
        direct = steps.find('w') != std::string::npos, cache = steps.find('c') != std::string::npos;
