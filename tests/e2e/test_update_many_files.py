@@ -1,4 +1,4 @@
-"""An update of over 2 GiB spread over many small files, on both builds: the
+"""An update of 3 GiB spread over many small files, on both builds: the
 amounts and the bar are right at its start, in its middle and at its end,
 although no single file comes near any 32-bit limit. The faulty server
 holds the transfer at the start and in the middle until the test has seen
@@ -7,7 +7,7 @@ compared with the same state painted by the splash probe, and the POSIX
 launcher's progress lines are read.
 
 Cheap to make and serve: every file's archive is one hard-linked 8 MiB
-stored zip; the launcher writes its 2 GiB, which the test removes again."""
+stored zip; the launcher writes its 3 GiB, which the test removes again."""
 import hashlib
 import shutil
 import zipfile
@@ -19,7 +19,7 @@ from splash_helpers import BAR, FILE_LINE, SKIN, Probe, install_skins, region, s
 from updates import FAULTY, SETTINGS, faulty, run_posix  # noqa: F401 (faulty is a fixture)
 
 MiB = 1 << 20
-COUNT = 264                 # files of 8 MiB each: 2112 MiB, past 2 GiB
+COUNT = 384                 # files of 8 MiB each: 3 GiB
 ARCHIVE = 8 * MiB           # each file's archive as served
 MIDDLE = COUNT // 2 - 1     # held with about half of its archive sent
 # Just short of a MiB past the half: WinINet may keep up to one read (under
