@@ -12,7 +12,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git ccache
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   googletest libgtest-dev
-  libcurl4-openssl-dev libssl-dev zlib1g-dev
+  libcurl4-openssl-dev libssl-dev zlib1g-dev libdeflate-dev
   libminizip-dev  # the launchers of earlier commits (scripts/build_old_launcher.sh) link it
   libsodium-dev libzstd-dev zstd osslsigncode autoconf automake libtool
   clang libclang-rt-14-dev

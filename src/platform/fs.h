@@ -69,6 +69,8 @@ class File {
   bool valid() const { return handle_.valid(); }
   bool size(uint64_t* bytes) const;
   bool write(const void* data, size_t count);
+  // Reads up to count bytes from offset; *got is 0 at the end of the file.
+  bool readAt(uint64_t offset, void* data, size_t count, size_t* got);
   // Waits until what was written is on the disk (fsync, FlushFileBuffers).
   bool flush();
   // A time of 0 leaves that time unchanged. POSIX has no creation time.

@@ -109,6 +109,18 @@ bool File::size(uint64_t* bytes) const {
   return true;
 }
 
+bool File::readAt(uint64_t offset, void* data, size_t count, size_t* got) {
+  *got = 0;
+  if (!valid() || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  for (;;) {
+    ssize_t n = ::pread(static_cast<int>(handle_.get()), data, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    *got = static_cast<size_t>(n);
+    return true;
+  }
+}
+
 bool File::write(const void* data, size_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -76,6 +77,34 @@ TEST(MappedView, OutlivesItsFileAndMoves) {
   kept = MappedView();
   EXPECT_TRUE(File::openExclusiveRead(path).valid());
 #endif
+}
+
+// Offsets past 4 GiB (the high half of the offset matters), and the end.
+TEST(File, ReadsAtAnyOffset) {
+  TempDir dir;
+  std::string path = dir.file("sparse.bin");
+  const uint64_t far = (uint64_t{5} << 30) + 3;
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("head", f);
+    ASSERT_TRUE(seekFile(f, far));
+    std::fputs("tail", f);
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  File file = File::openSharedRead(path);
+  ASSERT_TRUE(file.valid());
+  struct Case {
+    uint64_t at;
+    size_t count;
+    std::string want;
+  } cases[] = {{1, 3, "ead"}, {far, 8, "tail"}, {far - 2, 4, std::string(2, '\0') + "ta"}, {far + 4, 4, ""}};
+  for (const Case& c : cases) {
+    char buf[8] = {};
+    size_t got = 99;
+    EXPECT_TRUE(file.readAt(c.at, buf, c.count, &got)) << c.at;
+    EXPECT_EQ(std::string(buf, got), c.want) << c.at;
+  }
 }
 
 TEST(MappedOutputFile, WritesReachTheFileOfExactlyThatSize) {

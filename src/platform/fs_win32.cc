@@ -119,6 +119,19 @@ bool File::size(uint64_t* bytes) const {
 
 bool File::flush() { return valid() && FlushFileBuffers(asHandle(handle_.get())) != 0; }
 
+bool File::readAt(uint64_t offset, void* data, size_t count, size_t* got) {
+  *got = 0;
+  if (!valid()) return false;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+  DWORD n = 0;
+  if (!ReadFile(asHandle(handle_.get()), data, chunk, &n, &at)) return GetLastError() == ERROR_HANDLE_EOF;
+  *got = n;
+  return true;
+}
+
 bool File::write(const void* data, size_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
