@@ -181,7 +181,7 @@ def test_old_launcher_replaces_itself_and_the_new_one_installs_the_file(road, in
     seen = len(server.paths())
     road.run(inst, timeout=TIMEOUT)
     fetched = server.paths()[seen:]
-    assert "/3d/piece_patches.txt" in fetched and "/3d/" + changed.patch in fetched, fetched
     assert "/3d/" + BIG not in fetched
+    assert "/3d/piece_patches.txt" in fetched and "/3d/" + changed.patch in fetched, fetched
     check_installed(inst, SIZE2, MARKS2)
     assert len(inst.wait_game_runs(4)) == 4
