@@ -28,8 +28,8 @@ void releaseCryptProvider(Updater& updater);
 std::string md5Hex(Updater& updater, const uint8_t* data, size_t size);
 
 // True when the entry's file (baseDir + directory + name) must be fetched:
-// it is missing, empty, 4 GiB or larger, or its digest differs from the
-// list's. A file that exists but cannot be opened exclusively or mapped
+// it is missing, empty, or its digest differs from the list's (any size).
+// A file that exists but cannot be opened exclusively or mapped
 // (another process holds it, a directory stands there) is left alone, and so
 // is an entry whose directory + name leads outside the program directory.
 // The launcher's own executable (directory + name equal to

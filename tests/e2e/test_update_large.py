@@ -3,8 +3,9 @@
 file published deflated (zip64, listed in files-large.txt) to a launcher of
 the commit before the large list, which never sees the file, replaces
 itself, and leaves the file to the new one, which verifies it at the next
-start and takes it from the index at the one after. The file is zeros with
-a few marks, sparse on the server's side; each tree is made once."""
+start and takes it from the index at the one after; then the file changes a
+little and the next start rebuilds it from a patch in pieces. The file is
+zeros with a few marks, sparse on the server's side; each tree is made once."""
 import re
 import shutil
 import subprocess
@@ -21,6 +22,11 @@ SIZE = 6 * GIB
 CUT = 4 * GIB + GIB // 2
 MARKS = {0: b"first", 5 * GIB // 2: b"middle", CUT + 123: b"past the cut", SIZE - 4: b"last"}
 BIG = "data/big.pak"
+# The next version: a mark rewritten and a few bytes put in past the middle.
+INSERTED = b"put in"
+MARKS2 = {0: b"FIRST", SIZE // 2: INSERTED,
+          **{at + (len(INSERTED) if at >= SIZE // 2 else 0): m for at, m in MARKS.items() if at}}
+SIZE2 = SIZE + len(INSERTED)
 OLD_COMMIT = "c6c551b"  # the last launcher before files-large.txt
 LARGE_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, check_index="1", download_retries="1")
 TIMEOUT = 600
@@ -31,16 +37,20 @@ def dig(path):
     subprocess.run(["fallocate", "--dig-holes", str(path)], check=True)
 
 
+def write_big(path, size, marks):
+    path.parent.mkdir(parents=True)
+    with open(path, "wb") as f:
+        f.truncate(size)
+        for at, mark in marks.items():
+            f.seek(at)
+            f.write(mark)
+
+
 @pytest.fixture(scope="module")
 def big(tmp_path_factory):
     root = tmp_path_factory.mktemp("large")
     release = root / "release"
-    (release / "data").mkdir(parents=True)
-    with open(release / BIG, "wb") as f:
-        f.truncate(SIZE)
-        for at, mark in MARKS.items():
-            f.seek(at)
-            f.write(mark)
+    write_big(release / BIG, SIZE, MARKS)
     launchers = ["--launcher", BUILD_WIN / "bin" / LAUNCHER, "--linux-launcher", BUILD_NATIVE / "bin" / "TervalisOnline2D"]
     # The optimised build when there is one: the sanitized one takes minutes.
     tool = next((p for p in [ROOT / "build" / "native-release" / "bin" / "tervalis-publish"] if p.exists()), None)
@@ -61,8 +71,28 @@ def big(tmp_path_factory):
     assert seven_size > SIZE
     line = f"{BIG}\t1\t2024-01-01T00:00:00Z\t{seven_size}\t{entry.md5}\r\n"
     (seven / "files-large.txt").write_bytes(zip_bytes([("files-large.txt", line.encode())]))
-    yield SimpleNamespace(deflated=root / "deflated", seven=root / "seven", md5=entry.md5, seven_size=seven_size)
+    yield SimpleNamespace(deflated=root / "deflated", seven=root / "seven", md5=entry.md5, seven_size=seven_size,
+                          root=root, release=release, launchers=launchers, tool=tool)
     shutil.rmtree(root)
+
+
+@pytest.fixture(scope="module")
+def changed(big):
+    """The next release, published with patches from the one before: the
+    file's patch is made in pieces and listed in piece_patches.txt only.
+    Stored, since deflating the file again would more than double the
+    publisher's time."""
+    release = big.root / "release2"
+    write_big(release / BIG, SIZE2, MARKS2)
+    out = big.root / "changed" / "3d"
+    run_publish(release, out, "--level", "0", "--date", "2024-01-02", "--previous", big.release, *big.launchers,
+                tool=big.tool, check=True)
+    dig(out / BIG)
+    assert not (out / "patches.txt").exists()
+    # Patch lines read as list entries: name, base MD5, target MD5, size, path.
+    _, base, _, _, path = read_list(out / "piece_patches.txt")[BIG]
+    assert base == big.md5 and path.endswith(".zsp")
+    return SimpleNamespace(www=out.parent, patch=path)
 
 
 @pytest.fixture(scope="module")
@@ -89,17 +119,17 @@ def install(road, faulty):
         shutil.rmtree(inst.path / "data", ignore_errors=True)
 
 
-def check_installed(inst):
-    """The file as published (its CRC-32 was checked as it unpacked), and
-    nothing left in staging."""
+def check_installed(inst, size=SIZE, marks=MARKS):
+    """The file as published (its CRC-32 was checked as it unpacked, or its
+    MD5 as it was patched), and nothing left in staging."""
     path = inst.path / BIG
-    assert path.stat().st_size == SIZE
+    assert path.stat().st_size == size
     with open(path, "rb") as f:
-        for at, mark in MARKS.items():
+        for at, mark in marks.items():
             f.seek(at)
             assert f.read(len(mark)) == mark
     staged = [p.name for p in (inst.path / "data" / "update").iterdir()]
-    assert [n for n in staged if n.startswith("part-") or n.endswith(".tmp")] == []
+    assert [n for n in staged if n.startswith("part-") or n.endswith(".tmp") or n == "patches.txt"] == []
     assert not list(inst.path.rglob("*.tvltmp"))
 
 
@@ -118,8 +148,11 @@ def test_7zip_zip64_archive_resumes_after_a_cut_past_4_gib(road, install, big):
     assert len(inst.wait_game_runs(1)) == 1
 
 
-def test_old_launcher_replaces_itself_and_the_new_one_installs_the_file(road, install, big, old_launcher):
-    server, inst = install(big.deflated)
+def test_old_launcher_replaces_itself_and_the_new_one_installs_the_file(road, install, big, old_launcher, changed,
+                                                                         tmp_path):
+    served = tmp_path / "www"  # the server's folder, turned to the next release at the end
+    served.symlink_to(big.deflated)
+    server, inst = install(served)
     new = inst.launcher.read_bytes()
     shutil.copy(old_launcher(road), inst.launcher)
     road.run(inst, restarts=1, timeout=TIMEOUT)
@@ -142,3 +175,13 @@ def test_old_launcher_replaces_itself_and_the_new_one_installs_the_file(road, in
     assert local_check(inst) == (files, 0, files, None)
     assert "/3d/" + BIG not in server.paths()[seen:]
     assert len(inst.wait_game_runs(3)) == 3
+    # The next release: the file is rebuilt from its patch, never fetched.
+    served.unlink()
+    served.symlink_to(changed.www)
+    seen = len(server.paths())
+    road.run(inst, timeout=TIMEOUT)
+    fetched = server.paths()[seen:]
+    assert "/3d/" + BIG not in fetched
+    assert "/3d/piece_patches.txt" in fetched and "/3d/" + changed.patch in fetched, fetched
+    check_installed(inst, SIZE2, MARKS2)
+    assert len(inst.wait_game_runs(4)) == 4
