@@ -153,14 +153,27 @@ bool LocalCheck::check(FileListEntry& entry) {
   bool recorded = old_.files.count(key) != 0;
   bool known = recorded ? listedIdentity(path, &before) : platform::fileIdentity(path, &before);
   if (known) {
-    // Only ever "current", and only against the list's digest: a changed
-    // entry, a changed file and a missing one all take the ordinary road.
+    // Current only against the list's digest; a changed file and a missing
+    // one take the ordinary road.
     auto it = old_.files.find(key);
-    if (it != old_.files.end() && it->second.identity == before && it->second.digest == entry.digest) {
-      entry.localDigest = it->second.digest;
-      new_.files[key] = it->second;
-      ++trusted_;
-      return false;
+    if (it != old_.files.end() && it->second.identity == before) {
+      if (it->second.digest == entry.digest) {
+        entry.localDigest = it->second.digest;
+        new_.files[key] = it->second;
+        ++trusted_;
+        return false;
+      }
+      // The entry changed since the file was verified: the file's digest is
+      // known (the base a patch needs), and only whether the file may be
+      // replaced (not in use) is left to see. A wrong base fails the patched
+      // file's digest, and the whole file comes instead. The record stays
+      // for a start after a failed update; it never makes the file current.
+      if (!equalsNoCase(key, updater_.launcherName) && platform::File::openExclusiveRead(path).valid()) {
+        entry.localDigest = it->second.digest;
+        new_.files[key] = it->second;
+        ++trusted_;
+        return true;
+      }
     }
     ++read_;
   }
