@@ -42,6 +42,7 @@ class InetHandle {
 // buffer and crosses to its server on every call; 64 KiB reads took half
 // again the time of 1 MiB reads on loopback.
 constexpr DWORD kWinInetReadSize = 1024 * 1024;
+constexpr DWORD kWinInetFirstRead = 64 * 1024;
 
 DWORD WINAPI systemGetLastError() { return GetLastError(); }
 
@@ -347,21 +348,24 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
     // trickles: progress shows at once, and a stall is seen with what came
     // before it. While the data flows (a full internal buffer is waiting) it
     // asks for much at a time; a stall right after such a flow holds back at
-    // most that one read. A read of 0 bytes is the end of the stream, also
+    // most that one read. Reads start at 64 KiB and double while they come
+    // back full, so that a body cut early loses little of what arrived. A
+    // read of 0 bytes is the end of the stream, also
     // when the server closed in the middle of the body (the sink sees the
     // shortfall). The sink gets the body in chunks of at most kHttpChunk.
     std::vector<char> buffer(kWinInetReadSize);
     int64_t received = 0;
+    // A paced body is read a chunk at a time: long reads drain the socket
+    // in bursts, and its window grows with them.
+    DWORD most = request.paced ? static_cast<DWORD>(kHttpChunk) : kWinInetFirstRead;
     for (;;) {
       DWORD available = 0;
       if (!api_.internetQueryDataAvailable(req.get(), &available, 0, 0)) return fail(HttpOutcome::kBroken);
-      // A paced body is read a chunk at a time: long reads drain the
-      // socket in bursts, and its window grows with them.
-      DWORD most = request.paced ? static_cast<DWORD>(kHttpChunk) : static_cast<DWORD>(buffer.size());
       DWORD want = available == 0 ? static_cast<DWORD>(kHttpChunk) : available < kHttpChunk ? available : most;
       DWORD got = 0;
       if (!api_.internetReadFile(req.get(), buffer.data(), want, &got)) return fail(HttpOutcome::kBroken);
       if (got == 0) break;
+      if (got == most && !request.paced && most < kWinInetReadSize) most *= 2;
       for (DWORD done = 0; done < got;) {
         DWORD piece = got - done < kHttpChunk ? got - done : static_cast<DWORD>(kHttpChunk);
         done += piece;

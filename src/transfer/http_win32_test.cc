@@ -310,8 +310,16 @@ TEST_F(WinInetTest, ReadsFollowWhatHasArrived) {
   std::string length = std::to_string(3 + flowing.size() + 20000 + 2);
   fake.contentLength = length.c_str();
   EXPECT_TRUE(fetch("/", "f").ok());
-  EXPECT_EQ(fake.asked, (std::vector<DWORD>{3, 1 << 20, 1 << 20, 2}));
+  EXPECT_EQ(fake.asked, (std::vector<DWORD>{3, 65536, 65536, 2}));
   EXPECT_EQ(testutil::readFile(tempPath()), "abc" + flowing + std::string(20000, 'y') + "de");
+
+  // Reads that come back full double, up to 1 MiB.
+  fake = Fake();
+  for (DWORD n : {65536, 131072, 262144, 524288, 1 << 20, 1 << 20}) fake.reads.push_back(std::string(n, 'z'));
+  length = std::to_string(3 * (1 << 20) - 65536);
+  fake.contentLength = length.c_str();
+  EXPECT_TRUE(fetch("/", "f").ok());
+  EXPECT_EQ(fake.asked, (std::vector<DWORD>{65536, 131072, 262144, 524288, 1 << 20, 1 << 20}));
 }
 
 // A library that hands over more than Content-Length: the surplus shows the
