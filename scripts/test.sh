@@ -112,6 +112,8 @@ if [ -d tests/fuzz ]; then
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
   reports='runtime error:|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|SUMMARY: [A-Za-z]*Sanitizer'
   targets=0
+  names=()
+  # $JOBS targets at a time, each for its own seconds; judged in order after.
   for src in tests/fuzz/*_fuzz.cc; do
     [ -e "$src" ] || continue
     targets=$((targets + 1))
@@ -121,15 +123,22 @@ if [ -d tests/fuzz ]; then
       miss "fuzz $name: $f was not built"
       continue
     fi
+    names+=("$name")
     work=build/fuzz/corpus-$name
-    log=build/fuzz/$name.log
     mkdir -p "$work"
     seeds=tests/fuzz/corpus/$name
     [ -d "$seeds" ] || seeds=""
-    "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 -artifact_prefix="build/fuzz/$name-" \
-      "$work" $seeds >"$log" 2>&1
-    rc=$?
-    if [ $rc -eq 0 ] && ! grep -qE "$reports" "$log" && grep -qE '^Done [0-9]+ runs' "$log"; then
+    rm -f "build/fuzz/$name.rc"
+    while [ "$(jobs -rp | wc -l)" -ge "$JOBS" ]; do wait -n; done
+    ( "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 -artifact_prefix="build/fuzz/$name-" \
+        "$work" $seeds >"build/fuzz/$name.log" 2>&1
+      echo $? >"build/fuzz/$name.rc" ) &
+  done
+  wait
+  for name in "${names[@]}"; do
+    log=build/fuzz/$name.log
+    rc=$(cat "build/fuzz/$name.rc" 2>/dev/null || echo 1)
+    if [ "$rc" -eq 0 ] && ! grep -qE "$reports" "$log" && grep -qE '^Done [0-9]+ runs' "$log"; then
       echo "fuzz $name: ok ($(grep -E '^Done [0-9]+ runs' "$log" | tail -1))"
       passed=$((passed + 1))
     else
