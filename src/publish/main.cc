@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
   const publish::PatchReport& pr = report.patches;
   if (pr.active && !cl.publish.dryRun)
     std::printf("patches: %llu listed (%llu made now, %.1f MiB in all), %llu left out as not clearly smaller than "
-                "the archive; patches.txt %s\n",
+                "the archive; patch lists %s\n",
                 static_cast<unsigned long long>(pr.listed), static_cast<unsigned long long>(pr.made), mib(pr.bytes),
                 static_cast<unsigned long long>(pr.tooLarge),
                 !pr.listChanged ? "unchanged" : pr.listed ? "rewritten" : "removed");
