@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "platform/crc32.h"
 #include "platform/fs.h"
 #include "platform/md5.h"
 #include "platform/sha256.h"
@@ -197,13 +198,13 @@ bool writeStored(Input& in, const std::string& member, int64_t stamp, const std:
   ZipOut zip(target, error);
   if (!zip.begin(member, stamp, false, 0, needsZip64(std::max(size, in.size())))) return false;
   std::vector<unsigned char> buf(kChunk);
-  uLong crcAgain = crc32(0L, Z_NULL, 0);
+  uint32_t crcAgain = 0;
   uint64_t total = 0;
   for (;;) {
     size_t got;
     if (!in.read(buf.data(), buf.size(), &got, error)) return false;
     if (got == 0) break;
-    crcAgain = crc32(crcAgain, buf.data(), static_cast<uInt>(got));
+    crcAgain = platform::crc32Update(crcAgain, buf.data(), got);
     total += got;
     if (!zip.write(buf.data(), got)) return false;
   }
@@ -222,7 +223,7 @@ bool pack(const platform::Md5Provider& provider, Input& in, const std::string& d
     return false;
   }
   platform::Md5 md5(provider);
-  uLong crc = crc32(0L, Z_NULL, 0);
+  uint32_t crc = 0;
   uint64_t size = 0;
   std::vector<unsigned char> inBuf(kChunk);
   std::vector<unsigned char> outBuf(kChunk);
@@ -286,7 +287,7 @@ bool pack(const platform::Md5Provider& provider, Input& in, const std::string& d
     if (!in.read(inBuf.data(), inBuf.size(), &got, error)) return false;
     if (got == 0) break;
     md5.update(inBuf.data(), got);
-    crc = crc32(crc, inBuf.data(), static_cast<uInt>(got));
+    crc = platform::crc32Update(crc, inBuf.data(), got);
     size += got;
     if (tryDeflate) {
       if (!setStrategy(looksRandom(inBuf.data(), got) ? Z_HUFFMAN_ONLY : Z_DEFAULT_STRATEGY)) return false;
