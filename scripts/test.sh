@@ -18,7 +18,7 @@ export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 export CCACHE_DIR=${CCACHE_DIR:-$ROOT/build/ccache}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$ROOT")}
 
-step() { echo; echo "=== $* ==="; }
+step() { echo; echo "=== $* === ($((SECONDS / 60))m$((SECONDS % 60))s in)"; }
 fail=0
 passed=0
 failed=0
@@ -223,6 +223,7 @@ else
 fi
 
 echo
+echo "time: $((SECONDS / 60))m$((SECONDS % 60))s in all"
 skips=""
 [ "${expected_skips:-0}" -eq 0 ] || skips=", $expected_skips skipped as declared"
 [ "${unstarted:-0}" -eq 0 ] || skips="$skips, $unstarted Windows test program(s) not started by Wine and run once more"
