@@ -43,6 +43,10 @@ class InetHandle {
 // again the time of 1 MiB reads on loopback.
 constexpr DWORD kWinInetReadSize = 1024 * 1024;
 constexpr DWORD kWinInetFirstRead = 64 * 1024;
+// A read that filled this fast doubles the next one; one this slow starts
+// over from kWinInetFirstRead.
+constexpr ULONGLONG kFastReadMs = 20;
+constexpr ULONGLONG kSlowReadMs = 100;
 
 DWORD WINAPI systemGetLastError() { return GetLastError(); }
 
@@ -66,6 +70,7 @@ const WinInetApi& systemWinInet() {
   static const WinInetApi api = {
       InternetOpenA,  InternetSetOptionA,         InternetConnectA, HttpOpenRequestA,    HttpSendRequestA,
       HttpQueryInfoA, InternetQueryDataAvailable, InternetReadFile, InternetCloseHandle, systemGetLastError,
+      GetTickCount64,
   };
   return api;
 }
@@ -349,8 +354,8 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
     // before it. While the data flows (a full internal buffer is waiting) it
     // asks for much at a time; a stall right after such a flow holds back at
     // most that one read. Reads start at 64 KiB and double while they come
-    // back full, so that a body cut early loses little of what arrived. A
-    // read of 0 bytes is the end of the stream, also
+    // back full at once: a slow line keeps short reads, and a body cut
+    // early loses little of what arrived. A read of 0 bytes is the end of the stream, also
     // when the server closed in the middle of the body (the sink sees the
     // shortfall). The sink gets the body in chunks of at most kHttpChunk.
     std::vector<char> buffer(kWinInetReadSize);
@@ -363,9 +368,16 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
       if (!api_.internetQueryDataAvailable(req.get(), &available, 0, 0)) return fail(HttpOutcome::kBroken);
       DWORD want = available == 0 ? static_cast<DWORD>(kHttpChunk) : available < kHttpChunk ? available : most;
       DWORD got = 0;
+      ULONGLONG started = api_.tickCount();
       if (!api_.internetReadFile(req.get(), buffer.data(), want, &got)) return fail(HttpOutcome::kBroken);
       if (got == 0) break;
-      if (got == most && !request.paced && most < kWinInetReadSize) most *= 2;
+      if (!request.paced) {
+        ULONGLONG took = api_.tickCount() - started;
+        if (took >= kSlowReadMs)
+          most = kWinInetFirstRead;
+        else if (got == most && took <= kFastReadMs && most < kWinInetReadSize)
+          most *= 2;
+      }
       for (DWORD done = 0; done < got;) {
         DWORD piece = got - done < kHttpChunk ? got - done : static_cast<DWORD>(kHttpChunk);
         done += piece;

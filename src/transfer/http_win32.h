@@ -31,6 +31,7 @@ struct WinInetApi {
   BOOL(WINAPI* internetReadFile)(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read);
   BOOL(WINAPI* internetCloseHandle)(HINTERNET handle);
   DWORD(WINAPI* getLastError)();
+  ULONGLONG(WINAPI* tickCount)();  // milliseconds
 };
 
 // The system's wininet.dll.

@@ -42,6 +42,8 @@ struct Fake {
   size_t nextRead = 0;
   bool readFailsAtEnd = false;  // a timeout after the last chunk instead of the end
   std::vector<DWORD> asked;     // the size of every read
+  std::vector<ULONGLONG> readMs;  // how long each read takes (0 when not given)
+  ULONGLONG now = 0;
   std::map<DWORD, std::string> fields;  // more response headers by query level
   std::vector<std::string> redirects;   // the first sends answer 302 to these Locations
   DWORD sendError = 0;                  // the send fails with this code
@@ -148,6 +150,7 @@ BOOL WINAPI fakeAvailable(HINTERNET, LPDWORD available, DWORD, DWORD_PTR) {
   return TRUE;
 }
 BOOL WINAPI fakeRead(HINTERNET, LPVOID buffer, DWORD toRead, LPDWORD read) {
+  if (fake.asked.size() < fake.readMs.size()) fake.now += fake.readMs[fake.asked.size()];
   fake.asked.push_back(toRead);
   *read = 0;
   if (fake.nextRead >= fake.reads.size()) {
@@ -177,8 +180,10 @@ DWORD WINAPI fakeLastError() {
   return fake.lastError;
 }
 
-const WinInetApi kFakeApi = {fakeOpen,  fakeSetOption, fakeConnect, fakeOpenRequest, fakeSend,
-                             fakeQuery, fakeAvailable, fakeRead,    fakeClose,       fakeLastError};
+ULONGLONG WINAPI fakeTicks() { return fake.now; }
+
+const WinInetApi kFakeApi = {fakeOpen,  fakeSetOption, fakeConnect, fakeOpenRequest, fakeSend,     fakeQuery,
+                             fakeAvailable, fakeRead,  fakeClose,   fakeLastError,   fakeTicks};
 
 class WinInetTest : public StagingTest {
  protected:
@@ -313,13 +318,30 @@ TEST_F(WinInetTest, ReadsFollowWhatHasArrived) {
   EXPECT_EQ(fake.asked, (std::vector<DWORD>{3, 65536, 65536, 2}));
   EXPECT_EQ(testutil::readFile(tempPath()), "abc" + flowing + std::string(20000, 'y') + "de");
 
-  // Reads that come back full double, up to 1 MiB.
-  fake = Fake();
-  for (DWORD n : {65536, 131072, 262144, 524288, 1 << 20, 1 << 20}) fake.reads.push_back(std::string(n, 'z'));
-  length = std::to_string(3 * (1 << 20) - 65536);
-  fake.contentLength = length.c_str();
-  EXPECT_TRUE(fetch("/", "f").ok());
-  EXPECT_EQ(fake.asked, (std::vector<DWORD>{65536, 131072, 262144, 524288, 1 << 20, 1 << 20}));
+  // Reads that come back full at once double, up to 1 MiB; a slow one
+  // starts over, and a slow line stays on short reads.
+  struct Case {
+    std::vector<ULONGLONG> ms;
+    std::vector<DWORD> asked;
+  } cases[] = {
+      {{}, {65536, 131072, 262144, 524288, 1 << 20, 1 << 20, 1 << 20}},
+      {{0, 0, 150, 0, 0, 0, 0}, {65536, 131072, 262144, 65536, 131072, 262144, 524288}},
+      {{125, 125, 125, 125, 125, 125, 125}, std::vector<DWORD>(7, 65536)},
+      {{30, 30, 30, 30, 30, 30, 30}, std::vector<DWORD>(7, 65536)},
+  };
+  for (const Case& c : cases) {
+    fake = Fake();
+    fake.readMs = c.ms;
+    uint64_t total = 0;
+    for (DWORD n : c.asked) {
+      total += n;
+      fake.reads.push_back(std::string(n, 'z'));
+    }
+    length = std::to_string(total);
+    fake.contentLength = length.c_str();
+    EXPECT_TRUE(fetch("/", "f").ok());
+    EXPECT_EQ(fake.asked, c.asked);
+  }
 }
 
 // A library that hands over more than Content-Length: the surplus shows the

@@ -226,10 +226,13 @@ void StagingFile::interrupted() {
 
 bool StagingFile::complete() {
   close();
-  removeFile(sidecarPath(path_));
   int64_t onDisk = -1;
-  return writeError_ == 0 && point_.total >= 0 && written_ == point_.total && fileSize(path_, &onDisk) &&
-         onDisk == point_.total;
+  bool whole = writeError_ == 0 && point_.total >= 0 && written_ == point_.total && fileSize(path_, &onDisk) &&
+               onDisk == point_.total;
+  // A body the disk did not take whole leaves the sidecar: the bytes it
+  // names were on the disk before.
+  if (whole) removeFile(sidecarPath(path_));
+  return whole;
 }
 
 void StagingFile::leave() {

@@ -102,7 +102,8 @@ class StagingFile {
   // attempt when a validator guards it, otherwise the next one starts over.
   void interrupted();
   // The attempt delivered the whole body: true when the file holds exactly
-  // total bytes and closed without error. The sidecar goes either way.
+  // total bytes and closed without error. The sidecar goes only then: the
+  // checkpoint it names still holds after a body the disk did not take.
   bool complete();
   // The run goes on (or ends) without this file: a large partial that can be
   // resumed stays for the next run, anything else is deleted.

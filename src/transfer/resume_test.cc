@@ -198,6 +198,22 @@ TEST_F(StagingFileTest, LargePartialCarriesOverToTheNextRun) {
   EXPECT_FALSE(testutil::exists(sidecar()));
 }
 
+// A body the disk did not take whole keeps its sidecar: a full disk leaves
+// the partial to its last checkpoint.
+TEST_F(StagingFileTest, ShortBodyKeepsItsCheckpoint) {
+  const int64_t total = 3 << 20;
+  std::string body(static_cast<size_t>(total), 'b');
+  StagingFile f(staging(), "D", total);
+  ASSERT_EQ(f.begin(head(200, total, "\"v\"")), HeadVerdict::kFromStart);
+  ASSERT_TRUE(f.write(body.data(), 2 << 20));
+  EXPECT_FALSE(f.complete());
+  f.leaveAtCheckpoint();
+  PartialInfo info;
+  ASSERT_TRUE(readPartialInfo(staging(), &info));
+  EXPECT_EQ(info.written, 2 << 20);
+  EXPECT_EQ(testutil::readFile(staging()).size(), size_t{2} << 20);
+}
+
 // Past 4 GiB the continuation lands where the partial ends (a 32-bit seek
 // would miss it). The partial is sparse, so this costs nothing.
 TEST_F(StagingFileTest, ContinuesPast4GiB) {
