@@ -17,7 +17,7 @@ namespace tvl {
 namespace {
 
 constexpr size_t kBufferSize = 16384;
-constexpr size_t kStoredBlock = 1 << 20;
+constexpr size_t kStoredBlock = 256 << 10;
 constexpr uint32_t kFlagEncrypted = 0x1;
 constexpr uint16_t kExtendedTimestampTag = 0x5455;  // "UT"
 constexpr int64_t kUnixEpochSeconds = 11644473600LL;  // 1601 to 1970
