@@ -354,10 +354,11 @@ HttpResult WinInetClient::getOnce(const HttpRequest& request, HttpSink& sink, Ht
     // before it. While the data flows (a full internal buffer is waiting) it
     // asks for much at a time; a stall right after such a flow holds back at
     // most that one read. Reads start at 64 KiB and double while they come
-    // back full at once: a slow line keeps short reads, and a body cut
-    // early loses little of what arrived. A read of 0 bytes is the end of the stream, also
-    // when the server closed in the middle of the body (the sink sees the
-    // shortfall). The sink gets the body in chunks of at most kHttpChunk.
+    // back full at once: a slow line keeps short reads, and a body cut early
+    // loses little of what arrived. A read of 0 bytes is the end of the
+    // stream, also when the server closed in the middle of the body (the
+    // sink sees the shortfall). The sink gets the body in chunks of at most
+    // kHttpChunk.
     std::vector<char> buffer(kWinInetReadSize);
     int64_t received = 0;
     // A paced body is read a chunk at a time: long reads drain the socket
