@@ -18,7 +18,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   wine64 xvfb xdotool imagemagick fonts-wine fonts-liberation locales
   nginx-light microsocks dante-server iproute2 curl zip unzip nsis 7zip
-  python3 python3-pytest python3-pil dpkg-dev
+  python3 python3-pytest python3-pytest-xdist python3-pil dpkg-dev
 )
 
 missing=()

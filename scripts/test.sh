@@ -165,7 +165,15 @@ os.write(3, b"%d\n" % (Count.n if rc in (0, 5) else -1))
 PY
 )
 rm -f build/e2e.xml  # a crashed run must not report the previous run's counts
-/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e --junitxml=build/e2e.xml "$@"
+# Most of a case is spent waiting on Wine or a slowed server: $TVL_E2E_JOBS
+# workers (default $JOBS; 0 runs them in this process), each taking whole
+# files, keep both cores busy.
+E2E_JOBS=${TVL_E2E_JOBS:-$JOBS}
+parallel=()
+if [ "$E2E_JOBS" -gt 0 ] && /usr/bin/python3 -c 'import xdist' 2>/dev/null; then
+  parallel=(-n "$E2E_JOBS" --dist loadfile)
+fi
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e --junitxml=build/e2e.xml "${parallel[@]}" "$@"
 [ $? -eq 0 ] || fail=1
 ran=""
 if [ -f build/e2e.xml ]; then

@@ -35,23 +35,21 @@ def win_path(p):
 # --------------------------------------------------------------------- Xvfb
 
 class Xvfb:
-    """A virtual screen, 1024 x 768 x 24, on the first free display."""
+    """A virtual screen, 1024 x 768 x 24, on a display the server picks
+    itself (test processes running side by side never race for one)."""
 
     def __init__(self):
-        self.display = None
-        for n in range(71, 120):
-            if not Path(f"/tmp/.X11-unix/X{n}").exists() and not Path(f"/tmp/.X{n}-lock").exists():
-                self.display = f":{n}"
-                break
-        assert self.display, "no free X display"
-        self.proc = subprocess.Popen(["Xvfb", self.display, "-noreset", "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        sock = Path(f"/tmp/.X11-unix/X{self.display[1:]}")
-        for _ in range(100):
-            if sock.exists():
-                return
-            time.sleep(0.05)
-        raise RuntimeError("Xvfb did not start")
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-noreset", "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     pass_fds=(w,))
+        os.close(w)
+        with os.fdopen(r) as f:
+            number = f.readline().strip()
+        if not number.isdigit():
+            self.proc.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
 
     def close(self):
         self.proc.terminate()
@@ -65,6 +63,16 @@ def pytest_collection_modifyitems(session, config, items):
         for name, obj in vars(module).items():
             if getattr(obj, "_pytestfixturefunction", None) and getattr(obj, "pytestmark", None):
                 raise pytest.UsageError(f"{module.__name__}.{name}: a mark on a fixture has no effect")
+    # Files go to parallel workers whole, in this order: the longest first,
+    # so none starts last and runs alone.
+    first = {name: i for i, name in enumerate(LONGEST_FIRST)}
+    items.sort(key=lambda item: first.get(Path(str(item.fspath)).stem, len(first)))
+
+
+# The files that take longest, longest first (the rest keep their order).
+LONGEST_FIRST = ["test_update_large", "test_update_faults", "test_update_kills", "test_splash_startup",
+                 "test_signed_release", "test_update_disk", "test_splash_window", "test_update_many_files",
+                 "test_direct_road", "test_update_patches"]
 
 
 @pytest.fixture(scope="session")
