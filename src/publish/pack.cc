@@ -2,6 +2,9 @@
 
 #include <zip.h>
 #include <zlib.h>
+#ifdef _WIN32
+#include <iowin32.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -141,7 +144,16 @@ class ZipOut {
   }
 
   bool begin(const std::string& member, int64_t stamp, bool deflated, int level, bool zip64) {
+#ifdef _WIN32
+    // minizip's stdio functions pass offsets through zlib's z_off64_t, a
+    // 32-bit long with mingw: past 4 GiB its seeks fail or land short. Win32
+    // handles take the whole offset.
+    zlib_filefunc64_def io;
+    fill_win32_filefunc64A(&io);
+    zf_ = zipOpen2_64(target_.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
+#else
     zf_ = zipOpen64(target_.c_str(), APPEND_STATUS_CREATE);
+#endif
     if (!zf_) return fail("cannot create");
     zip_fileinfo info;
     std::memset(&info, 0, sizeof info);

@@ -4,7 +4,8 @@ file published deflated (zip64, listed in files-large.txt) to a launcher of
 the commit before the large list, which never sees the file, replaces
 itself, and leaves the file to the new one, which verifies it at the next
 start and takes it from the index at the one after; then the file changes a
-little and the next start rebuilds it from a patch in pieces. The file is
+little and the next start rebuilds it from a patch in pieces, from a tree
+the Windows publisher makes byte for byte as the Linux one. The file is
 zeros with a few marks, sparse on the server's side; each tree is made once."""
 import re
 import shutil
@@ -13,7 +14,7 @@ from types import SimpleNamespace
 
 import pytest
 
-from conftest import BUILD_NATIVE, BUILD_WIN, LAUNCHER, ROOT
+from conftest import BUILD_NATIVE, BUILD_WIN, LAUNCHER, ROOT, win_path
 from publish_helpers import read_list, run_publish
 from updates import FAULTY, SETTINGS, faulty, local_check, road, support_runs, zip_bytes  # noqa: F401
 
@@ -185,3 +186,25 @@ def test_old_launcher_replaces_itself_and_the_new_one_installs_the_file(road, in
     assert "/3d/piece_patches.txt" in fetched and "/3d/" + changed.patch in fetched, fetched
     check_installed(inst, SIZE2, MARKS2)
     assert len(inst.wait_game_runs(4)) == 4
+
+
+def test_windows_publisher_makes_the_same_tree(big, changed, wine, tmp_path):
+    """The Windows build of the publisher past 4 GiB (sizes, offsets, zip64,
+    the patch in pieces): byte for byte the tree the Linux build made."""
+    out = tmp_path / "win" / "3d"
+    launchers = [a if isinstance(a, str) else win_path(a) for a in big.launchers]
+    try:
+        r = wine.run([win_path(BUILD_WIN / "bin" / "tervalis-publish.exe"), "-q", "--level", "0",
+                      "--date", "2024-01-02", "--previous", win_path(big.release), *launchers,
+                      win_path(big.root / "release2"), win_path(out)], timeout=TIMEOUT)
+        assert r.returncode == 0, r.stderr
+        def served(top):  # the publisher's own state names host paths
+            return sorted(n for n in (str(p.relative_to(top)) for p in top.rglob("*") if p.is_file())
+                          if not n.startswith(".publish"))
+        linux = changed.www / "3d"
+        names = served(linux)
+        assert served(out) == names and len(names) > 3
+        for name in names:
+            assert subprocess.run(["cmp", "-s", linux / name, out / name]).returncode == 0, name
+    finally:
+        shutil.rmtree(tmp_path / "win", ignore_errors=True)
