@@ -40,6 +40,14 @@ def run_publish(release, output, *args, tool=None, timeout=600, check=False):
     return r
 
 
+def served_names(out):
+    """Names of the files below a published tree, without the publisher's
+    own state (.publish*, which names host paths)."""
+    out = Path(out)
+    return {n for n in (str(p.relative_to(out)) for p in out.rglob("*") if p.is_file())
+            if not n.startswith(".publish")}
+
+
 def parse_list(data):
     """Entries of a list's bytes, read the launcher's way (lines end at CR or
     LF, fields are runs of non-TAB bytes, entries have exactly five)."""

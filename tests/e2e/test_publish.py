@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from publish_helpers import ROOT, md5_upper, publisher_path, read_list, run_publish
+from publish_helpers import ROOT, md5_upper, publisher_path, read_list, run_publish, served_names
 
 FIXED = ("--date", "2024-03-01T12:00:00")
 
@@ -48,10 +48,6 @@ def tree(root):
     """Every file below root: relative name -> bytes."""
     root = Path(root)
     return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
-
-
-def served_names(out):
-    return {n for n in tree(out) if not n.startswith(".publish")}
 
 
 def identities(out):

@@ -15,7 +15,7 @@ from types import SimpleNamespace
 import pytest
 
 from conftest import BUILD_NATIVE, BUILD_WIN, LAUNCHER, ROOT, win_path
-from publish_helpers import read_list, run_publish
+from publish_helpers import read_list, run_publish, served_names
 from updates import FAULTY, SETTINGS, faulty, local_check, road, support_runs, zip_bytes  # noqa: F401
 
 GIB = 1 << 30
@@ -198,13 +198,10 @@ def test_windows_publisher_makes_the_same_tree(big, changed, wine, tmp_path):
                       "--date", "2024-01-02", "--previous", win_path(big.release), *launchers,
                       win_path(big.root / "release2"), win_path(out)], timeout=TIMEOUT)
         assert r.returncode == 0, r.stderr
-        def served(top):  # the publisher's own state names host paths
-            return sorted(n for n in (str(p.relative_to(top)) for p in top.rglob("*") if p.is_file())
-                          if not n.startswith(".publish"))
         linux = changed.www / "3d"
-        names = served(linux)
-        assert served(out) == names and len(names) > 3
-        for name in names:
+        names = served_names(linux)
+        assert served_names(out) == names and len(names) > 3
+        for name in sorted(names):
             assert subprocess.run(["cmp", "-s", linux / name, out / name]).returncode == 0, name
     finally:
         shutil.rmtree(tmp_path / "win", ignore_errors=True)
