@@ -82,5 +82,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  return static_cast<int>(message.wParam);
+  // The worker may still be running: the same end as its own.
+  platform::exitNormally(static_cast<int>(message.wParam));
 }

@@ -35,7 +35,9 @@ bool stderrIsTerminal();
 // Ends the process at once: no exit handlers, no static destructors.
 [[noreturn]] void exitNow(int code);
 
-// Ends the process through the orderly exit path.
+// Ends the process with the C streams flushed. POSIX: through exit handlers
+// and static destructors. Windows: without unloading the libraries, which
+// can wait for ever on a lock another thread held.
 [[noreturn]] void exitNormally(int code);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -62,6 +63,13 @@ bool stderrIsTerminal() {
 
 void exitNow(int code) { TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code)); ExitProcess(static_cast<UINT>(code)); }
 
-void exitNormally(int code) { std::exit(code); }
+// ExitProcess stops the other threads wherever they are and then unloads
+// every library; under Wine a lock one of them held is never released and
+// the unload waits for ever. Logs are flushed line by line and files are
+// replaced whole, so only the C streams need flushing before the end.
+void exitNormally(int code) {
+  std::fflush(nullptr);
+  exitNow(code);
+}
 
 }  // namespace platform

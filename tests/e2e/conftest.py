@@ -315,7 +315,7 @@ class Wine:
                 job.codes[int(fields[0])] = None if fields[1] == "?" else int(fields[1])
             elif tag == "FAIL":
                 job.failures.append(fields[0])
-        assert job.codes, f"tvltool run failed ({p.returncode}): {out!r}"
+        assert job.codes, f"tvltool run failed ({p.returncode}): {out!r} {err!r}"
         assert not job.failures and p.returncode == 0, f"{'; '.join(job.failures)}; boxes {job.boxes}"
         job.code = job.codes[next(iter(job.codes))]
         return job

@@ -213,6 +213,8 @@ static int runJob(const char* program, const char* hexline, int timeoutMs, int n
     }
   }
   if (failed) {
+    /* Said before the job ends, so that the reason is out whatever follows. */
+    fflush(stdout);
     TerminateJobObject(job, 1);
   } else if (next < nbuttons) {
     printf("FAIL\tno message box came for button %s (every process ended)\n", buttons[next]);
