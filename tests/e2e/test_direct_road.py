@@ -5,7 +5,7 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_NATIVE, win_path
+from conftest import win_path
 
 SETTINGS = dict(update_server="127.0.0.1", game_server="10.1.2.3", game_port="4000", editor_port="5000")
 

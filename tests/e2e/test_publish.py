@@ -331,7 +331,7 @@ def test_windows_build_serves_the_same_bytes(tmp_path, tool, wine):
 def test_documented_nginx_config_serves_the_tree_as_the_launcher_needs(tmp_path, tool, netns):
     rel, icons = tmp_path / "rel", tmp_path / "icons"
     update, iout = tmp_path / "srv/update", tmp_path / "srv/icons"
-    files = mixed_release(rel)
+    mixed_release(rel)
     write(rel, "data/big.txt", b"compressible text " * 50000)  # gzip would love it
     write(icons, "5.png", b"\x89PNG five")
     pack = random.Random(5).randbytes(1536 * 1024)

@@ -1,7 +1,6 @@
 """Publisher and launcher together: a release published with tervalis-publish
 and served by nginx ends, byte for byte, in an empty install updated by the
 real launcher, and the progress total matches what was received."""
-import shutil
 
 import pytest
 

@@ -1,6 +1,5 @@
 """Skin choice on a real file system under Wine: which files of data/updater
 count as skins, in which order, and that the window shows the chosen one."""
-import pytest
 from PIL import Image
 
 from splash_helpers import Probe, install_skins, png_bytes, region, same, screenshot, wait_for

@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_NATIVE, BUILD_WIN, win_path
+from conftest import BUILD_WIN, win_path
 
 TOOL = win_path(BUILD_WIN / "bin" / "splashtool.exe")
 OLD_WINDOWS = ("Incorrect Windows version", "Your OS is too old. Needs Windows 98 or higher to run properly")

@@ -2,11 +2,9 @@
 Wine shows its splash window while the worker downloads from a server in the
 test's network namespace; screenshots show the progress, xdotool drags the
 window and presses its close box."""
-import os
 import random
 import subprocess
 import sys
-import threading
 import time
 from pathlib import Path
 

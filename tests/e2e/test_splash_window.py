@@ -1,13 +1,12 @@
 """The splash window on the screen: the real window code, driven through the
 splashtool probe (which plays the worker: sets progress, posts WM_USER), with
 pixel checks on screenshots of the Xvfb screen and mouse input by xdotool."""
-import shutil
 import time
 
 import pytest
 from PIL import Image
 
-from splash_helpers import (BAR, CLOSE_BOX, FILE_LINE, MAGENTA, RED, SKIN, TEXT, Probe, drag, fill_width,
+from splash_helpers import (BAR, FILE_LINE, MAGENTA, RED, SKIN, TEXT, Probe, drag, fill_width,
                             install_skins, png_bytes, press, region, same, screenshot, wait_for)
 
 GiB = 1 << 30

@@ -5,7 +5,7 @@ import os
 
 import pytest
 
-from updates import (ASK_TEXT, GAME_SWITCHES, OK, SETTINGS, Release, md5, road, tree, zip_bytes)  # noqa: F401
+from updates import (GAME_SWITCHES, OK, SETTINGS, Release, md5, road, tree, zip_bytes)  # noqa: F401
 
 LISTS = ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt"]
 

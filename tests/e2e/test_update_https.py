@@ -6,7 +6,7 @@ HTTP/2 connection between its transfers, also through a SOCKS proxy."""
 import pytest
 
 from tls import HOST, CertAuthority, https_server, netns, ca, tls_log  # noqa: F401
-from updates import NO, OK, SETTINGS, PosixRoad, Release, Socks, road, socks, support_runs, tree  # noqa: F401
+from updates import NO, OK, SETTINGS, PosixRoad, Release, road, socks, support_runs, tree  # noqa: F401
 
 SECURE = dict(SETTINGS, update_server=f"https://{HOST}", icons_server=f"https://{HOST}", download_connections="4")
 

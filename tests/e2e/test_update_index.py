@@ -7,7 +7,7 @@ import os
 import time
 
 from updates import (IN_MOVED_TO, FAULTY, SETTINGS, Release, faulty, file_events, local_check, road,  # noqa: F401
-                     support_runs, tree)
+                     tree)
 
 INDEX_SETTINGS = dict(SETTINGS, update_server=FAULTY, icons_server=FAULTY, download_retries="0", check_index="1")
 LISTS = ["/3d/files.txt", "/3d/files-large.txt", "/swf/clan_icons_list.txt"]

@@ -2,7 +2,7 @@
 directly, so the Windows request arguments are proved by the unit tests of
 the WinINet transport; here the POSIX build goes through a real SOCKS
 server (dante) on loopback."""
-from updates import NO, SETTINGS, PosixRoad, Release, Socks, socks  # noqa: F401
+from updates import NO, SETTINGS, PosixRoad, Release, socks  # noqa: F401
 
 import pytest
 
